@@ -1,0 +1,1 @@
+// The resource data is linked through this library; nothing else lives here.

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "model/Item.h"
+#include "model/VideoStream.h"
+
+#include <QList>
+
+namespace qm {
+
+class Video : public Item
+{
+public:
+    Video() : Item(Kind::Video) {}
+
+    QList<StreamPtr> &streams() { return m_streams; }
+    const QList<StreamPtr> &streams() const { return m_streams; }
+    void addStream(StreamPtr stream) { m_streams.append(std::move(stream)); }
+    int numberOfStreams() const { return int(m_streams.size()); }
+
+    const QString &thumbFile() const { return m_thumbFile; }
+    void setThumbFile(const QString &v) { m_thumbFile = v; }
+
+private:
+    QList<StreamPtr> m_streams;
+    QString m_thumbFile;
+};
+
+} // namespace qm

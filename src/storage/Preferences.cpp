@@ -1,0 +1,112 @@
+#include "storage/Preferences.h"
+
+#include "storage/Common.h"
+
+#include <QSettings>
+
+namespace qm {
+
+int Preferences::intValue(const char *key) const
+{
+    return m_defaults ? m_defaults->value(QLatin1String(key)).toInt() : 0;
+}
+
+void Preferences::setValue(const char *key, int value)
+{
+    if (m_defaults)
+        m_defaults->setValue(QLatin1String(key), value);
+}
+
+QString Preferences::orvaneFolder() const
+{
+    if (!m_defaults)
+        return QString();
+    const QVariant v = m_defaults->value(QStringLiteral("OrvaneFolder"));
+    return v.isValid() ? v.toString() : QString();
+}
+
+void Preferences::setOrvaneFolder(const QString &path)
+{
+    if (m_defaults)
+        m_defaults->setValue(QStringLiteral("OrvaneFolder"), path);
+}
+
+int Preferences::importPhotosSmallWidth() const { return intValue("ImportPhotosSmallWidth"); }
+int Preferences::importPhotosSmallHeight() const { return intValue("ImportPhotosSmallHeight"); }
+void Preferences::setImportPhotosSmallWidth(int width, int height)
+{
+    setValue("ImportPhotosSmallWidth", width);
+    setValue("ImportPhotosSmallHeight", height);
+}
+
+int Preferences::importPhotosWidth() const { return intValue("ImportPhotosWidth"); }
+int Preferences::importPhotosHeight() const { return intValue("ImportPhotosHeight"); }
+void Preferences::setImportPhotosWidth(int width, int height)
+{
+    setValue("ImportPhotosWidth", width);
+    setValue("ImportPhotosHeight", height);
+}
+
+int Preferences::importPhotosLargeWidth() const { return intValue("ImportPhotosLargeWidth"); }
+int Preferences::importPhotosLargeHeight() const { return intValue("ImportPhotosLargeHeight"); }
+void Preferences::setImportPhotosLargeWidth(int width, int height)
+{
+    setValue("ImportPhotosLargeWidth", width);
+    setValue("ImportPhotosLargeHeight", height);
+}
+
+int Preferences::importPhotosQuality() const { return intValue("ImportPhotosQuality"); }
+void Preferences::setImportPhotosQuality(int quality) { setValue("ImportPhotosQuality", quality); }
+
+bool Preferences::importPhotosCreateLarge() const
+{
+    return m_defaults && m_defaults->value(QStringLiteral("ImportPhotosCreateLarge")).toBool();
+}
+
+void Preferences::setImportPhotosCreateLarge(bool on)
+{
+    if (m_defaults)
+        m_defaults->setValue(QStringLiteral("ImportPhotosCreateLarge"), on);
+}
+
+int Preferences::videoThumbWidth() const { return intValue("VideoThumbWidth"); }
+int Preferences::videoThumbHeight() const { return intValue("VideoThumbHeight"); }
+void Preferences::setVideoThumbWidth(int width, int height)
+{
+    setValue("VideoThumbWidth", width);
+    setValue("VideoThumbHeight", height);
+}
+
+int Preferences::videoThumbQuality() const { return intValue("VideoThumbQuality"); }
+void Preferences::setVideoThumbQuality(int quality) { setValue("VideoThumbQuality", quality); }
+
+QString Preferences::imgFolder() const
+{
+    return QStringLiteral("%1/img").arg(orvaneFolder());
+}
+
+QString Preferences::xmlFolder() const
+{
+    return QStringLiteral("%1/xml").arg(orvaneFolder());
+}
+
+QString Preferences::albumsXMLFile() const
+{
+    return QStringLiteral("%1/albums.xml").arg(xmlFolder());
+}
+
+QString Preferences::imgPath(const QString &name) const
+{
+    if (!isBareFileName(name))
+        return QString();
+    return QStringLiteral("%1/%2").arg(imgFolder(), name);
+}
+
+QString Preferences::xmlPath(const QString &name) const
+{
+    if (!isBareFileName(name))
+        return QString();
+    return QStringLiteral("%1/%2").arg(xmlFolder(), name);
+}
+
+} // namespace qm
