@@ -1,16 +1,18 @@
+#include "mainwindow/MainController.h"
+
 #include <QApplication>
-#include <QLabel>
-#include <QMainWindow>
+#include <QSettings>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillmere"));
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
-    QMainWindow win;
-    win.setWindowTitle(QStringLiteral("Quillmere"));
-    win.setCentralWidget(new QLabel(QStringLiteral("Quillmere")));
-    win.resize(900, 600);
+    QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
+    QApplication::setDesktopFileName(QStringLiteral("quillmere"));
+
+    QSettings settings;
+    qm::MainController win(&settings);
     win.show();
     return app.exec();
 }

@@ -1,0 +1,111 @@
+#include "mainwindow/MyImageView.h"
+
+#include <QDragEnterEvent>
+#include <QImageReader>
+#include <QMimeData>
+#include <QPainter>
+
+namespace qm {
+
+MyImageView::MyImageView(QWidget *parent)
+    : QFrame(parent)
+{
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setMinimumSize(48, 40);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+}
+
+QSize MyImageView::sizeHint() const
+{
+    return QSize(96, 72);
+}
+
+void MyImageView::setImage(const QImage &image)
+{
+    m_image = image;
+    update();
+}
+
+void MyImageView::setImageFromFile(const QString &path)
+{
+    QImage img;
+    if (!path.isEmpty()) {
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        // Wells only ever show small pictures; never decode a huge one whole.
+        const QSize size = reader.size();
+        if (size.isValid() && (size.width() > 2048 || size.height() > 2048))
+            reader.setScaledSize(size.scaled(2048, 2048, Qt::KeepAspectRatio));
+        img = reader.read();
+    }
+    setImage(img);
+}
+
+void MyImageView::paintEvent(QPaintEvent *event)
+{
+    QFrame::paintEvent(event);
+    if (m_image.isNull())
+        return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRect area = contentsRect().adjusted(3, 3, -3, -3);
+    QSize size = m_image.size();
+    if (size.width() > area.width() || size.height() > area.height())
+        size = size.scaled(area.size(), Qt::KeepAspectRatio);
+    QRect target(QPoint(0, 0), size);
+    target.moveCenter(area.center());
+    p.drawImage(target, m_image);
+}
+
+void MyImageView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    emit doubleClicked(event->modifiers());
+    event->accept();
+}
+
+void MyImageView::dragEnterEvent(QDragEnterEvent *event)
+{
+    m_entryAnswer = m_dataSource ? m_dataSource->validateDrop(this, event->mimeData()) : Qt::IgnoreAction;
+    if (m_entryAnswer != Qt::IgnoreAction && (event->possibleActions() & m_entryAnswer)) {
+        event->setDropAction(m_entryAnswer);
+        event->accept();
+    } else if (m_entryAnswer != Qt::IgnoreAction) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void MyImageView::dragMoveEvent(QDragMoveEvent *event)
+{
+    // The answer given on entry stands while the drag moves over the well.
+    if (m_entryAnswer == Qt::IgnoreAction) {
+        event->ignore();
+        return;
+    }
+    if (event->possibleActions() & m_entryAnswer)
+        event->setDropAction(m_entryAnswer);
+    event->accept();
+}
+
+void MyImageView::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    if (m_dataSource)
+        m_dataSource->dragHasLeft(this);
+    event->accept();
+}
+
+void MyImageView::dropEvent(QDropEvent *event)
+{
+    const bool taken = m_dataSource && m_dataSource->acceptDrop(this, event->mimeData());
+    if (taken) {
+        if (event->possibleActions() & m_entryAnswer)
+            event->setDropAction(m_entryAnswer);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+    m_entryAnswer = Qt::IgnoreAction;
+}
+
+} // namespace qm

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+
+class QMimeData;
+
+namespace qm {
+
+class MyImageView;
+
+// Decides about drops on an image well. Every method is optional.
+class ImageViewDataSource
+{
+public:
+    virtual ~ImageViewDataSource() = default;
+    virtual Qt::DropAction validateDrop(MyImageView *, const QMimeData *) { return Qt::IgnoreAction; }
+    virtual bool acceptDrop(MyImageView *, const QMimeData *) { return false; }
+    virtual void dragHasLeft(MyImageView *) {}
+};
+
+// An image well: shows one picture scaled to fit (never enlarged), passes
+// every drop decision to its data source and reports double clicks. A drop
+// never puts the dragged picture into the well by itself.
+class MyImageView : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit MyImageView(QWidget *parent = nullptr);
+
+    void setDataSource(ImageViewDataSource *source) { m_dataSource = source; }
+    ImageViewDataSource *dataSource() const { return m_dataSource; }
+
+    void setImage(const QImage &image);
+    // Loads from a file; an unreadable or missing file shows no picture.
+    void setImageFromFile(const QString &path);
+    const QImage &image() const { return m_image; }
+
+    // Accepting drops is asked of the data source; this only switches it on.
+    void setAcceptsDrops(bool on) { setAcceptDrops(on); }
+
+    QSize sizeHint() const override;
+
+signals:
+    // Sent on a double click with the event's keyboard modifiers.
+    void doubleClicked(Qt::KeyboardModifiers modifiers);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    ImageViewDataSource *m_dataSource = nullptr;
+    QImage m_image;
+    Qt::DropAction m_entryAnswer = Qt::IgnoreAction;
+};
+
+} // namespace qm

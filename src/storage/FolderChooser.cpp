@@ -1,0 +1,46 @@
+#include "storage/FolderChooser.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace qm {
+
+namespace {
+std::function<QString(const QString &)> &override()
+{
+    static std::function<QString(const QString &)> answer;
+    return answer;
+}
+} // namespace
+
+void FolderChooser::setOverrideForTesting(std::function<QString(const QString &title)> answer)
+{
+    override() = std::move(answer);
+}
+
+QString FolderChooser::chooseFolder(QWidget *parent, const QString &title)
+{
+    if (override())
+        return override()(title);
+    return QFileDialog::getExistingDirectory(parent, title, QDir::homePath(), QFileDialog::ShowDirsOnly);
+}
+
+void showGalleryHelp(QWidget *parent)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(QObject::tr("Quillmere Help"));
+    box.setIcon(QMessageBox::Information);
+    box.setText(QObject::tr("Quillmere keeps the data folder of a web gallery."));
+    box.setInformativeText(QObject::tr(
+        "A gallery folder holds an \"img\" folder with every picture and video and an \"xml\" folder "
+        "with the index \"albums.xml\" and one file per album.\n\n"
+        "Create a new gallery to start from an empty folder, or open a folder that already holds a "
+        "gallery. Quillmere remembers the gallery for the next start.\n\n"
+        "Drop pictures or FLV videos onto an album to import them, drag albums and items to move them, "
+        "and drop them on the trash to delete them with their files. Save writes the XML files; quitting "
+        "saves unsaved changes without asking."));
+    box.exec();
+}
+
+} // namespace qm

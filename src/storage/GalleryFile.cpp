@@ -1,0 +1,618 @@
+#include "storage/GalleryFile.h"
+
+#include "model/Photo.h"
+#include "model/Video.h"
+#include "storage/Common.h"
+#include "storage/Preferences.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+namespace qm {
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+// Characters XML 1.0 cannot carry at all, not even as references. Writing
+// them would make the file unreadable, so they are left out.
+QString xmlSafe(const QString &text)
+{
+    auto allowed = [](char32_t c) {
+        return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+            || (c >= 0x10000 && c <= 0x10FFFF);
+    };
+    bool clean = true;
+    for (QChar ch : text) {
+        if (ch.isSurrogate() || !allowed(ch.unicode())) {
+            clean = false;
+            break;
+        }
+    }
+    if (clean)
+        return text;
+    QString out;
+    out.reserve(text.size());
+    const auto ucs4 = text.toUcs4();
+    for (char32_t c : ucs4) {
+        if (allowed(c))
+            out.append(QString::fromUcs4(&c, 1));
+    }
+    return out;
+}
+
+void textElement(QXmlStreamWriter &w, const QString &name, const QString &text)
+{
+    w.writeTextElement(name, xmlSafe(text));
+}
+
+void urlElement(QXmlStreamWriter &w, const QString &name, const QString &url)
+{
+    w.writeStartElement(name);
+    textElement(w, u"url"_s, url);
+    w.writeEndElement();
+}
+
+void startDocument(QXmlStreamWriter &w, const QString &version)
+{
+    w.setAutoFormatting(true);
+    w.setAutoFormattingIndent(4);
+    w.writeStartDocument(u"1.0"_s);
+    w.writeStartElement(u"orvane"_s);
+    w.writeAttribute(u"version"_s, version);
+}
+
+bool hasThumb(const TreeNode &node)
+{
+    return !node.thumbFile().isEmpty();
+}
+
+void writeAlbumEntry(QXmlStreamWriter &w, const Album &album)
+{
+    w.writeStartElement(u"album"_s);
+    textElement(w, u"title"_s, album.title());
+    textElement(w, u"description"_s, album.description());
+    if (hasThumb(album))
+        urlElement(w, u"thumb"_s, album.thumbFile());
+    w.writeTextElement(u"contentnumber"_s, QString::number(album.items().size()));
+    textElement(w, u"contentxmlurl"_s, album.XMLFile());
+    w.writeEndElement();
+}
+
+void writeNodes(QXmlStreamWriter &w, const QList<NodePtr> &nodes, int depth)
+{
+    for (const NodePtr &node : nodes) {
+        if (node->isAlbum()) {
+            writeAlbumEntry(w, static_cast<const Album &>(*node));
+        } else if (node->isCollection() && depth < GalleryFile::kMaxDepth) {
+            const auto &coll = static_cast<const AlbumCollection &>(*node);
+            w.writeStartElement(u"collection"_s);
+            textElement(w, u"title"_s, coll.title());
+            if (hasThumb(coll))
+                urlElement(w, u"thumb"_s, coll.thumbFile());
+            writeNodes(w, coll.items(), depth + 1);
+            w.writeEndElement();
+        }
+    }
+}
+
+// The decimal number at the start of the text, after leading white space.
+qint32 leadingInt(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    qint64 value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i].unicode() - u'0');
+        if (value > std::numeric_limits<qint32>::max())
+            return negative ? std::numeric_limits<qint32>::min() : std::numeric_limits<qint32>::max();
+    }
+    return qint32(negative ? -value : value);
+}
+
+// Reads child "url" elements of the current element, giving each text to
+// `take`; leaves the reader on the element's end.
+template<typename Take>
+void readUrls(QXmlStreamReader &r, Take take)
+{
+    while (r.readNextStartElement()) {
+        if (r.name() == u"url")
+            take(r.readElementText(QXmlStreamReader::IncludeChildElements));
+        else
+            r.skipCurrentElement();
+    }
+}
+
+QString elementText(QXmlStreamReader &r)
+{
+    // readElementText gives a null string for an empty element; the model
+    // tells null from empty, and an element that is there holds "".
+    QString text = r.readElementText(QXmlStreamReader::IncludeChildElements);
+    if (text.isNull())
+        text = u""_s;
+    return text;
+}
+
+template<typename T>
+bool readItemText(QXmlStreamReader &r, T &item)
+{
+    const QStringView name = r.name();
+    if (name == u"title")
+        item.setTitle(elementText(r));
+    else if (name == u"date")
+        item.setDate(elementText(r));
+    else if (name == u"location")
+        item.setLocation(elementText(r));
+    else if (name == u"description")
+        item.setDescription(elementText(r));
+    else
+        return false;
+    return true;
+}
+
+void readPicture(QXmlStreamReader &r, Album &album)
+{
+    auto photo = std::make_shared<Photo>();
+    album.addItem(photo);
+    while (r.readNextStartElement()) {
+        if (readItemText(r, *photo))
+            continue;
+        const QStringView name = r.name();
+        if (name == u"image")
+            readUrls(r, [&](const QString &t) { photo->setImageFile(t.isNull() ? u""_s : t); });
+        else if (name == u"smallimage")
+            readUrls(r, [&](const QString &t) { photo->setSmallImageFile(t.isNull() ? u""_s : t); });
+        else if (name == u"largeimage")
+            readUrls(r, [&](const QString &t) {
+                if (!t.isEmpty())
+                    photo->setLargeImageFile(t);
+            });
+        else
+            r.skipCurrentElement();
+    }
+}
+
+void readStreams(QXmlStreamReader &r, Video &video)
+{
+    while (r.readNextStartElement()) {
+        if (r.name() != u"stream") {
+            r.skipCurrentElement();
+            continue;
+        }
+        auto stream = std::make_shared<VideoStream>();
+        video.addStream(stream);
+        stream->setBitrate(leadingInt(r.attributes().value(QLatin1String("bitrate"))));
+        readUrls(r, [&](const QString &t) { stream->setFile(t.isNull() ? u""_s : t); });
+    }
+}
+
+void readVideo(QXmlStreamReader &r, Album &album)
+{
+    auto video = std::make_shared<Video>();
+    album.addItem(video);
+    while (r.readNextStartElement()) {
+        if (readItemText(r, *video))
+            continue;
+        const QStringView name = r.name();
+        if (name == u"thumb")
+            readUrls(r, [&](const QString &t) {
+                if (!t.isEmpty())
+                    video->setThumbFile(t);
+            });
+        else if (name == u"video")
+            readStreams(r, *video);
+        else
+            r.skipCurrentElement();
+    }
+}
+
+// Drains the rest of the document so that an error anywhere is noticed.
+void finish(QXmlStreamReader &r)
+{
+    while (!r.atEnd())
+        r.readNext();
+}
+
+QString readerError(const QXmlStreamReader &r)
+{
+    return QStringLiteral("not a well-formed XML file (line %1: %2)").arg(r.lineNumber()).arg(r.errorString());
+}
+
+bool openForReading(QFile &file, const QString &path, QList<FileProblem> &problems)
+{
+    if (!file.open(QIODevice::ReadOnly)) {
+        problems.append({path, file.errorString()});
+        return false;
+    }
+    return true;
+}
+
+class IndexReader
+{
+public:
+    IndexReader(GalleryFile &files, QXmlStreamReader &r, LoadReport &report)
+        : m_files(files), m_r(r), m_report(report) {}
+
+    AlbumPtr readAlbum()
+    {
+        auto album = std::make_shared<Album>();
+        while (m_r.readNextStartElement()) {
+            const QStringView name = m_r.name();
+            if (name == u"title") {
+                album->setTitle(elementText(m_r));
+            } else if (name == u"description") {
+                album->setDescription(elementText(m_r));
+            } else if (name == u"contentxmlurl") {
+                album->setXMLFile(elementText(m_r));
+                m_files.loadAlbumData(*album, m_report);
+            } else if (name == u"thumb") {
+                readUrls(m_r, [&](const QString &t) {
+                    if (!t.isEmpty())
+                        album->setThumbFile(t);
+                });
+            } else {
+                m_r.skipCurrentElement();
+            }
+        }
+        return album;
+    }
+
+    // Returns false when the nesting is deeper than the limit.
+    bool readChildren(QList<NodePtr> &list, AlbumCollection *parent, int depth, bool withHeader)
+    {
+        if (depth > GalleryFile::kMaxDepth) {
+            m_tooDeep = true;
+            return false;
+        }
+        while (m_r.readNextStartElement()) {
+            const QStringView name = m_r.name();
+            if (name == u"album") {
+                AlbumPtr album = readAlbum();
+                album->setParentCollection(parent);
+                list.append(album);
+            } else if (name == u"collection") {
+                auto coll = std::make_shared<AlbumCollection>();
+                coll->setParentCollection(parent);
+                list.append(coll);
+                if (!readChildren(coll->items(), coll.get(), depth + 1, true))
+                    return false;
+            } else if (withHeader && name == u"title") {
+                parent->setTitle(elementText(m_r));
+            } else if (withHeader && name == u"thumb") {
+                readUrls(m_r, [&](const QString &t) {
+                    if (!t.isEmpty())
+                        parent->setThumbFile(t);
+                });
+            } else {
+                m_r.skipCurrentElement();
+            }
+        }
+        return true;
+    }
+
+    bool tooDeep() const { return m_tooDeep; }
+
+private:
+    GalleryFile &m_files;
+    QXmlStreamReader &m_r;
+    LoadReport &m_report;
+    bool m_tooDeep = false;
+};
+
+QByteArray newIndexBytes()
+{
+    QByteArray bytes;
+    QXmlStreamWriter w(&bytes);
+    startDocument(w, u"2.2"_s);
+    w.writeEmptyElement(u"collection"_s);
+    w.writeEndElement();
+    w.writeEndDocument();
+    return bytes;
+}
+
+// The first index file of a new gallery, which the reader does not load on
+// purpose; it is not unreadable.
+bool isNewGalleryIndex(const QByteArray &bytes)
+{
+    QXmlStreamReader r(bytes);
+    if (!r.readNextStartElement() || r.attributes().value(QLatin1String("version")) != u"2.2")
+        return false;
+    int children = 0;
+    while (r.readNextStartElement()) {
+        if (r.name() != u"collection" || ++children > 1)
+            return false;
+        if (r.readNextStartElement())
+            return false;
+    }
+    finish(r);
+    return !r.hasError();
+}
+
+} // namespace
+
+void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
+{
+    const QString path = m_prefs.xmlPath(album.XMLFile());
+    if (path.isNull()) {
+        if (!album.XMLFile().isEmpty()) {
+            report.unreadable.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), album.XMLFile()),
+                                      QStringLiteral("the album file name is not a file inside the xml folder")});
+        }
+        return;
+    }
+    QFile file(path);
+    if (!file.exists()) {
+        report.unreadable.append({path, QStringLiteral("the album file is missing")});
+        return;
+    }
+    if (!openForReading(file, path, report.unreadable)) {
+        m_unreadable.insert(path);
+        return;
+    }
+    // Items of a file that turns out to be broken are dropped as a whole.
+    const qsizetype before = album.items().size();
+    QXmlStreamReader r(&file);
+    bool videos = false;
+    QString problem;
+    if (!r.readNextStartElement()) {
+        problem = r.hasError() ? readerError(r) : QStringLiteral("the file is empty");
+    } else {
+        const QStringView version = r.attributes().value(QLatin1String("version"));
+        if (version == u"2.1")
+            videos = true;
+        else if (version != u"2.0")
+            problem = QStringLiteral("unknown album file version \"%1\"").arg(version.toString());
+    }
+    if (problem.isEmpty()) {
+        while (r.readNextStartElement()) {
+            if (r.name() == u"picture")
+                readPicture(r, album);
+            else if (videos && r.name() == u"video")
+                readVideo(r, album);
+            else
+                r.skipCurrentElement();
+        }
+        finish(r);
+        if (r.hasError())
+            problem = readerError(r);
+    }
+    if (!problem.isEmpty()) {
+        album.items().resize(before);
+        report.unreadable.append({path, problem});
+        m_unreadable.insert(path);
+    }
+}
+
+LoadReport GalleryFile::loadData(Data &data)
+{
+    LoadReport report;
+    data.setSelectedAlbum(nullptr);
+    data.setSelectedCollection(nullptr);
+    data.setSelectedItem(nullptr);
+    data.albums().clear();
+    m_unreadable.clear();
+
+    const QString path = m_prefs.albumsXMLFile();
+    QFile file(path);
+    if (!file.exists())
+        return report; // an empty gallery
+    if (!openForReading(file, path, report.unreadable)) {
+        m_unreadable.insert(path);
+        return report;
+    }
+
+    QXmlStreamReader r(&file);
+    QString problem;
+    if (!r.readNextStartElement()) {
+        problem = r.hasError() ? readerError(r) : QStringLiteral("the file is empty");
+    } else {
+        const QStringView version = r.attributes().value(QLatin1String("version"));
+        if (version == u"2.0" || version == u"2.1") {
+            // The first child node of the root is the top-level list, whatever
+            // its name; anything else first (a comment, text) means no tree.
+            while (!r.atEnd()) {
+                r.readNext();
+                if (r.isWhitespace())
+                    continue;
+                break;
+            }
+            IndexReader reader(*this, r, report);
+            if (r.isStartElement()) {
+                if (!reader.readChildren(data.albums(), nullptr, 0, false))
+                    problem = QStringLiteral("collections are nested more than %1 levels deep").arg(kMaxDepth);
+            }
+            if (problem.isEmpty()) {
+                finish(r);
+                if (r.hasError())
+                    problem = readerError(r);
+            }
+        } else {
+            file.seek(0);
+            if (!isNewGalleryIndex(file.readAll()))
+                problem = version.isEmpty() ? QStringLiteral("the index file has no version")
+                                            : QStringLiteral("unknown index file version \"%1\"").arg(version.toString());
+        }
+    }
+    if (!problem.isEmpty()) {
+        data.albums().clear();
+        // Album files already read stay protected; the index too.
+        report.unreadable.prepend({path, problem});
+        m_unreadable.insert(path);
+    }
+    return report;
+}
+
+bool GalleryFile::keepUnreadableCopy(const QString &path, SaveReport &report)
+{
+    if (!m_unreadable.contains(path))
+        return true;
+    if (!QFileInfo::exists(path)) {
+        m_unreadable.remove(path);
+        return true;
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString backup = QStringLiteral("%1.unreadable-%2").arg(path, stamp);
+    for (int n = 2; QFileInfo::exists(backup); ++n)
+        backup = QStringLiteral("%1.unreadable-%2-%3").arg(path, stamp).arg(n);
+    QFile source(path);
+    if (!source.copy(backup)) {
+        report.failed.append({path, QStringLiteral("the unreadable file could not be kept as %1 (%2), so it was "
+                                                   "not replaced").arg(backup, source.errorString())});
+        return false;
+    }
+    report.notes.append({path, QStringLiteral("the unreadable file was kept as %1").arg(backup)});
+    m_unreadable.remove(path);
+    return true;
+}
+
+bool GalleryFile::writeFile(const QString &path, const QByteArray &bytes, SaveReport &report)
+{
+    if (!keepUnreadableCopy(path, report))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        report.failed.append({path, file.errorString()});
+        return false;
+    }
+    file.write(bytes);
+    if (!file.commit()) {
+        report.failed.append({path, file.errorString()});
+        return false;
+    }
+    return true;
+}
+
+bool GalleryFile::saveAlbumData(const Album &album, SaveReport &report)
+{
+    const QString path = m_prefs.xmlPath(album.XMLFile());
+    if (path.isNull()) {
+        // Nothing is written outside the xml folder. An album with nothing in
+        // it loses nothing by that; one with items must say so.
+        if (album.items().isEmpty())
+            return true;
+        report.failed.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), album.XMLFile()),
+                              QStringLiteral("the items of album \"%1\" cannot be saved: its file name is not a "
+                                             "file inside the xml folder").arg(album.title())});
+        return false;
+    }
+    return writeFile(path, serializeAlbum(album), report);
+}
+
+SaveReport GalleryFile::saveData(Data &data)
+{
+    SaveReport report;
+    // Album files are written depth first, each before the index entry that
+    // names it. Names are settled first: an album without a file name, or
+    // one sharing its file with an earlier album, would lose its items.
+    QSet<QString> used;
+    data.forEachNode([&](const NodePtr &node) {
+        if (!node->isAlbum())
+            return true;
+        auto &album = static_cast<Album &>(*node);
+        const bool unnamed = album.XMLFile().isEmpty() && !album.items().isEmpty();
+        const bool shared = !album.XMLFile().isEmpty() && used.contains(album.XMLFile());
+        if (unnamed || shared) {
+            quint64 key = timeKey();
+            const int digit = AlbumCounter::takeDigit();
+            QString name = albumFileName(key, digit);
+            while (used.contains(name) || QFileInfo::exists(m_prefs.xmlPath(name)))
+                name = albumFileName(++key, digit);
+            report.notes.append({m_prefs.xmlPath(name),
+                                 QStringLiteral("album \"%1\" %2, so its items are now saved in this file")
+                                     .arg(album.title(), unnamed ? QStringLiteral("had no album file")
+                                                                 : QStringLiteral("shared its album file with another album"))});
+            album.setXMLFile(name);
+        }
+        used.insert(album.XMLFile());
+        saveAlbumData(album, report);
+        return true;
+    });
+    writeFile(m_prefs.albumsXMLFile(), serializeIndex(data), report);
+    if (report.ok())
+        data.setNeedsToSaveChanges(false);
+    return report;
+}
+
+QByteArray serializeIndex(const Data &data)
+{
+    QByteArray bytes;
+    QXmlStreamWriter w(&bytes);
+    startDocument(w, u"2.1"_s);
+    w.writeStartElement(u"collection"_s);
+    writeNodes(w, data.albums(), 0);
+    w.writeEndElement();
+    w.writeEndElement();
+    w.writeEndDocument();
+    return bytes;
+}
+
+QByteArray serializeAlbum(const Album &album)
+{
+    QByteArray bytes;
+    QXmlStreamWriter w(&bytes);
+    startDocument(w, u"2.1"_s);
+    for (const ItemPtr &item : album.items()) {
+        if (item->isPhoto()) {
+            const auto &p = static_cast<const Photo &>(*item);
+            w.writeStartElement(u"picture"_s);
+            textElement(w, u"title"_s, p.title());
+            textElement(w, u"date"_s, p.date());
+            textElement(w, u"location"_s, p.location());
+            textElement(w, u"description"_s, p.description());
+            urlElement(w, u"image"_s, p.imageFile());
+            urlElement(w, u"smallimage"_s, p.smallImageFile());
+            if (!p.largeImageFile().isNull())
+                urlElement(w, u"largeimage"_s, p.largeImageFile());
+            w.writeEndElement();
+        } else if (item->isVideo()) {
+            const auto &v = static_cast<const Video &>(*item);
+            w.writeStartElement(u"video"_s);
+            textElement(w, u"title"_s, v.title());
+            textElement(w, u"date"_s, v.date());
+            textElement(w, u"location"_s, v.location());
+            textElement(w, u"description"_s, v.description());
+            urlElement(w, u"thumb"_s, v.thumbFile());
+            w.writeStartElement(u"video"_s);
+            for (const StreamPtr &s : v.streams()) {
+                w.writeStartElement(u"stream"_s);
+                w.writeAttribute(u"bitrate"_s, QString::number(s->bitrate()));
+                textElement(w, u"url"_s, s->file());
+                w.writeEndElement();
+            }
+            w.writeEndElement();
+            w.writeEndElement();
+        }
+    }
+    w.writeEndElement();
+    w.writeEndDocument();
+    return bytes;
+}
+
+bool writeNewIndexFile(const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    file.write(newIndexBytes());
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace qm

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "model/Data.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+namespace qm {
+
+class Preferences;
+
+// One file and what went wrong with it (or what was done about it).
+struct FileProblem
+{
+    QString path;
+    QString reason;
+};
+
+struct LoadReport
+{
+    // Files that exist (or are named) but could not be used; what they hold
+    // is not in the model.
+    QList<FileProblem> unreadable;
+    bool ok() const { return unreadable.isEmpty(); }
+};
+
+struct SaveReport
+{
+    // Files that could not be written; the dirty flag stays set.
+    QList<FileProblem> failed;
+    // Things done to keep data safe (backups made, album files renamed).
+    QList<FileProblem> notes;
+    bool ok() const { return failed.isEmpty(); }
+};
+
+// Reads and writes the index file "albums.xml" and the album files.
+//
+// Files that could not be read are remembered: before a save replaces one
+// of them, its content is copied aside to "<name>.unreadable-<time>", so
+// nothing the program could not understand is ever lost.
+class GalleryFile
+{
+public:
+    explicit GalleryFile(Preferences &prefs) : m_prefs(prefs) {}
+
+    // Empties the tree and fills it again from the index file; the dirty
+    // flag is not touched.
+    LoadReport loadData(Data &data);
+    // Writes every album file (depth first, each before its entry) and then
+    // the index file, each atomically. Clears the dirty flag only when all
+    // were written.
+    SaveReport saveData(Data &data);
+
+    // Appends the items of the album's file to the album.
+    void loadAlbumData(Album &album, LoadReport &report);
+    // Writes the album's file; false when it could not be written.
+    bool saveAlbumData(const Album &album, SaveReport &report);
+
+    // Deeper nesting than this makes an index file unreadable.
+    static constexpr int kMaxDepth = 256;
+
+private:
+    bool keepUnreadableCopy(const QString &path, SaveReport &report);
+    bool writeFile(const QString &path, const QByteArray &bytes, SaveReport &report);
+
+    Preferences &m_prefs;
+    QSet<QString> m_unreadable;
+};
+
+// Serialised forms, exposed for tests and benchmarks.
+QByteArray serializeIndex(const Data &data);
+QByteArray serializeAlbum(const Album &album);
+
+// The first index file of a new gallery: version "2.2", one empty collection.
+bool writeNewIndexFile(const QString &path, QString *error);
+
+} // namespace qm

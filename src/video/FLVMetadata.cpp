@@ -1,0 +1,149 @@
+#include "video/FLVMetadata.h"
+
+#include <QFile>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace qm {
+
+namespace {
+
+constexpr int kReadLength = 1024;
+constexpr int kScanOffsets = 1000;
+
+// The properties the scan knows. The value sits one byte past the name: the
+// AMF type marker in between is skipped whatever it says.
+struct Property
+{
+    const char *name;
+    int length;
+};
+constexpr Property kVideoRate{"videodatarate", 13};
+constexpr Property kAudioRate{"audiodatarate", 13};
+constexpr Property kWidth{"width", 5};
+constexpr Property kHeight{"height", 6};
+
+bool valueAt(const QByteArray &bytes, qsizetype p, const Property &prop, double *value)
+{
+    const qsizetype valueOffset = p + prop.length + 1;
+    if (valueOffset + 8 > bytes.size())
+        return false;
+    if (std::memcmp(bytes.constData() + p, prop.name, size_t(prop.length)) != 0)
+        return false;
+    const quint64 bits = qFromBigEndian<quint64>(bytes.constData() + valueOffset);
+    std::memcpy(value, &bits, sizeof *value);
+    return true;
+}
+
+int clampToInt(qint64 v)
+{
+    if (v > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (v < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return int(v);
+}
+
+} // namespace
+
+int truncateToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= 2147483647.0)
+        return std::numeric_limits<int>::max();
+    if (value <= -2147483648.0)
+        return std::numeric_limits<int>::min();
+    return int(value);
+}
+
+void scanFLVMetadata(const QByteArray &bytes, int offsets, int &width, int &height, int &bitrate)
+{
+    double videoRate = 0.0;
+    double audioRate = 0.0;
+    const qsizetype last = std::min<qsizetype>(offsets, bytes.size());
+    for (qsizetype p = 0; p < last; ++p) {
+        double v = 0.0;
+        switch (bytes.at(p)) {
+        case 'v':
+            if (valueAt(bytes, p, kVideoRate, &v))
+                videoRate = v;
+            break;
+        case 'a':
+            if (valueAt(bytes, p, kAudioRate, &v))
+                audioRate = v;
+            break;
+        case 'w':
+            if (valueAt(bytes, p, kWidth, &v))
+                width = truncateToInt(v);
+            break;
+        case 'h':
+            if (valueAt(bytes, p, kHeight, &v))
+                height = truncateToInt(v);
+            break;
+        default:
+            break;
+        }
+    }
+    bitrate = clampToInt(qint64(truncateToInt(videoRate)) + truncateToInt(audioRate));
+}
+
+void readFLVMetadata(const QString &path, int &width, int &height, int &bitrate)
+{
+    QByteArray bytes;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.read(kReadLength);
+    file.close();
+    scanFLVMetadata(bytes, kScanOffsets, width, height, bitrate);
+}
+
+FLVTagMetadata readFLVTagMetadata(const QString &path)
+{
+    // Bounds for hostile files: a metadata tag is a few hundred bytes in
+    // practice; anything past these limits is not worth reading.
+    constexpr int kMaxTags = 16;
+    constexpr quint32 kMaxTagBody = 1 << 20;
+    constexpr quint32 kMaxHeader = 1 << 16;
+
+    FLVTagMetadata result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    const QByteArray header = file.read(9);
+    if (header.size() < 9 || !header.startsWith("FLV"))
+        return result;
+    const quint32 dataOffset = qFromBigEndian<quint32>(header.constData() + 5);
+    if (dataOffset < 9 || dataOffset > kMaxHeader || !file.seek(dataOffset + 4))
+        return result;
+
+    static const QByteArray onMetaData("\x02\x00\x0a" "onMetaData", 13);
+    for (int i = 0; i < kMaxTags; ++i) {
+        const QByteArray tag = file.read(11);
+        if (tag.size() < 11)
+            return result;
+        const auto *t = reinterpret_cast<const uchar *>(tag.constData());
+        const quint32 bodySize = (quint32(t[1]) << 16) | (quint32(t[2]) << 8) | t[3];
+        const int type = t[0] & 0x1f;
+        if (type == 18 && bodySize <= kMaxTagBody) {
+            const QByteArray body = file.read(bodySize);
+            if (body.size() < qsizetype(bodySize))
+                return result;
+            if (body.startsWith(onMetaData)) {
+                result.found = true;
+                scanFLVMetadata(body, int(body.size()), result.width, result.height, result.bitrate);
+                return result;
+            }
+            if (!file.seek(file.pos() + 4))
+                return result;
+        } else if (!file.seek(file.pos() + qint64(bodySize) + 4)) {
+            return result;
+        }
+    }
+    return result;
+}
+
+} // namespace qm

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace qm {
+
+// Width, height and total data rate (kbit/s) from the first kilobyte of an
+// FLV file. Width and height change only when the file names them; the
+// bitrate is always set (0 when no rate is found or the file cannot be read).
+void readFLVMetadata(const QString &path, int &width, int &height, int &bitrate);
+
+// The name scan itself: examines start offsets 0 .. offsets-1 of `bytes`, and
+// only those whose name and 8-byte value lie wholly inside `bytes`.
+void scanFLVMetadata(const QByteArray &bytes, int offsets, int &width, int &height, int &bitrate);
+
+// Truncation toward zero that stays defined for any double: NaN gives 0,
+// values beyond the int range give its nearest end.
+int truncateToInt(double value);
+
+// What the player learns from the whole first "onMetaData" tag, wherever it
+// lies in the first tags of the file (not only in the first kilobyte).
+struct FLVTagMetadata
+{
+    bool found = false; // an onMetaData tag was read
+    int width = 0;      // 0 when absent
+    int height = 0;
+    int bitrate = 0;    // video + audio rate, each truncated; 0 when absent
+};
+FLVTagMetadata readFLVTagMetadata(const QString &path);
+
+} // namespace qm

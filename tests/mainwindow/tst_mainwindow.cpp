@@ -1,0 +1,431 @@
+#include "common/GuiHelpers.h"
+#include "mainwindow/AlbumTreeModel.h"
+#include "mainwindow/ItemListModel.h"
+#include "mainwindow/MainController.h"
+#include "mainwindow/MyImageView.h"
+#include "mainwindow/PreferencesController.h"
+#include "model/Photo.h"
+#include "model/Video.h"
+#include "storage/FirstRunController.h"
+#include "storage/FolderChooser.h"
+#include "storage/NewOrvaneFolderController.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QTreeView>
+#include <QtTest>
+
+using namespace qm;
+using testing::answerMessageBox;
+using testing::whenShown;
+
+namespace {
+
+QString readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
+
+void renameInTree(MainController &w, const QModelIndex &index, const QString &title)
+{
+    w.ovAlbums()->setCurrentIndex(index);
+    w.ovAlbums()->edit(index);
+    QLineEdit *editor = nullptr;
+    for (QLineEdit *e : w.ovAlbums()->viewport()->findChildren<QLineEdit *>())
+        if (e->isVisible())
+            editor = e;
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, title);
+    QTest::keyClick(editor, Qt::Key_Return);
+    qDebug() << "edited" << index.data().toString() << editor->text() << w.ovAlbums()->viewport()->findChildren<QLineEdit *>().size();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void firstRunCreateEditSaveRestart();
+    void createRefusesExistingGallery();
+    void firstRunCancelAndQuit();
+    void quitSavesAndFailedSaveAsks();
+    void switchingGalleriesSavesFirst();
+    void unreadableIndexIsReportedAndKept();
+    void selectionShowsDetails();
+    void preferencesWindow();
+
+private:
+    QSettings *settings() { return m_settings.get(); }
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    QString m_chooserAnswer;
+    QStringList m_chooserTitles;
+};
+
+void TestMainWindow::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_settings = std::make_unique<QSettings>(m_dir->filePath("settings.ini"), QSettings::IniFormat);
+    m_chooserAnswer = m_dir->path();
+    m_chooserTitles.clear();
+    FolderChooser::setOverrideForTesting([this](const QString &title) {
+        m_chooserTitles << title;
+        return m_chooserAnswer;
+    });
+}
+
+void TestMainWindow::cleanup()
+{
+    FolderChooser::setOverrideForTesting(nullptr);
+}
+
+void TestMainWindow::firstRunCreateEditSaveRestart()
+{
+    const QString gallery = m_dir->filePath("photos");
+    {
+        MainController w(settings());
+        auto firstRun = whenShown<FirstRunController>([](FirstRunController *d) {
+            d->findChild<QPushButton *>("btnCreateNew")->click();
+        });
+        auto naming = whenShown<NewOrvaneFolderController>([](NewOrvaneFolderController *d) {
+            QTest::keyClicks(d->txtFolder(), QStringLiteral("photos"));
+            d->findChild<QPushButton *>("btnCreate")->click();
+        });
+        w.show();
+        QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
+        QVERIFY(*firstRun && *naming);
+        QCOMPARE(m_chooserTitles, QStringList{QStringLiteral("Select location for orvane folder")});
+        QCOMPARE(settings()->value("OrvaneFolder").toString(), gallery);
+        QVERIFY(QFileInfo(gallery + "/img").isDir());
+        const QString index = readFile(gallery + "/xml/albums.xml");
+        QVERIFY2(index.contains(QStringLiteral("version=\"2.2\"")), qPrintable(index));
+        QCOMPARE(w.treeModel()->rowCount(), 0);
+        QVERIFY(!w.data().needsToSaveChanges());
+
+        // A collection with an album inside it, both renamed in place.
+        w.action("miNewCollection")->trigger();
+        QCOMPARE(w.treeModel()->rowCount(), 1);
+        const QModelIndex coll = w.treeModel()->index(0, 0);
+        w.ovAlbums()->setCurrentIndex(coll);
+        w.action("miNewAlbum")->trigger();
+        QCOMPARE(w.treeModel()->rowCount(coll), 1);
+        QVERIFY(w.ovAlbums()->isExpanded(coll));
+        renameInTree(w, coll, QStringLiteral("Travel"));
+        renameInTree(w, w.treeModel()->index(0, 0, coll), QStringLiteral("Rome <2026>"));
+        QCOMPARE(w.data().albums().first()->title(), QStringLiteral("Travel"));
+
+        w.data().setNeedsToSaveChanges(false);
+        renameInTree(w, coll, QStringLiteral("Journeys"));
+        QCOMPARE(w.data().albums().first()->title(), QStringLiteral("Journeys"));
+        QVERIFY(w.data().needsToSaveChanges()); // a rename alone must survive a quit
+
+        QTest::keySequence(&w, QKeySequence::Save);
+        if (w.data().needsToSaveChanges()) // no active window offscreen: use the menu
+            w.action("miSave")->trigger();
+        QVERIFY(!w.data().needsToSaveChanges());
+        const QString saved = readFile(gallery + "/xml/albums.xml");
+        QVERIFY(saved.contains(QStringLiteral("version=\"2.1\"")));
+        QVERIFY(saved.contains(QStringLiteral("<title>Journeys</title>")));
+        QVERIFY(saved.contains(QStringLiteral("Rome &lt;2026>")) || saved.contains(QStringLiteral("Rome &lt;2026&gt;")));
+        w.close();
+    }
+    // Start again with the same settings: no panel, the same tree, expanded.
+    MainController w(settings());
+    auto firstRun = whenShown<FirstRunController>([](FirstRunController *d) { d->reject(); }, nullptr, 1500);
+    w.show();
+    QTRY_COMPARE(w.treeModel()->rowCount(), 1);
+    const QModelIndex coll = w.treeModel()->index(0, 0);
+    QCOMPARE(coll.data().toString(), QStringLiteral("Journeys"));
+    QCOMPARE(w.treeModel()->index(0, 0, coll).data().toString(), QStringLiteral("Rome <2026>"));
+    QVERIFY(w.ovAlbums()->isExpanded(coll));
+    QTest::qWait(300);
+    QVERIFY(!*firstRun);
+}
+
+void TestMainWindow::createRefusesExistingGallery()
+{
+    const QString gallery = m_dir->filePath("photos");
+    QVERIFY(QDir().mkpath(gallery + "/xml"));
+    const QByteArray original = "<?xml version=\"1.0\"?><orvane version=\"2.1\"><collection><album><title>Keep</title>"
+                                "<description/><contentnumber>0</contentnumber><contentxmlurl>album_1.xml</contentxmlurl>"
+                                "</album></collection></orvane>";
+    QFile f(gallery + "/xml/albums.xml");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(original);
+    f.close();
+
+    MainController w(settings());
+    settings()->setValue("OrvaneFolder", gallery);
+    auto refused = std::make_shared<QString>();
+    whenShown<NewOrvaneFolderController>([refused](NewOrvaneFolderController *d) {
+        QTest::keyClicks(d->txtFolder(), QStringLiteral("photos"));
+        d->findChild<QPushButton *>("btnCreate")->click();
+        // Still open, saying why.
+        for (QLabel *l : d->findChildren<QLabel *>()) {
+            if (l->isVisible() && l->text().contains(QStringLiteral("already holds a gallery")))
+                *refused = l->text();
+        }
+        d->reject();
+    });
+    w.clickedFileNew();
+    QVERIFY2(refused->contains(gallery), qPrintable(*refused));
+    QFile again(gallery + "/xml/albums.xml");
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    QCOMPARE(again.readAll(), original);
+
+    // Names that are not one folder name are refused as well.
+    QString error;
+    QVERIFY(NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("a/b"), &error).isNull());
+    QVERIFY(NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QString(), &error).isNull());
+    QVERIFY(!QFileInfo::exists(m_dir->filePath("a")));
+}
+
+void TestMainWindow::firstRunCancelAndQuit()
+{
+    MainController w(settings());
+    m_chooserAnswer.clear(); // the chooser is cancelled
+    auto stillOpen = std::make_shared<bool>(false);
+    whenShown<FirstRunController>([stillOpen](FirstRunController *d) {
+        d->findChild<QPushButton *>("btnOpen")->click();
+        d->findChild<QPushButton *>("btnCreateNew")->click();
+        *stillOpen = d->isVisible();
+        d->findChild<QPushButton *>("btnQuit")->click();
+    });
+    w.show();
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(*stillOpen);
+    QVERIFY(!settings()->contains("OrvaneFolder"));
+    QCOMPARE(m_chooserTitles, (QStringList{QStringLiteral("Select orvane folder"), QStringLiteral("Select location for orvane folder")}));
+}
+
+void TestMainWindow::quitSavesAndFailedSaveAsks()
+{
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
+    QVERIFY2(!gallery.isNull(), qPrintable(error));
+    settings()->setValue("OrvaneFolder", gallery);
+    {
+        MainController w(settings());
+        w.show();
+        QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
+        w.action("miNewAlbum")->trigger();
+        w.close(); // saves without asking
+        QVERIFY(!w.isVisible());
+        QVERIFY(readFile(gallery + "/xml/albums.xml").contains(QStringLiteral("<title>Untitled</title>")));
+    }
+    {
+        MainController w(settings());
+        w.show();
+        QTRY_COMPARE(w.treeModel()->rowCount(), 1);
+        w.action("miNewCollection")->trigger();
+        // Make every write into the xml folder fail.
+        QVERIFY(QDir(gallery + "/xml").removeRecursively());
+        QFile blocker(gallery + "/xml");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        auto first = answerMessageBox();            // what failed
+        auto question = std::make_shared<QString>();
+        whenShown<QMessageBox>([question](QMessageBox *box) {
+            *question = box->text();
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == QStringLiteral("Don't Quit"))
+                    b->click();
+        }, [](QMessageBox *box) { return box->text().contains(QStringLiteral("quit now")); });
+        w.close();
+        QVERIFY(w.isVisible());
+        QVERIFY(w.data().needsToSaveChanges());
+        QVERIFY2(first->contains(gallery + "/xml"), qPrintable(*first));
+        QVERIFY(question->contains(QStringLiteral("unsaved changes are lost")));
+
+        answerMessageBox();
+        whenShown<QMessageBox>([](QMessageBox *box) {
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == QStringLiteral("Quit Anyway"))
+                    b->click();
+        }, [](QMessageBox *box) { return box->text().contains(QStringLiteral("quit now")); });
+        w.close();
+        QVERIFY(!w.isVisible());
+    }
+}
+
+void TestMainWindow::switchingGalleriesSavesFirst()
+{
+    QString error;
+    const QString a = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("a"), &error);
+    const QString b = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("b"), &error);
+    settings()->setValue("OrvaneFolder", a);
+    MainController w(settings());
+    w.show();
+    QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(a));
+    w.action("miNewAlbum")->trigger();
+    QVERIFY(w.data().needsToSaveChanges());
+
+    m_chooserAnswer = b;
+    w.action("miFileOpen")->trigger();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(b));
+    QVERIFY(!w.data().needsToSaveChanges());
+    QCOMPARE(w.treeModel()->rowCount(), 0);
+    QVERIFY(readFile(a + "/xml/albums.xml").contains(QStringLiteral("Untitled")));
+    QVERIFY(!readFile(b + "/xml/albums.xml").contains(QStringLiteral("Untitled")));
+}
+
+void TestMainWindow::unreadableIndexIsReportedAndKept()
+{
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
+    const QByteArray garbage = "<orvane version=\"2.1\"><collection><album><title>Half";
+    {
+        QFile f(gallery + "/xml/albums.xml");
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(garbage);
+    }
+    settings()->setValue("OrvaneFolder", gallery);
+    MainController w(settings());
+    auto message = answerMessageBox();
+    w.show();
+    QTRY_VERIFY(!message->isEmpty());
+    QVERIFY2(message->contains(QStringLiteral("albums.xml")), qPrintable(*message));
+
+    w.action("miNewAlbum")->trigger();
+    w.action("miSave")->trigger();
+    // The unreadable content survives beside the new index.
+    bool kept = false;
+    for (const QFileInfo &fi : QDir(gallery + "/xml").entryInfoList(QDir::Files)) {
+        if (fi.fileName() != QStringLiteral("albums.xml") && fi.fileName().startsWith(QStringLiteral("albums.xml"))) {
+            QFile f(fi.filePath());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            kept |= f.readAll() == garbage;
+        }
+    }
+    QVERIFY(kept);
+}
+
+void TestMainWindow::selectionShowsDetails()
+{
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
+    settings()->setValue("OrvaneFolder", gallery);
+    MainController w(settings());
+    w.show();
+    QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
+
+    auto writeJpeg = [&](const QString &name, int width, int height) {
+        QImage img(width, height, QImage::Format_RGB32);
+        img.fill(Qt::darkCyan);
+        QVERIFY(img.save(gallery + "/img/" + name, "JPEG"));
+    };
+    writeJpeg("s.jpg", 120, 80);
+    writeJpeg("n.jpg", 640, 426);
+    writeJpeg("t.jpg", 160, 120);
+
+    w.action("miNewCollection")->trigger();
+    w.action("miNewAlbum")->trigger();
+    auto *album = static_cast<Album *>(w.data().albums().at(1).get());
+    album->setDescription(QStringLiteral("Line one\nLine two"));
+    auto photo = std::make_shared<Photo>();
+    photo->setImageFile("n.jpg");
+    photo->setSmallImageFile("s.jpg");
+    photo->setDescription(QStringLiteral("A photo"));
+    auto video = std::make_shared<Video>();
+    video->setThumbFile("t.jpg");
+    album->addItem(photo);
+    album->addItem(video);
+    w.data().setNeedsToSaveChanges(false);
+
+    // An album: its description, editable, without marking anything changed.
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(1, 0));
+    QCOMPARE(w.data().selectedAlbum(), album);
+    QCOMPARE(w.txtAlbumDesc()->toPlainText(), QStringLiteral("Line one\nLine two"));
+    QVERIFY(!w.txtAlbumDesc()->isReadOnly());
+    QVERIFY(!w.ivAlbumThumb()->image().isNull());
+    QVERIFY(w.btnChangeAlbumThumb()->isEnabled());
+    QVERIFY(!w.data().needsToSaveChanges());
+    QCOMPARE(w.itemModel()->rowCount(), 2);
+
+    // A photo: sizes width first, no large label, show-video off.
+    w.tvPhotos()->selectRow(0);
+    QCOMPARE(w.data().selectedItem(), photo.get());
+    QCOMPARE(w.lblSmallImageSize()->text(), QStringLiteral("120 x 80"));
+    QCOMPARE(w.lblImageSize()->text(), QStringLiteral("640 x 426"));
+    QCOMPARE(w.lblLargeImageSize()->text(), QString());
+    QCOMPARE(w.ivPhoto()->image().size(), QSize(120, 80));
+    QCOMPARE(w.txtPhotoDesc()->toPlainText(), QStringLiteral("A photo"));
+    QVERIFY(!w.btnShowVideo()->isEnabled());
+    QVERIFY(w.miApplyDateToRest()->isEnabled());
+    QVERIFY(!w.data().needsToSaveChanges());
+
+    // Typing marks the change.
+    w.txtPhotoDesc()->setFocus();
+    w.txtPhotoDesc()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(w.txtPhotoDesc(), QStringLiteral("!"));
+    QCOMPARE(photo->description(), QStringLiteral("A photo!"));
+    QVERIFY(w.data().needsToSaveChanges());
+
+    // A video: thumbnail size, show-video on.
+    w.tvPhotos()->selectRow(1);
+    QCOMPARE(w.lblSmallImageSize()->text(), QStringLiteral("160 x 120"));
+    QCOMPARE(w.lblImageSize()->text(), QString());
+    QVERIFY(w.btnShowVideo()->isEnabled());
+
+    // Two rows: nothing.
+    w.tvPhotos()->selectAll();
+    QCOMPARE(w.data().selectedItem(), nullptr);
+    QCOMPARE(w.lblSmallImageSize()->text(), QString());
+    QVERIFY(!w.btnShowVideo()->isEnabled());
+    QVERIFY(!w.miApplyTitleToRest()->isEnabled());
+    QVERIFY(w.txtPhotoDesc()->isReadOnly());
+
+    // A collection: description emptied and read-only; the item list empties.
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
+    QCOMPARE(w.data().selectedCollection(), w.data().albums().at(0).get());
+    QCOMPARE(w.data().selectedAlbum(), nullptr);
+    QVERIFY(w.txtAlbumDesc()->toPlainText().isEmpty());
+    QVERIFY(w.txtAlbumDesc()->isReadOnly());
+    QCOMPARE(w.itemModel()->rowCount(), 0);
+
+    // Nothing: no thumbnail, button off.
+    w.ovAlbums()->selectionModel()->clearSelection();
+    QVERIFY(w.ivAlbumThumb()->image().isNull());
+    QVERIFY(!w.btnChangeAlbumThumb()->isEnabled());
+}
+
+void TestMainWindow::preferencesWindow()
+{
+    MainController w(settings());
+    whenShown<FirstRunController>([](FirstRunController *d) { d->reject(); });
+    w.show();
+    w.action("miPreferences")->trigger();
+    PreferencesController *p = w.preferencesController();
+    QTRY_VERIFY(p->isVisible());
+    QCOMPARE(p->toolbar()->objectName(), QStringLiteral("PrefsToolbar"));
+    QCOMPARE(p->toolbar()->actions().size(), 1);
+    QAction *general = p->toolbar()->actions().first();
+    QCOMPARE(general->text(), QStringLiteral("General"));
+    QCOMPARE(general->toolTip(), QStringLiteral("General preferences"));
+    QCOMPARE(p->selectedItemIdentifier(), QStringLiteral("General"));
+    QCOMPARE(p->currentTabIdentifier(), QStringLiteral("General"));
+    general->trigger();
+    QCOMPARE(p->currentTabIdentifier(), QStringLiteral("General"));
+    QCOMPARE(p->toolbarItemForItemIdentifier(QStringLiteral("Advanced")), nullptr);
+    QCOMPARE(PreferencesController::toolbarAllowedItemIdentifiers(), QStringList{QStringLiteral("General")});
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
