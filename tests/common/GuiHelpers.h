@@ -16,6 +16,19 @@
 
 namespace testing {
 
+// Parent of every pending watcher, so a test can drop the ones it left.
+inline QObject *pendingWatchers()
+{
+    static QObject *registry = new QObject;
+    return registry;
+}
+
+// Call from cleanup(): a watcher left by one test must not act on the next.
+inline void cancelPendingWatchers()
+{
+    qDeleteAll(pendingWatchers()->children());
+}
+
 // Runs `action` on the first visible top-level widget of type T (and
 // matching `accept`) once it appears, from inside whatever modal loop is
 // running then. Gives up after `timeoutMs`; `fired` tells whether it ran.
@@ -24,7 +37,7 @@ std::shared_ptr<bool> whenShown(std::function<void(T *)> action,
                                 std::function<bool(T *)> accept = nullptr, int timeoutMs = 10000)
 {
     auto fired = std::make_shared<bool>(false);
-    auto timer = new QTimer;
+    auto timer = new QTimer(pendingWatchers());
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(15);
