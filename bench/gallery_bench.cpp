@@ -1,0 +1,172 @@
+// Loads and saves a large generated gallery and compares with the floor:
+// a bare XML read pass and a bare write of the same bytes.
+
+#include "model/Album.h"
+#include "model/AlbumCollection.h"
+#include "model/Data.h"
+#include "model/Photo.h"
+#include "model/Video.h"
+#include "model/VideoStream.h"
+#include "storage/GalleryFile.h"
+#include "storage/Preferences.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <cstdio>
+
+using namespace qm;
+
+namespace {
+
+constexpr int kAlbums = 1000;
+constexpr int kItemsPerAlbum = 100;
+
+void buildGallery(Data &data)
+{
+    int serial = 0;
+    // Ten top collections of ten sub-collections, each holding ten albums.
+    for (int c = 0; c < 10; ++c) {
+        auto top = std::make_shared<AlbumCollection>();
+        top->setTitle(QStringLiteral("Year %1").arg(2000 + c));
+        for (int s = 0; s < 10; ++s) {
+            auto sub = std::make_shared<AlbumCollection>();
+            sub->setTitle(QStringLiteral("Trip %1 \u00e9t\u00e9 & friends").arg(s));
+            sub->setParentCollection(top.get());
+            for (int a = 0; a < kAlbums / 100; ++a) {
+                auto album = std::make_shared<Album>();
+                album->setTitle(QStringLiteral("Album %1").arg(serial));
+                album->setDescription(QStringLiteral("Pictures of day %1 <by the sea>\nwith notes").arg(serial));
+                album->setXMLFile(QStringLiteral("album_%1.xml").arg(serial));
+                album->setThumbFile(QStringLiteral("athumb_%1.jpg").arg(serial));
+                album->setParentCollection(sub.get());
+                for (int i = 0; i < kItemsPerAlbum; ++i) {
+                    const QString base = QStringLiteral("img_%1_%2").arg(serial).arg(i);
+                    if (i % 20 == 19) {
+                        auto v = std::make_shared<Video>();
+                        v->setTitle(QStringLiteral("Clip %1").arg(i));
+                        v->setThumbFile(base + "_vthumb.jpg");
+                        for (int rate : {800, 400}) {
+                            auto st = std::make_shared<VideoStream>();
+                            st->setBitrate(rate);
+                            st->setFile(base + QStringLiteral("_%1.flv").arg(rate));
+                            v->addStream(st);
+                        }
+                        album->addItem(v);
+                    } else {
+                        auto p = std::make_shared<Photo>();
+                        p->setTitle(QStringLiteral("Photo %1 of album %2").arg(i).arg(serial));
+                        p->setDate(QStringLiteral("2026-06-%1").arg(1 + i % 28));
+                        p->setLocation(QStringLiteral("Z\u00fcrich"));
+                        p->setDescription(QStringLiteral("A short & sweet caption"));
+                        p->setImageFile(base + ".jpg");
+                        p->setSmallImageFile(base + "_small.jpg");
+                        p->setLargeImageFile(base + "_large.jpg");
+                        album->addItem(p);
+                    }
+                }
+                sub->addItem(album);
+                ++serial;
+            }
+            top->addItem(sub);
+        }
+        data.albums().append(top);
+    }
+}
+
+double msSince(const QElapsedTimer &t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("prefs.ini"), QSettings::IniFormat);
+    Preferences prefs(&settings);
+    QDir(dir.path()).mkpath("g/xml");
+    QDir(dir.path()).mkpath("g/img");
+    prefs.setOrvaneFolder(dir.filePath("g"));
+
+    Data data;
+    buildGallery(data);
+    GalleryFile files(prefs);
+    files.saveData(data); // warm the folder
+
+    QElapsedTimer t;
+    t.start();
+    const SaveReport saved = files.saveData(data);
+    const double saveMs = msSince(t);
+    if (!saved.ok()) {
+        std::fprintf(stderr, "save failed\n");
+        return 1;
+    }
+
+    Data loaded;
+    t.restart();
+    const LoadReport report = files.loadData(loaded);
+    const double loadMs = msSince(t);
+    if (!report.ok()) {
+        std::fprintf(stderr, "load failed\n");
+        return 1;
+    }
+
+    // The floor: every file read through a bare reader pass ...
+    QStringList paths{prefs.albumsXMLFile()};
+    for (int i = 0; i < kAlbums; ++i)
+        paths << prefs.xmlPath(QStringLiteral("album_%1.xml").arg(i));
+    t.restart();
+    qint64 tokens = 0;
+    for (const QString &path : paths) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return 1;
+        QXmlStreamReader r(&f);
+        while (!r.atEnd()) {
+            r.readNext();
+            if (r.isCharacters())
+                tokens += r.text().size();
+        }
+    }
+    const double floorLoadMs = msSince(t);
+
+    // ... and the same bytes written back the same safe way.
+    QList<QByteArray> contents;
+    qint64 bytes = 0;
+    for (const QString &path : paths) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return 1;
+        contents << f.readAll();
+        bytes += contents.last().size();
+    }
+    t.restart();
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        QSaveFile f(paths[i]);
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        f.write(contents[i]);
+        if (!f.commit())
+            return 1;
+    }
+    const double floorSaveMs = msSince(t);
+
+    std::printf("gallery: %d albums, %d items, %d files, %.1f MB (%lld text chars)\n", kAlbums,
+                kAlbums * kItemsPerAlbum, int(paths.size()), double(bytes) / 1e6, (long long)tokens);
+    std::printf("loadData:          %8.1f ms\n", loadMs);
+    std::printf("bare reader pass:  %8.1f ms\n", floorLoadMs);
+    std::printf("saveData:          %8.1f ms\n", saveMs);
+    std::printf("bare write:        %8.1f ms\n", floorSaveMs);
+    std::printf("load / floor:      %8.2f\n", loadMs / floorLoadMs);
+    std::printf("save / floor:      %8.2f\n", saveMs / floorSaveMs);
+    return 0;
+}

@@ -1,0 +1,601 @@
+#include "model/Album.h"
+#include "model/AlbumCollection.h"
+#include "model/Data.h"
+#include "model/Photo.h"
+#include "model/Video.h"
+#include "model/VideoStream.h"
+#include "storage/GalleryFile.h"
+#include "storage/Preferences.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace qm;
+
+namespace {
+
+const QString kTricky = QStringLiteral("Caf\u00e9 & <b>\"quoted\"</b> 'x' \u65e5\u672c \U0001F600\nsecond line\ttab ]]>");
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+std::shared_ptr<Photo> makePhoto(const QString &text, int n, bool large)
+{
+    auto p = std::make_shared<Photo>();
+    p->setTitle(text + QString::number(n));
+    p->setDate(QStringLiteral("2026-12-0%1").arg(n % 9));
+    p->setLocation(text);
+    p->setDescription(text + QStringLiteral("\n\nend"));
+    p->setImageFile(QStringLiteral("img_%1.jpg").arg(n));
+    p->setSmallImageFile(QStringLiteral("img_%1_small.jpg").arg(n));
+    if (large)
+        p->setLargeImageFile(QStringLiteral("img_%1_large.jpg").arg(n));
+    return p;
+}
+
+std::shared_ptr<Video> makeVideo(const QString &text, QList<int> bitrates, bool thumb)
+{
+    auto v = std::make_shared<Video>();
+    v->setTitle(text);
+    v->setDescription(text);
+    if (thumb)
+        v->setThumbFile(QStringLiteral("vthumb_1.jpg"));
+    for (int rate : bitrates) {
+        auto s = std::make_shared<VideoStream>();
+        s->setBitrate(rate);
+        s->setFile(QStringLiteral("vstream_%1.flv").arg(rate));
+        v->addStream(s);
+    }
+    return v;
+}
+
+AlbumPtr makeAlbum(const QString &title, const QString &file, AlbumCollection *parent)
+{
+    auto a = std::make_shared<Album>();
+    a->setTitle(title);
+    a->setDescription(title + QStringLiteral(" & more\nlines"));
+    a->setXMLFile(file);
+    a->setParentCollection(parent);
+    return a;
+}
+
+CollectionPtr makeCollection(const QString &title, AlbumCollection *parent)
+{
+    auto c = std::make_shared<AlbumCollection>();
+    c->setTitle(title);
+    c->setParentCollection(parent);
+    return c;
+}
+
+// A tree shaped like a real gallery: nested collections, albums with
+// photos and videos, every text field holding hard characters.
+void buildGallery(Data &data)
+{
+    auto top = makeAlbum(kTricky, QStringLiteral("album_1.xml"), nullptr);
+    top->setThumbFile(QStringLiteral("athumb_1.jpg"));
+    top->addItem(makePhoto(kTricky, 1, true));
+    top->addItem(makeVideo(kTricky, {800, 400, 150}, true));
+    top->addItem(makePhoto(kTricky, 2, false));
+    top->addItem(makeVideo(QStringLiteral("no thumb"), {}, false));
+    data.albums().append(top);
+
+    auto travel = makeCollection(kTricky, nullptr);
+    travel->setThumbFile(QStringLiteral("cthumb_1.jpg"));
+    auto deeper = makeCollection(QStringLiteral("\u00c9t\u00e9"), travel.get());
+    auto deepest = makeCollection(QString(), deeper.get()); // never titled
+    auto inner = makeAlbum(QStringLiteral("Rome"), QStringLiteral("album_2.xml"), deepest.get());
+    inner->addItem(makePhoto(QStringLiteral("r"), 3, true));
+    deepest->addItem(inner);
+    deeper->addItem(deepest);
+    deeper->addItem(makeAlbum(QStringLiteral("empty"), QStringLiteral("album_3.xml"), deeper.get()));
+    travel->addItem(deeper);
+    data.albums().append(travel);
+}
+
+struct Gallery
+{
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath("prefs.ini"), QSettings::IniFormat};
+    Preferences prefs{&settings};
+    QString xml;
+    QString index;
+
+    Gallery()
+    {
+        QDir(dir.path()).mkpath("g/xml");
+        QDir(dir.path()).mkpath("g/img");
+        prefs.setOrvaneFolder(dir.filePath("g"));
+        xml = prefs.xmlFolder();
+        index = prefs.albumsXMLFile();
+    }
+};
+
+} // namespace
+
+class TestGalleryFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void roundTripIsByteIdentical();
+    void writesTheExactShape();
+    void readerRules();
+    void readerRules_data();
+    void emptyAndNewGalleries();
+    void unreadableFilesAreKeptBeforeSaving();
+    void failedWritesAreReported();
+    void albumFileNamesAreSettled();
+    void hostileIndexFiles();
+    void hostileIndexFiles_data();
+    void truncatedFilesNeverCrash();
+};
+
+void TestGalleryFile::roundTripIsByteIdentical()
+{
+    Gallery g;
+    Data data;
+    buildGallery(data);
+    GalleryFile files(g.prefs);
+    data.setNeedsToSaveChanges(true);
+    QVERIFY(files.saveData(data).ok());
+    QVERIFY(!data.needsToSaveChanges());
+    const QByteArray index1 = readBytes(g.index);
+    const QByteArray album1 = readBytes(g.xml + "/album_1.xml");
+    const QByteArray album2 = readBytes(g.xml + "/album_2.xml");
+    QVERIFY(index1.contains("&amp;") && (index1.contains("&lt;b>") || index1.contains("&lt;b&gt;")));
+
+    Data loaded;
+    const LoadReport report = files.loadData(loaded);
+    QVERIFY2(report.ok(), qPrintable(report.unreadable.value(0).reason));
+    QCOMPARE(loaded.albums().size(), 2);
+    auto top = std::static_pointer_cast<Album>(loaded.albums()[0]);
+    QCOMPARE(top->title(), kTricky);
+    QCOMPARE(top->thumbFile(), QStringLiteral("athumb_1.jpg"));
+    QCOMPARE(top->items().size(), 4);
+    auto p1 = std::static_pointer_cast<Photo>(top->items()[0]);
+    QCOMPARE(p1->description(), kTricky + QStringLiteral("\n\nend"));
+    QCOMPARE(p1->largeImageFile(), QStringLiteral("img_1_large.jpg"));
+    QVERIFY(std::static_pointer_cast<Photo>(top->items()[2])->largeImageFile().isNull());
+    auto v = std::static_pointer_cast<Video>(top->items()[1]);
+    QCOMPARE(v->numberOfStreams(), 3);
+    QCOMPARE(v->streams()[0]->bitrate(), 800);
+    QCOMPARE(v->streams()[2]->file(), QStringLiteral("vstream_150.flv"));
+    QVERIFY(std::static_pointer_cast<Video>(top->items()[3])->thumbFile().isNull());
+    QVERIFY(std::static_pointer_cast<Video>(top->items()[3])->streams().isEmpty());
+
+    // Parent links follow the nesting, three deep.
+    auto travel = std::static_pointer_cast<AlbumCollection>(loaded.albums()[1]);
+    QVERIFY(!travel->parentCollection());
+    auto deeper = std::static_pointer_cast<AlbumCollection>(travel->items()[0]);
+    QCOMPARE(deeper->parentCollection(), travel.get());
+    auto deepest = std::static_pointer_cast<AlbumCollection>(deeper->items()[0]);
+    QCOMPARE(deepest->parentCollection(), deeper.get());
+    QCOMPARE(deepest->title(), QString(""));
+    QCOMPARE(deepest->items()[0]->parentCollection(), deepest.get());
+    QCOMPARE(deepest->items()[0]->title(), QStringLiteral("Rome"));
+
+    // Saving what was loaded gives the same bytes, file by file.
+    QVERIFY(files.saveData(loaded).ok());
+    QCOMPARE(readBytes(g.index), index1);
+    QCOMPARE(readBytes(g.xml + "/album_1.xml"), album1);
+    QCOMPARE(readBytes(g.xml + "/album_2.xml"), album2);
+}
+
+void TestGalleryFile::writesTheExactShape()
+{
+    Data data;
+    auto album = makeAlbum(QStringLiteral("A & B"), QStringLiteral("album_9.xml"), nullptr);
+    album->setDescription(QString()); // null and empty are both an empty element
+    auto photo = makePhoto(QStringLiteral("p"), 1, true);
+    photo->setTitle(QString());
+    album->addItem(photo);
+    album->addItem(makeVideo(QStringLiteral("v"), {800, 400}, false));
+    data.albums().append(album);
+    auto coll = makeCollection(QStringLiteral("C"), nullptr);
+    coll->setThumbFile(QString("")); // empty: no thumb element
+    data.albums().append(coll);
+
+    const QString expectedIndex = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<orvane version="2.1">
+    <collection>
+        <album>
+            <title>A &amp; B</title>
+            <description></description>
+            <contentnumber>2</contentnumber>
+            <contentxmlurl>album_9.xml</contentxmlurl>
+        </album>
+        <collection>
+            <title>C</title>
+        </collection>
+    </collection>
+</orvane>
+)");
+    QCOMPARE(QString::fromUtf8(serializeIndex(data)), expectedIndex);
+
+    const QString expectedAlbum = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<orvane version="2.1">
+    <picture>
+        <title></title>
+        <date>2026-12-01</date>
+        <location>p</location>
+        <description>p
+
+end</description>
+        <image>
+            <url>img_1.jpg</url>
+        </image>
+        <smallimage>
+            <url>img_1_small.jpg</url>
+        </smallimage>
+        <largeimage>
+            <url>img_1_large.jpg</url>
+        </largeimage>
+    </picture>
+    <video>
+        <title>v</title>
+        <date></date>
+        <location></location>
+        <description>v</description>
+        <thumb>
+            <url></url>
+        </thumb>
+        <video>
+            <stream bitrate="800">
+                <url>vstream_800.flv</url>
+            </stream>
+            <stream bitrate="400">
+                <url>vstream_400.flv</url>
+            </stream>
+        </video>
+    </video>
+</orvane>
+)");
+    QCOMPARE(QString::fromUtf8(serializeAlbum(*album)), expectedAlbum);
+    QVERIFY(!serializeAlbum(*album).contains("A &amp; B")); // album texts live in the index only
+
+    // Characters XML cannot carry are left out rather than making the file unreadable.
+    album->setTitle(QStringLiteral("bell\x07") + QChar(0xFFFE) + QStringLiteral("ok"));
+    QVERIFY(serializeIndex(data).contains("<title>bellok</title>"));
+}
+
+void TestGalleryFile::readerRules_data()
+{
+    QTest::addColumn<QByteArray>("albumFile");
+    QTest::addColumn<QString>("expected"); // one line per item
+
+    const QByteArray head = "<?xml version=\"1.0\"?>\n";
+    QTest::newRow("2.0 reads pictures only")
+        << head + "<orvane version=\"2.0\"><picture><title>a</title></picture><video><title>v</title></video>"
+                  "<picture><title>b</title></picture></orvane>"
+        << "P a|\nP b|";
+    QTest::newRow("unknown version reads nothing") << head + "<orvane version=\"3.0\"><picture/></orvane>" << "";
+    QTest::newRow("no version reads nothing") << head + "<orvane><picture/></orvane>" << "";
+    QTest::newRow("last url wins, empty image url is empty")
+        << head + "<orvane version=\"2.1\"><picture><image><url>a.jpg</url><url></url></image>"
+                  "<smallimage><url>s.jpg</url></smallimage><largeimage><url></url></largeimage></picture></orvane>"
+        << "P |image=''small='s.jpg'large=null";
+    QTest::newRow("empty large url leaves the last good one")
+        << head + "<orvane version=\"2.1\"><picture><largeimage><url>l.jpg</url><url/></largeimage></picture></orvane>"
+        << "P |image=nullsmall=nulllarge='l.jpg'";
+    QTest::newRow("streams: missing bitrate, junk, leading spaces, no url")
+        << head + "<orvane version=\"2.1\"><video><thumb><url/></thumb><video><stream><url>a.flv</url></stream>"
+                  "<stream bitrate=\"  42kbps\"><url>b.flv</url></stream><stream bitrate=\"fast\"/>"
+                  "<stream bitrate=\"99999999999\"><url>c.flv</url></stream></video></video></orvane>"
+        << "V |thumb=null streams=0:a.flv,42:b.flv,0:,2147483647:c.flv";
+    QTest::newRow("unknown elements and their subtrees are skipped")
+        << head + "<orvane version=\"2.1\"><junk><picture><title>no</title></picture></junk>"
+                  "<!-- c --><picture><x><title>no</title></x><title>yes</title></picture></orvane>"
+        << "P yes|";
+    QTest::newRow("text is joined across children and entities")
+        << head + "<orvane version=\"2.1\"><picture><title>a<b>b</b>&amp;<![CDATA[<c>]]></title></picture></orvane>"
+        << "P ab&<c>|";
+    QTest::newRow("broken file drops its items") << head + "<orvane version=\"2.1\"><picture><title>a</title>" << "!";
+}
+
+void TestGalleryFile::readerRules()
+{
+    QFETCH(QByteArray, albumFile);
+    QFETCH(QString, expected);
+    Gallery g;
+    QVERIFY(writeBytes(g.xml + "/album_1.xml", albumFile));
+    GalleryFile files(g.prefs);
+    Album album;
+    album.setXMLFile(QStringLiteral("album_1.xml"));
+    LoadReport report;
+    files.loadAlbumData(album, report);
+
+    auto show = [](const QString &s) { return s.isNull() ? QStringLiteral("null") : "'" + s + "'"; };
+    QStringList lines;
+    for (const ItemPtr &item : album.items()) {
+        if (item->isPhoto()) {
+            auto p = std::static_pointer_cast<Photo>(item);
+            QString line = "P " + p->title() + "|";
+            if (expected.contains("image="))
+                line += "image=" + show(p->imageFile()) + "small=" + show(p->smallImageFile()) + "large="
+                        + show(p->largeImageFile());
+            lines << line;
+        } else {
+            auto v = std::static_pointer_cast<Video>(item);
+            QStringList streams;
+            for (const StreamPtr &s : v->streams())
+                streams << QStringLiteral("%1:%2").arg(s->bitrate()).arg(s->file());
+            lines << "V " + v->title() + "|thumb=" + show(v->thumbFile()) + " streams=" + streams.join(',');
+        }
+    }
+    if (expected == "!") {
+        QVERIFY(album.items().isEmpty());
+        QCOMPARE(report.unreadable.size(), 1);
+    } else {
+        QCOMPARE(lines.join('\n'), expected);
+    }
+}
+
+void TestGalleryFile::emptyAndNewGalleries()
+{
+    Gallery g;
+    GalleryFile files(g.prefs);
+    Data data;
+    data.albums().append(makeAlbum("stale", "x.xml", nullptr));
+
+    // No index at all: an empty gallery, nothing to report.
+    QVERIFY(files.loadData(data).ok());
+    QVERIFY(data.albums().isEmpty());
+
+    // A new gallery's first index is not loaded, and that is no problem either.
+    QString error;
+    QVERIFY(writeNewIndexFile(g.index, &error));
+    QVERIFY(readBytes(g.index).contains("version=\"2.2\""));
+    QVERIFY(files.loadData(data).ok());
+    QVERIFY(data.albums().isEmpty());
+
+    // An empty tree saves as the root holding one empty list, stamped 2.1.
+    QVERIFY(files.saveData(data).ok());
+    QCOMPARE(QString::fromUtf8(readBytes(g.index)),
+             QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<orvane version=\"2.1\">\n"
+                            "    <collection/>\n</orvane>\n"));
+
+    // Index rules: a stale count, two album files for one album, a thumb with
+    // only an empty url, the root's name ignored, other elements skipped.
+    writeBytes(g.xml + "/a.xml", "<orvane version=\"2.1\"><picture><title>1</title></picture></orvane>");
+    writeBytes(g.xml + "/b.xml", "<orvane version=\"2.0\"><picture><title>2</title></picture></orvane>");
+    writeBytes(g.index, "<whatever version=\"2.0\">\n  <list><album><title>T</title><thumb><url/></thumb>"
+                        "<contentnumber>99</contentnumber><contentxmlurl>a.xml</contentxmlurl>"
+                        "<contentxmlurl>b.xml</contentxmlurl></album><other><album/></other>"
+                        "<collection><title>C</title><thumb><url>c.jpg</url></thumb><album><title>in</title>"
+                        "</album></collection></list></whatever>");
+    const LoadReport report = files.loadData(data);
+    QVERIFY(report.ok());
+    QCOMPARE(data.albums().size(), 2);
+    auto a = std::static_pointer_cast<Album>(data.albums()[0]);
+    QCOMPARE(a->items().size(), 2);
+    QCOMPARE(a->items()[1]->title(), QStringLiteral("2"));
+    QCOMPARE(a->XMLFile(), QStringLiteral("b.xml"));
+    QVERIFY(a->thumbFile().isNull());
+    auto c = std::static_pointer_cast<AlbumCollection>(data.albums()[1]);
+    QCOMPARE(c->thumbFile(), QStringLiteral("c.jpg"));
+    QCOMPARE(c->items()[0]->parentCollection(), c.get());
+
+    // A comment first under the root means no tree.
+    writeBytes(g.index, "<orvane version=\"2.1\"><!-- x --><collection><album/></collection></orvane>");
+    files.loadData(data);
+    QVERIFY(data.albums().isEmpty());
+}
+
+void TestGalleryFile::unreadableFilesAreKeptBeforeSaving()
+{
+    Gallery g;
+    GalleryFile files(g.prefs);
+    const QByteArray brokenIndex = "<orvane version=\"2.1\"><collection><album><title>lost";
+    QVERIFY(writeBytes(g.index, brokenIndex));
+    Data data;
+    LoadReport report = files.loadData(data);
+    QCOMPARE(report.unreadable.size(), 1);
+    QCOMPARE(report.unreadable[0].path, g.index);
+    QVERIFY(data.albums().isEmpty());
+
+    data.albums().append(makeAlbum("new", "album_1.xml", nullptr));
+    SaveReport saved = files.saveData(data);
+    QVERIFY(saved.ok());
+    QCOMPARE(saved.notes.size(), 1);
+    const QStringList backups = QDir(g.xml).entryList({"albums.xml.unreadable-*"});
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(readBytes(g.xml + "/" + backups[0]), brokenIndex);
+    QVERIFY(readBytes(g.index).contains("<title>new</title>"));
+
+    // Once kept, a later save just writes.
+    QVERIFY(files.saveData(data).notes.isEmpty());
+
+    // An album file of an unknown version is kept aside the same way.
+    writeBytes(g.xml + "/album_1.xml", "<orvane version=\"9\"><picture/></orvane>");
+    report = files.loadData(data);
+    QCOMPARE(report.unreadable.size(), 1);
+    QVERIFY(report.unreadable[0].reason.contains("\"9\""));
+    saved = files.saveData(data);
+    QCOMPARE(saved.notes.size(), 1);
+    QCOMPARE(QDir(g.xml).entryList({"album_1.xml.unreadable-*"}).size(), 1);
+
+    // A missing album file is reported on load; there is nothing to keep.
+    QFile::remove(g.xml + "/album_1.xml");
+    report = files.loadData(data);
+    QCOMPARE(report.unreadable.size(), 1);
+    QVERIFY(report.unreadable[0].reason.contains("missing"));
+}
+
+void TestGalleryFile::failedWritesAreReported()
+{
+    Gallery g;
+    GalleryFile files(g.prefs);
+    Data data;
+    auto album = makeAlbum("a", "album_1.xml", nullptr);
+    album->addItem(makePhoto("p", 1, false));
+    data.albums().append(album);
+
+    // The xml folder replaced by a file: nothing can be written there.
+    QDir(g.xml).removeRecursively();
+    QVERIFY(writeBytes(g.xml, "not a folder"));
+    data.setNeedsToSaveChanges(true);
+    SaveReport report = files.saveData(data);
+    QVERIFY(!report.ok());
+    QCOMPARE(report.failed.size(), 2); // the album file and the index
+    QVERIFY(data.needsToSaveChanges());
+    QFile::remove(g.xml);
+    QDir().mkpath(g.xml);
+
+    // A file name that reaches outside the xml folder is never written to.
+    album->setXMLFile(QStringLiteral("../img/evil.xml"));
+    report = files.saveData(data);
+    QVERIFY(!report.ok());
+    QVERIFY(!QFile::exists(g.prefs.imgFolder() + "/evil.xml"));
+    QVERIFY(data.needsToSaveChanges());
+    // ...and never read from.
+    writeBytes(g.prefs.imgFolder() + "/evil.xml", "<orvane version=\"2.1\"><picture/></orvane>");
+    Album probe;
+    probe.setXMLFile(QStringLiteral("../img/evil.xml"));
+    LoadReport load;
+    files.loadAlbumData(probe, load);
+    QVERIFY(probe.items().isEmpty());
+    QCOMPARE(load.unreadable.size(), 1);
+
+    // An empty album with such a name loses nothing, so the save goes through.
+    album->items().clear();
+    QVERIFY(files.saveData(data).ok());
+    QVERIFY(!data.needsToSaveChanges());
+}
+
+void TestGalleryFile::albumFileNamesAreSettled()
+{
+    Gallery g;
+    GalleryFile files(g.prefs);
+    Data data;
+    auto first = makeAlbum("first", "album_1.xml", nullptr);
+    first->addItem(makePhoto("a", 1, false));
+    auto twin = makeAlbum("twin", "album_1.xml", nullptr);
+    twin->addItem(makePhoto("b", 2, false));
+    auto unnamed = makeAlbum("unnamed", QString(), nullptr);
+    unnamed->addItem(makePhoto("c", 3, false));
+    auto emptyUnnamed = makeAlbum("nothing", QString(), nullptr);
+    data.albums() << first << twin << unnamed << emptyUnnamed;
+
+    const SaveReport report = files.saveData(data);
+    QVERIFY(report.ok());
+    QCOMPARE(report.notes.size(), 2);
+    QCOMPARE(first->XMLFile(), QStringLiteral("album_1.xml"));
+    QVERIFY(twin->XMLFile() != first->XMLFile() && !twin->XMLFile().isEmpty());
+    QVERIFY(!unnamed->XMLFile().isEmpty() && unnamed->XMLFile() != twin->XMLFile());
+    QVERIFY(emptyUnnamed->XMLFile().isEmpty());
+
+    Data loaded;
+    QVERIFY(files.loadData(loaded).ok());
+    QStringList titles;
+    for (const NodePtr &n : loaded.albums()) {
+        auto a = std::static_pointer_cast<Album>(n);
+        titles << a->title() + "=" + (a->items().isEmpty() ? QString("-") : a->items()[0]->title());
+    }
+    QCOMPARE(titles, (QStringList{"first=a1", "twin=b2", "unnamed=c3", "nothing=-"}));
+}
+
+void TestGalleryFile::hostileIndexFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QRandomGenerator rng(7);
+    QByteArray noise(64 * 1024, '\0');
+    for (char &c : noise)
+        c = char(rng.bounded(256));
+    QTest::newRow("random bytes") << noise;
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("not xml") << QByteArray("\x89PNG\r\n\x1a\n binary");
+    QTest::newRow("billion laughs")
+        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE o [<!ENTITY a \"aaaaaaaaaa\">"
+                      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+                      "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
+                      "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
+                      "<!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\"><!ENTITY i \"&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;\">]>"
+                      "<orvane version=\"2.1\"><collection><album><title>&i;</title></album></collection></orvane>");
+    QTest::newRow("external entity")
+        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE o [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+                      "<orvane version=\"2.1\"><collection><album><title>&x;</title></album></collection></orvane>");
+    QByteArray deep = "<orvane version=\"2.1\"><collection>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<collection>";
+    QTest::newRow("100000 levels deep") << deep;
+    QByteArray huge = "<orvane version=\"2.1\"><collection><album><title>";
+    huge += QByteArray(50 * 1024 * 1024, 'x');
+    huge += "</title></album></collection></orvane>";
+    QTest::newRow("50 MB title") << huge;
+}
+
+void TestGalleryFile::hostileIndexFiles()
+{
+    QFETCH(QByteArray, bytes);
+    Gallery g;
+    QVERIFY(writeBytes(g.index, bytes));
+    GalleryFile files(g.prefs);
+    Data data;
+    QElapsedTimer clock;
+    clock.start();
+    const LoadReport report = files.loadData(data);
+    QVERIFY2(clock.elapsed() < 20000, "loading must not hang");
+    if (QByteArray(QTest::currentDataTag()) == "50 MB title") {
+        // Large but well formed: it loads.
+        QVERIFY(report.ok());
+        QCOMPARE(data.albums().size(), 1);
+        QCOMPARE(data.albums()[0]->title().size(), 50 * 1024 * 1024);
+        return;
+    }
+    if (QByteArray(QTest::currentDataTag()) == "external entity") {
+        for (const NodePtr &n : data.albums())
+            QVERIFY(!n->title().contains("root:"));
+        return;
+    }
+    QVERIFY(data.albums().isEmpty() || !report.ok());
+    if (!bytes.isEmpty())
+        QVERIFY(!report.ok());
+    // The next save keeps the file aside, so nothing is lost.
+    QVERIFY(files.saveData(data).ok());
+    if (!bytes.isEmpty())
+        QCOMPARE(QDir(g.xml).entryList({"albums.xml.unreadable-*"}).size(), 1);
+}
+
+void TestGalleryFile::truncatedFilesNeverCrash()
+{
+    Gallery g;
+    Data data;
+    buildGallery(data);
+    GalleryFile files(g.prefs);
+    QVERIFY(files.saveData(data).ok());
+    const QByteArray index = readBytes(g.index);
+    const QByteArray album = readBytes(g.xml + "/album_1.xml");
+    // Every cut of the album file, and of the index, either loads what is
+    // complete or reports the file; never a crash or a half-read album.
+    for (qsizetype cut = 0; cut < album.size() - 1; cut += 7) {
+        QVERIFY(writeBytes(g.xml + "/album_1.xml", album.left(cut)));
+        Data loaded;
+        const LoadReport report = files.loadData(loaded);
+        QVERIFY2(!report.ok(), qPrintable(QString::number(cut) + "/" + QString::number(album.size())));
+        QVERIFY(std::static_pointer_cast<Album>(loaded.albums()[0])->items().isEmpty());
+    }
+    writeBytes(g.xml + "/album_1.xml", album);
+    for (qsizetype cut = 0; cut < index.size() - 2; cut += 5) {
+        QVERIFY(writeBytes(g.index, index.left(cut)));
+        Data loaded;
+        const LoadReport report = files.loadData(loaded);
+        QVERIFY2(!report.ok(), qPrintable(QString::number(cut)));
+        QVERIFY(loaded.albums().isEmpty());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestGalleryFile)
+#include "tst_galleryfile.moc"
