@@ -1,10 +1,16 @@
 #include "mainwindow/AlbumTreeModel.h"
 
+#include "mainwindow/DropHandler.h"
+#include "mainwindow/NodeThumbnail.h"
+#include "mainwindow/Pasteboard.h"
+#include "model/Photo.h"
+#include "model/Video.h"
 #include "storage/Common.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 
 #include <QFileInfo>
+#include <QMimeData>
 
 namespace qm {
 
@@ -173,6 +179,10 @@ Qt::ItemFlags AlbumTreeModel::flags(const QModelIndex &index) const
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (index.column() == TitleColumn || (index.column() == XMLFileColumn && node->isAlbum()))
         f |= Qt::ItemIsEditable;
+    if (index.column() == TitleColumn)
+        f |= Qt::ItemIsDragEnabled;
+    // Drops onto any node are offered; validateDrop() decides.
+    f |= Qt::ItemIsDropEnabled;
     if (node->isAlbum())
         f |= Qt::ItemNeverHasChildren;
     return f;
@@ -270,6 +280,214 @@ void AlbumTreeModel::albumItemsChanged(const Album *album)
     const QModelIndex i = indexForNode(album, NumberColumn);
     if (i.isValid())
         emit dataChanged(i, i);
+}
+
+Qt::DropActions AlbumTreeModel::supportedDropActions() const
+{
+    return Qt::CopyAction | Qt::MoveAction;
+}
+
+Qt::DropActions AlbumTreeModel::supportedDragActions() const
+{
+    return Qt::MoveAction;
+}
+
+QStringList AlbumTreeModel::mimeTypes() const
+{
+    return {Pasteboard::AlbumType, Pasteboard::CollectionType, Pasteboard::PhotosType, QStringLiteral("text/uri-list")};
+}
+
+QMimeData *AlbumTreeModel::mimeData(const QModelIndexList &indexes) const
+{
+    // Only the first dragged node counts.
+    for (const QModelIndex &i : indexes) {
+        if (const TreeNode *node = nodeForIndex(i))
+            return Pasteboard::writeNode(*node);
+    }
+    return nullptr;
+}
+
+bool AlbumTreeModel::allImageFiles(const QMimeData *mime, const QStringList &files) const
+{
+    if (mime != m_checkedMime || files != m_checkedFiles) {
+        m_checkedMime = mime;
+        m_checkedFiles = files;
+        m_checkedAllImages = std::all_of(files.begin(), files.end(), Common::isValidImageFile);
+    }
+    return m_checkedAllImages;
+}
+
+Qt::DropAction AlbumTreeModel::validateDrop(const QMimeData *mime, const TreeNode *target, int childIndex) const
+{
+    if (!mime)
+        return Qt::IgnoreAction;
+    const QStringList files = Pasteboard::localFiles(mime);
+    if (!files.isEmpty()) {
+        if (target && target->isAlbum()) {
+            if (allImageFiles(mime, files))
+                return Qt::CopyAction;
+            if (files.size() == 1 && Pasteboard::isFLVFile(files.first()))
+                return Qt::CopyAction;
+        } else if (target && target->isCollection() && childIndex == -1) {
+            if (files.size() == 1 && allImageFiles(mime, files))
+                return Qt::CopyAction;
+        }
+    }
+    if (Pasteboard::hasItems(mime)) {
+        // Items come from the album the item list shows, and must still be there.
+        const QList<ItemPtr> items = Pasteboard::readItems(mime, m_data->selectedAlbum());
+        if (!items.isEmpty()) {
+            if (target && target->isAlbum() && target != m_data->selectedAlbum())
+                return Qt::MoveAction;
+            if (childIndex == -1 && target && target->isCollection() && items.size() == 1)
+                return Qt::CopyAction;
+        }
+    }
+    if (Pasteboard::hasAlbum(mime) && Pasteboard::readNode(mime, Pasteboard::AlbumType, *m_data)) {
+        if (!target || target->isCollection())
+            return Qt::MoveAction;
+    }
+    if (Pasteboard::hasCollection(mime)) {
+        const NodePtr dragged = Pasteboard::readNode(mime, Pasteboard::CollectionType, *m_data);
+        if (dragged && !target)
+            return Qt::MoveAction;
+        if (dragged && target && target->isCollection() && target != dragged.get()
+            && !target->isCollectionAncestor(static_cast<const AlbumCollection *>(dragged.get())))
+            return Qt::MoveAction;
+    }
+    return Qt::IgnoreAction;
+}
+
+bool AlbumTreeModel::canDropMimeData(const QMimeData *mime, Qt::DropAction, int row, int,
+                                     const QModelIndex &parent) const
+{
+    const TreeNode *target = nodeForIndex(parent.sibling(parent.row(), 0));
+    if (parent.isValid() && !target)
+        return false;
+    return validateDrop(mime, target, row) != Qt::IgnoreAction;
+}
+
+bool AlbumTreeModel::dropMimeData(const QMimeData *mime, Qt::DropAction, int row, int, const QModelIndex &parent)
+{
+    TreeNode *target = nodeForIndex(parent.sibling(parent.row(), 0));
+    if (parent.isValid() && !target)
+        return false;
+    return acceptDrop(mime, target, row);
+}
+
+bool AlbumTreeModel::acceptDrop(const QMimeData *mime, TreeNode *target, int childIndex)
+{
+    // The rules are asked again: the tree may have changed since the drag began.
+    if (validateDrop(mime, target, childIndex) == Qt::IgnoreAction)
+        return false;
+    const QStringList files = Pasteboard::localFiles(mime);
+    if (!files.isEmpty() && target && target->isAlbum()) {
+        auto *album = static_cast<Album *>(target);
+        if (m_dropHandler) {
+            if (files.size() == 1 && Pasteboard::isFLVFile(files.first()))
+                m_dropHandler->importVideo(files.first(), album, nullptr);
+            else
+                m_dropHandler->importPhotos(files, album);
+        }
+        return true;
+    }
+    if (!files.isEmpty() && target && target->isCollection()) {
+        makeThumbnail(*target, files.first());
+        m_data->setNeedsToSaveChanges(true);
+        return true;
+    }
+    if (Pasteboard::hasItems(mime) && target) {
+        Album *from = m_data->selectedAlbum();
+        const QList<ItemPtr> items = Pasteboard::readItems(mime, from);
+        if (target->isAlbum()) {
+            auto *to = static_cast<Album *>(target);
+            for (const ItemPtr &item : items) {
+                to->addItem(item);
+                from->removeItem(item.get());
+            }
+            albumItemsChanged(to);
+            albumItemsChanged(from);
+            m_data->setNeedsToSaveChanges(true);
+            emit itemsMoved(from, to);
+            return true;
+        }
+        // One item onto a collection gives the collection its picture.
+        const Item &item = *items.first();
+        QString name;
+        if (item.isPhoto())
+            name = static_cast<const Photo &>(item).smallImageFile();
+        else
+            name = static_cast<const Video &>(item).thumbFile();
+        const QString source = m_prefs->imgPath(name);
+        if (!source.isNull())
+            makeThumbnail(*target, source);
+        m_data->setNeedsToSaveChanges(true);
+        return true;
+    }
+    NodePtr node = Pasteboard::readNode(mime, Pasteboard::AlbumType, *m_data);
+    if (!node)
+        node = Pasteboard::readNode(mime, Pasteboard::CollectionType, *m_data);
+    if (node) {
+        moveNode(node, target, childIndex);
+        m_data->setNeedsToSaveChanges(true);
+        return true;
+    }
+    return false;
+}
+
+void AlbumTreeModel::makeThumbnail(TreeNode &node, const QString &source)
+{
+    makeNodeThumbnail(*m_prefs, node, source);
+    emit thumbnailChanged(&node);
+}
+
+void AlbumTreeModel::moveNode(const NodePtr &node, TreeNode *target, int childIndex)
+{
+    AlbumCollection *from = node->parentCollection();
+    auto *to = static_cast<AlbumCollection *>(target); // validated: a collection or the top level
+    QList<NodePtr> &source = from ? from->items() : m_data->albums();
+    QList<NodePtr> &dest = to ? to->items() : m_data->albums();
+    const int oldRow = indexOfNode(source, node.get());
+    if (oldRow < 0)
+        return;
+    // The views are told in their own terms: the position before removal.
+    const int viewDest = childIndex < 0 ? int(dest.size()) : std::min(childIndex, int(dest.size()));
+    const bool same = from == to;
+    if (same && (viewDest == oldRow || viewDest == oldRow + 1)) {
+        emit nodeMoved(node.get()); // already there
+        return;
+    }
+    int i = childIndex;
+    if (same && i >= 0 && oldRow < i)
+        --i; // removing the node shifts the later positions
+    const bool announced = beginMoveRows(indexForNode(from), oldRow, oldRow, indexForNode(to), viewDest);
+    if (!announced)
+        beginResetModel();
+    qm::removeNode(source, node.get());
+    if (i < 0 || i > dest.size())
+        dest.append(node);
+    else
+        dest.insert(i, node);
+    node->setParentCollection(to);
+    if (announced)
+        endMoveRows();
+    else
+        endResetModel();
+    emit nodeMoved(node.get());
+}
+
+void AlbumTreeModel::removeNode(const TreeNode *node)
+{
+    if (!node)
+        return;
+    AlbumCollection *parent = node->parentCollection();
+    QList<NodePtr> &list = parent ? parent->items() : m_data->albums();
+    const int row = indexOfNode(list, node);
+    if (row < 0)
+        return;
+    beginRemoveRows(indexForNode(parent), row, row);
+    qm::removeNode(list, node); // every occurrence of that very object
+    endRemoveRows();
 }
 
 } // namespace qm

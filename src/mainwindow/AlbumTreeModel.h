@@ -6,6 +6,7 @@
 
 namespace qm {
 
+class DropHandler;
 class Preferences;
 
 // The tree of collections and albums, straight over Data: the model objects
@@ -29,6 +30,25 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+    // Drag and drop. Albums and collections are dragged one at a time;
+    // what may be dropped where is validateDrop(), on model terms: a null
+    // target is the top level, child index -1 a drop onto the target itself.
+    Qt::DropActions supportedDropActions() const override;
+    Qt::DropActions supportedDragActions() const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    bool canDropMimeData(const QMimeData *mime, Qt::DropAction action, int row, int column,
+                         const QModelIndex &parent) const override;
+    bool dropMimeData(const QMimeData *mime, Qt::DropAction action, int row, int column,
+                      const QModelIndex &parent) override;
+    Qt::DropAction validateDrop(const QMimeData *mime, const TreeNode *target, int childIndex) const;
+    bool acceptDrop(const QMimeData *mime, TreeNode *target, int childIndex);
+    void setDropHandler(DropHandler *handler) { m_dropHandler = handler; }
+
+    // Takes a node and everything below it out of the tree (files are the
+    // caller's business).
+    void removeNode(const TreeNode *node);
+
     TreeNode *nodeForIndex(const QModelIndex &index) const;
     NodePtr nodePtrForIndex(const QModelIndex &index) const;
     QModelIndex indexForNode(const TreeNode *node, int column = 0) const;
@@ -46,6 +66,12 @@ public:
     void albumItemsChanged(const Album *album);
 
 signals:
+    // A node was moved; selections showing the old place are stale.
+    void nodeMoved(TreeNode *node);
+    // Items left `from` (the album shown in the item list) for `to`.
+    void itemsMoved(Album *from, Album *to);
+    // A node's thumbnail picture was (re)made.
+    void thumbnailChanged(TreeNode *node);
     // An edit was refused; the text says why, for the status bar.
     void editRefused(const QString &reason);
 
@@ -55,8 +81,17 @@ private:
     const QList<NodePtr> &childrenOf(const TreeNode *node) const;
     int rowOf(const TreeNode *node) const;
 
+    void moveNode(const NodePtr &node, TreeNode *target, int childIndex);
+    void makeThumbnail(TreeNode &node, const QString &source);
+    bool allImageFiles(const QMimeData *mime, const QStringList &files) const;
+
     Data *m_data;
     Preferences *m_prefs;
+    DropHandler *m_dropHandler = nullptr;
+    // The image check is asked on every move of a drag; files are checked once per drag.
+    mutable const QMimeData *m_checkedMime = nullptr;
+    mutable QStringList m_checkedFiles;
+    mutable bool m_checkedAllImages = false;
 };
 
 } // namespace qm

@@ -1,11 +1,17 @@
 #include "mainwindow/ItemListModel.h"
 
+#include "mainwindow/DropHandler.h"
+#include "mainwindow/Pasteboard.h"
 #include "model/Data.h"
+#include "model/Video.h"
+#include "storage/Common.h"
 #include "storage/Resources.h"
 
 #include <QBrush>
 #include <QColor>
 #include <QIcon>
+#include <QMimeData>
+#include <QSet>
 
 namespace qm {
 
@@ -99,9 +105,12 @@ bool ItemListModel::setData(const QModelIndex &index, const QVariant &value, int
 
 Qt::ItemFlags ItemListModel::flags(const QModelIndex &index) const
 {
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled; // below the last row
     if (!itemAt(index.row()))
         return Qt::NoItemFlags;
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled
+                      | Qt::ItemIsDropEnabled;
     const int c = index.column();
     if (c == TitleColumn || c == DateColumn || c == LocationColumn)
         f |= Qt::ItemIsEditable;
@@ -181,6 +190,160 @@ void ItemListModel::applyToRest(int row, Field field)
     // Losing a bulk edit at quit would be worse than an extra save.
     m_data->setNeedsToSaveChanges(true);
     emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
+}
+
+Qt::DropActions ItemListModel::supportedDropActions() const
+{
+    return Qt::CopyAction | Qt::MoveAction;
+}
+
+Qt::DropActions ItemListModel::supportedDragActions() const
+{
+    return Qt::MoveAction;
+}
+
+QStringList ItemListModel::mimeTypes() const
+{
+    return {Pasteboard::PhotosType, QStringLiteral("text/uri-list")};
+}
+
+QMimeData *ItemListModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<int> rows;
+    for (const QModelIndex &i : indexes) {
+        if (i.isValid() && itemAt(i.row()))
+            rows.append(i.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QList<const Item *> items;
+    for (int row : rows)
+        items.append(itemAt(row));
+    return Pasteboard::writeItems(items);
+}
+
+Qt::DropAction ItemListModel::validateDrop(const QMimeData *mime, int &row, bool &on) const
+{
+    if (!mime)
+        return Qt::IgnoreAction;
+    const QStringList files = Pasteboard::localFiles(mime);
+    if (m_album && !files.isEmpty()) {
+        if (mime != m_checkedMime || files != m_checkedFiles) {
+            m_checkedMime = mime;
+            m_checkedFiles = files;
+            m_checkedAllImages = std::all_of(files.begin(), files.end(), Common::isValidImageFile);
+        }
+        if (m_checkedAllImages) {
+            row = m_rows;
+            on = false;
+            return Qt::CopyAction;
+        }
+        if (files.size() == 1 && Pasteboard::isFLVFile(files.first())) {
+            const Item *item = on ? itemAt(row) : nullptr;
+            if (!item || !item->isVideo()) {
+                row = m_rows;
+                on = false;
+            }
+            return Qt::CopyAction;
+        }
+    }
+    // Only items of the album shown here can be put in another order.
+    if (Pasteboard::hasItems(mime) && !Pasteboard::readItems(mime, m_album).isEmpty()) {
+        if (row < 0 || row > m_rows)
+            row = m_rows;
+        on = false;
+        return Qt::MoveAction;
+    }
+    return Qt::IgnoreAction;
+}
+
+// Qt's drop positions: on a row (parent is that row), between rows (row),
+// or on the empty area below them (neither).
+static void dropPosition(int row, const QModelIndex &parent, int &r, bool &on)
+{
+    if (parent.isValid()) {
+        r = parent.row();
+        on = true;
+    } else {
+        r = row;
+        on = false;
+    }
+}
+
+bool ItemListModel::canDropMimeData(const QMimeData *mime, Qt::DropAction, int row, int,
+                                    const QModelIndex &parent) const
+{
+    int r;
+    bool on;
+    dropPosition(row, parent, r, on);
+    return validateDrop(mime, r, on) != Qt::IgnoreAction;
+}
+
+bool ItemListModel::dropMimeData(const QMimeData *mime, Qt::DropAction, int row, int, const QModelIndex &parent)
+{
+    int r;
+    bool on;
+    dropPosition(row, parent, r, on);
+    if (validateDrop(mime, r, on) == Qt::IgnoreAction)
+        return false;
+    return acceptDrop(mime, r, on);
+}
+
+bool ItemListModel::acceptDrop(const QMimeData *mime, int row, bool on)
+{
+    if (!m_album)
+        return false;
+    const QStringList files = Pasteboard::localFiles(mime);
+    if (!files.isEmpty()) {
+        if (!m_dropHandler)
+            return true;
+        if (files.size() == 1 && Pasteboard::isFLVFile(files.first())) {
+            Item *item = on && row >= 0 ? itemAt(row) : nullptr;
+            m_dropHandler->importVideo(files.first(), m_album,
+                                       item && item->isVideo() ? static_cast<Video *>(item) : nullptr);
+        } else {
+            m_dropHandler->importPhotos(files, m_album);
+        }
+        return true;
+    }
+    const QList<ItemPtr> items = Pasteboard::readItems(mime, m_album);
+    if (items.isEmpty())
+        return false;
+    reorder(items, row < 0 ? m_rows : row);
+    return true;
+}
+
+void ItemListModel::reorder(const QList<ItemPtr> &items, int row)
+{
+    if (!m_album)
+        return;
+    int r = row;
+    for (const ItemPtr &item : items) {
+        const int at = m_album->indexOfItem(item.get());
+        if (at >= 0 && at < row)
+            --r;
+    }
+    beginResetModel();
+    for (const ItemPtr &item : items) // the list holds them while they are out
+        m_album->removeItem(item.get());
+    r = std::clamp(r, 0, int(m_album->items().size()));
+    for (const ItemPtr &item : items)
+        m_album->insertItem(item, r++);
+    m_rows = int(m_album->items().size());
+    endResetModel();
+    m_data->setNeedsToSaveChanges(true);
+    emit itemsReordered();
+}
+
+void ItemListModel::removeItems(const QList<ItemPtr> &items)
+{
+    if (!m_album)
+        return;
+    beginResetModel();
+    for (const ItemPtr &item : items)
+        m_album->removeItem(item.get());
+    m_rows = int(m_album->items().size());
+    endResetModel();
 }
 
 } // namespace qm

@@ -1,6 +1,10 @@
 #include "mainwindow/MainController.h"
 
 #include "mainwindow/AlbumTreeModel.h"
+#include "import/ImportPhotosController.h"
+#include "import/ImportingPhotosController.h"
+#include "mainwindow/ChangeAlbumThumbController.h"
+#include "mainwindow/PhotoWindowController.h"
 #include "mainwindow/ItemListModel.h"
 #include "mainwindow/MyImageView.h"
 #include "mainwindow/PreferencesController.h"
@@ -80,6 +84,14 @@ MainController::MainController(QSettings *settings, QWidget *parent)
 
     buildWindow();
     buildMenus();
+    m_ctlChangeAlbumThumb = new ChangeAlbumThumbController(&m_data, &m_prefs, m_ivAlbumThumb, this);
+    m_ctlPhotoWindow = new PhotoWindowController(&m_prefs, this);
+    m_ctlImportingPhotos = new ImportingPhotosController(&m_data, &m_prefs, this);
+    m_ctlImportPhotos = new ImportPhotosController(&m_data, &m_prefs, m_ctlImportingPhotos, this);
+    connect(m_ctlImportingPhotos, &ImportingPhotosController::importFinished, this,
+            &MainController::photoImportFinished);
+    connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
+    setupDragAndDrop();
 
     // Start-up state: nothing loaded until the window first becomes active.
     m_lblSmallImageSize->clear();
@@ -290,6 +302,9 @@ void MainController::buildMenus()
     m_miApplyLocationToRest = add(edit, QStringLiteral("miApplyLocationToRest"), tr("Apply &Location to Rest"),
                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), &MainController::clickedApplyLocationToRest);
     edit->addSeparator();
+    auto *del = add(edit, QStringLiteral("miDelete"), tr("&Delete..."), QKeySequence::Delete, &MainController::clickedDelete);
+    del->setShortcutContext(Qt::WindowShortcut);
+    edit->addSeparator();
     auto *prefs = add(edit, QStringLiteral("miPreferences"), tr("&Preferences..."), QKeySequence::Preferences,
                       &MainController::clickedPreferences);
     if (prefs->shortcut().isEmpty())
@@ -301,6 +316,11 @@ void MainController::buildMenus()
                          &MainController::clickedNewAlbum);
     auto *newCollection = add(gallery, QStringLiteral("miNewCollection"), tr("New &Collection"),
                               QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N), &MainController::clickedNewCollection);
+    gallery->addSeparator();
+    add(gallery, QStringLiteral("miImportPhotos"), tr("&Import Photos..."), QKeySequence(Qt::CTRL | Qt::Key_I),
+        &MainController::clickedImportPhotos);
+    add(gallery, QStringLiteral("miImportVideo"), tr("Import &Video..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+        &MainController::clickedImportVideo);
     gallery->addSeparator();
     auto *showVideo = add(gallery, QStringLiteral("miShowVideo"), tr("Show &Video..."), QKeySequence(Qt::CTRL | Qt::Key_E),
                           &MainController::clickedShowVideo);
@@ -626,9 +646,13 @@ bool MainController::applicationShouldTerminate()
 
 void MainController::closeEvent(QCloseEvent *event)
 {
+    // An import in progress ends with the pictures in hand, so that what is
+    // saved now has every file it names.
+    m_ctlImportingPhotos->stopAndWait();
     if (m_terminating || applicationShouldTerminate()) {
         m_terminating = true;
         m_ctlPreferences->close();
+        m_ctlPhotoWindow->close();
         event->accept();
     } else {
         event->ignore();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mainwindow/DropHandler.h"
+#include "mainwindow/MyImageView.h"
 #include "model/Data.h"
 #include "storage/GalleryFile.h"
 #include "storage/Preferences.h"
@@ -18,16 +20,20 @@ class QTreeView;
 namespace qm {
 
 class AlbumTreeModel;
+class ChangeAlbumThumbController;
+class ImportPhotosController;
+class ImportingPhotosController;
+struct ImportFailure;
 class FirstRunController;
 class ItemListModel;
-class MyImageView;
+class PhotoWindowController;
 class NewOrvaneFolderController;
 class PreferencesController;
 
 // The one main window: the album tree, the item list of the selected album
 // and the details of the selection. It owns the document and the settings
 // store and starts every other window.
-class MainController : public QMainWindow
+class MainController : public QMainWindow, public ImageViewDataSource, public DropHandler
 {
     Q_OBJECT
 public:
@@ -57,6 +63,23 @@ public:
     FirstRunController *firstRunController() const { return m_ctlFirstRun; }
     NewOrvaneFolderController *newOrvaneFolderController() const { return m_ctlNewOrvaneFolder; }
     PreferencesController *preferencesController() const { return m_ctlPreferences; }
+    ChangeAlbumThumbController *changeAlbumThumbController() const { return m_ctlChangeAlbumThumb; }
+    PhotoWindowController *photoWindowController() const { return m_ctlPhotoWindow; }
+    ImportPhotosController *importPhotosController() const { return m_ctlImportPhotos; }
+    ImportingPhotosController *importingPhotosController() const { return m_ctlImportingPhotos; }
+
+    // The wells' drop rules (album thumbnail and trash).
+    Qt::DropAction validateDrop(MyImageView *view, const QMimeData *mime) override;
+    bool acceptDrop(MyImageView *view, const QMimeData *mime) override;
+    void dragHasLeft(MyImageView *view) override;
+
+    // Outside files dropped on the tree or the list.
+    void importPhotos(const QStringList &files, Album *album) override;
+    void importVideo(const QString &file, Album *album, Video *addStreamTo) override;
+
+    // Deletion with the files, as a drop on the trash does it.
+    void deleteNode(const NodePtr &node);
+    void deleteItems(const QList<ItemPtr> &items);
 
     // Reads the gallery named by the settings and shows it.
     void loadData();
@@ -80,6 +103,11 @@ public slots:
     void clickedApplyLocationToRest();
     void outlineViewSelectionDidChange();
     void tableViewSelectionDidChange();
+    void clickedDelete();
+    void clickedImportPhotos();
+    void clickedImportVideo();
+    void clickedChangeAlbumThumb();
+    void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -101,6 +129,10 @@ private:
     bool applicationShouldTerminate();
     void showProblems(const QString &message, const QList<FileProblem> &problems);
     void showError(const QString &message, const QString &details = QString());
+    void setupDragAndDrop();
+    void reportDeletion(const struct DeleteReport &report);
+    bool confirmDelete(const QString &what);
+    void photoImportFinished(Album *album, int added, const QList<ImportFailure> &failures, bool stopped);
 
     QSettings *m_settings;
     Data m_data;
@@ -134,6 +166,10 @@ private:
     NewOrvaneFolderController *m_ctlNewOrvaneFolder = nullptr;
     FirstRunController *m_ctlFirstRun = nullptr;
     PreferencesController *m_ctlPreferences = nullptr;
+    ChangeAlbumThumbController *m_ctlChangeAlbumThumb = nullptr;
+    PhotoWindowController *m_ctlPhotoWindow = nullptr;
+    ImportPhotosController *m_ctlImportPhotos = nullptr;
+    ImportingPhotosController *m_ctlImportingPhotos = nullptr;
 };
 
 } // namespace qm

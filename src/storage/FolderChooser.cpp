@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace qm {
@@ -12,7 +13,33 @@ std::function<QString(const QString &)> &override()
     static std::function<QString(const QString &)> answer;
     return answer;
 }
+std::function<QStringList(const QString &)> &filesOverride()
+{
+    static std::function<QStringList(const QString &)> answer;
+    return answer;
+}
+
+QString &lastFolder()
+{
+    static QString folder = QDir::homePath();
+    return folder;
+}
 } // namespace
+
+void FolderChooser::setFilesOverrideForTesting(std::function<QStringList(const QString &title)> answer)
+{
+    filesOverride() = std::move(answer);
+}
+
+QStringList FolderChooser::chooseFiles(QWidget *parent, const QString &title, const QString &filter)
+{
+    if (filesOverride())
+        return filesOverride()(title);
+    const QStringList files = QFileDialog::getOpenFileNames(parent, title, lastFolder(), filter);
+    if (!files.isEmpty())
+        lastFolder() = QFileInfo(files.first()).absolutePath();
+    return files;
+}
 
 void FolderChooser::setOverrideForTesting(std::function<QString(const QString &title)> answer)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -14,8 +15,11 @@ class FolderChooser
 {
 public:
     static QString chooseFolder(QWidget *parent, const QString &title);
+    // Files to import, remembering the last folder for the next time.
+    static QStringList chooseFiles(QWidget *parent, const QString &title, const QString &filter);
     // Tests answer the chooser instead of a person.
     static void setOverrideForTesting(std::function<QString(const QString &title)> answer);
+    static void setFilesOverrideForTesting(std::function<QStringList(const QString &title)> answer);
 };
 
 // The help shown from the first-run panel and the Help menu.

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QSize>
+#include <QStringList>
+
+#include <atomic>
+
+namespace qm {
+
+struct PhotoImportSettings
+{
+    QSize small;
+    QSize normal;
+    QSize large;
+    int quality = 80; // percent
+    bool createLarge = false;
+    bool renderCopyright = false;
+    QString copyrightText;
+    QFont copyrightFont;
+    QColor copyrightColor;
+};
+
+// One imported picture: its files are all written when this is sent.
+struct ImportedPhoto
+{
+    int index = 0; // position in the run's file list
+    QString source;
+    QString title;
+    QString imageFile;
+    QString smallImageFile;
+    QString largeImageFile; // null when no large size was made
+};
+
+struct ImportFailure
+{
+    QString path;
+    QString reason;
+};
+
+// Writes the JPEG files of a list of pictures into the img folder. Meant to
+// run on a thread of its own: run() works through the list and reports each
+// finished photo, in list order, with photoReady(); the receiver adds them
+// to the model. Pictures are decoded once each and processed a few at a
+// time on the machine's cores; memory stays bounded by that number.
+class PhotoImportWorker : public QObject
+{
+    Q_OBJECT
+public:
+    PhotoImportWorker(QStringList files, QString imgFolder, PhotoImportSettings settings, QObject *parent = nullptr);
+
+    // The run's time key: the first one from now whose names are all free.
+    quint64 timeKey() const { return m_key; }
+    int stepsPerFile() const { return m_settings.createLarge ? 3 : 2; }
+    // Safe from any thread; the files in hand are finished, no new one begun.
+    void stop() { m_done = true; }
+    bool isStopped() const { return m_done; }
+    void setParallelism(int jobs) { m_jobs = std::max(1, jobs); }
+
+public slots:
+    void run();
+
+signals:
+    // 100 x steps done / (steps per file x files); rises, never reaches 100.
+    void progress(double percent);
+    void photoReady(const qm::ImportedPhoto &photo);
+    void finished(const QList<qm::ImportFailure> &failures, bool stopped);
+
+private:
+    quint64 chooseKey() const;
+
+    QStringList m_files;
+    QString m_imgFolder;
+    PhotoImportSettings m_settings;
+    quint64 m_key = 0;
+    int m_jobs = 1;
+    std::atomic_bool m_done{false};
+};
+
+// The title a source file gives its photo: the name without its last extension.
+QString importTitle(const QString &path);
+
+} // namespace qm
+
+Q_DECLARE_METATYPE(qm::ImportedPhoto)
+Q_DECLARE_METATYPE(qm::ImportFailure)

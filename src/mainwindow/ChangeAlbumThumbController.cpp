@@ -1,0 +1,148 @@
+#include "mainwindow/ChangeAlbumThumbController.h"
+
+#include "mainwindow/MyImageView.h"
+#include "model/Album.h"
+#include "model/AlbumCollection.h"
+#include "model/Data.h"
+#include "storage/Preferences.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
+#include <QListView>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qm {
+
+QStringList thumbnailCandidates(const QString &imgFolder)
+{
+    QStringList found;
+    const QStringList names = QDir(imgFolder).entryList(QDir::Files | QDir::Readable, QDir::Name);
+    for (const QString &name : names) {
+        if (name.startsWith(QLatin1String("albthumb")) && QFileInfo(name).suffix() == QLatin1String("jpg"))
+            found.append(name);
+    }
+    return found;
+}
+
+void ThumbListModel::setFiles(const QString &folder, const QStringList &files)
+{
+    beginResetModel();
+    m_folder = folder;
+    m_files = files;
+    endResetModel();
+}
+
+int ThumbListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_files.size());
+}
+
+QVariant ThumbListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_files.size())
+        return {};
+    const QString &name = m_files.at(index.row());
+    if (role == Qt::DecorationRole) {
+        // Thumbnails are tiny; anything big here is not one of ours.
+        QImageReader reader(m_folder + QLatin1Char('/') + name);
+        if (reader.size().width() > 400 || reader.size().height() > 400)
+            reader.setScaledSize(reader.size().scaled(120, 80, Qt::KeepAspectRatio));
+        return QPixmap::fromImage(reader.read());
+    }
+    if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole)
+        return name;
+    return {};
+}
+
+ChangeAlbumThumbController::ChangeAlbumThumbController(Data *data, Preferences *prefs, MyImageView *ivAlbumThumb,
+                                                       QWidget *parent)
+    : QDialog(parent)
+    , m_data(data)
+    , m_prefs(prefs)
+    , m_ivAlbumThumb(ivAlbumThumb)
+{
+    setObjectName(QStringLiteral("pnlChangeAlbumThumb"));
+    setWindowTitle(tr("Choose Thumbnail"));
+    setWindowModality(Qt::WindowModal);
+    m_model = new ThumbListModel(this);
+    m_tvThumbs = new QListView;
+    m_tvThumbs->setObjectName(QStringLiteral("tvThumbs"));
+    m_tvThumbs->setAccessibleName(tr("Thumbnails"));
+    m_tvThumbs->setModel(m_model);
+    m_tvThumbs->setViewMode(QListView::IconMode);
+    m_tvThumbs->setIconSize(QSize(60, 40));
+    m_tvThumbs->setGridSize(QSize(76, 56));
+    m_tvThumbs->setResizeMode(QListView::Adjust);
+    m_tvThumbs->setMovement(QListView::Static);
+    m_tvThumbs->setUniformItemSizes(true);
+    m_tvThumbs->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(m_tvThumbs->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ChangeAlbumThumbController::tableViewSelectionDidChange);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("btnCancel"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &ChangeAlbumThumbController::clickedCancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(tr("Click a picture to make it the thumbnail:")));
+    layout->addWidget(m_tvThumbs, 1);
+    layout->addWidget(buttons);
+    resize(420, 320);
+}
+
+void ChangeAlbumThumbController::scanForThumbs()
+{
+    m_activateSelection = false;
+    m_model->setFiles(m_prefs->imgFolder(), thumbnailCandidates(m_prefs->imgFolder()));
+    const TreeNode *node = m_data->selectedAlbum() ? static_cast<const TreeNode *>(m_data->selectedAlbum())
+                                                   : m_data->selectedCollection();
+    if (node) {
+        const int row = int(m_model->files().indexOf(node->thumbFile()));
+        if (row >= 0) {
+            const QModelIndex index = m_model->index(row);
+            m_tvThumbs->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+            m_tvThumbs->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            m_tvThumbs->scrollTo(index);
+        }
+    }
+    m_activateSelection = true;
+}
+
+void ChangeAlbumThumbController::tableViewSelectionDidChange()
+{
+    const QModelIndexList rows = m_tvThumbs->selectionModel()->selectedIndexes();
+    if (!m_activateSelection || rows.isEmpty())
+        return;
+    m_activateSelection = false;
+    const QString file = m_model->files().at(rows.first().row());
+    const QString path = m_prefs->imgPath(file);
+    if (m_ivAlbumThumb)
+        m_ivAlbumThumb->setImageFromFile(path);
+    accept();
+    if (m_data->selectedAlbum())
+        m_data->selectedAlbum()->setThumbFile(file);
+    if (m_data->selectedCollection())
+        m_data->selectedCollection()->setThumbFile(file);
+    clearList();
+    m_data->setNeedsToSaveChanges(true);
+    emit thumbnailChosen(file);
+}
+
+void ChangeAlbumThumbController::clickedCancel()
+{
+    m_activateSelection = false;
+    clearList();
+    reject();
+}
+
+void ChangeAlbumThumbController::clearList()
+{
+    m_model->setFiles(QString(), {});
+}
+
+} // namespace qm

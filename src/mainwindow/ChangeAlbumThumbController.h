@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QDialog>
+#include <QStringList>
+
+class QListView;
+
+namespace qm {
+
+class Data;
+class MyImageView;
+class Preferences;
+
+// Thumbnail files of the img folder ("albthumb*.jpg", the extension in
+// lower case), sorted by name.
+QStringList thumbnailCandidates(const QString &imgFolder);
+
+// The candidates as pictures, read from their files when drawn.
+class ThumbListModel : public QAbstractListModel
+{
+    Q_OBJECT
+public:
+    explicit ThumbListModel(QObject *parent = nullptr) : QAbstractListModel(parent) {}
+    void setFiles(const QString &folder, const QStringList &files);
+    const QStringList &files() const { return m_files; }
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+private:
+    QString m_folder;
+    QStringList m_files;
+};
+
+// Lets the user give the selected album or collection one of the gallery's
+// thumbnail files, also one another node uses. Picking a row is the choice.
+class ChangeAlbumThumbController : public QDialog
+{
+    Q_OBJECT
+public:
+    ChangeAlbumThumbController(Data *data, Preferences *prefs, MyImageView *ivAlbumThumb, QWidget *parent = nullptr);
+
+    // Fills the list and marks the current thumbnail without choosing it.
+    void scanForThumbs();
+    QListView *tvThumbs() const { return m_tvThumbs; }
+    const QStringList &files() const { return m_model->files(); }
+
+public slots:
+    void clickedCancel();
+
+signals:
+    void thumbnailChosen(const QString &file);
+
+private:
+    void tableViewSelectionDidChange();
+    void clearList();
+
+    Data *m_data;
+    Preferences *m_prefs;
+    MyImageView *m_ivAlbumThumb;
+    QListView *m_tvThumbs;
+    ThumbListModel *m_model;
+    bool m_activateSelection = false;
+};
+
+} // namespace qm

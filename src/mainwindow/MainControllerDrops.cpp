@@ -1,0 +1,321 @@
+// The main window's drag and drop: the wells, deletion, and the windows a
+// drop of outside files opens.
+
+#include "import/ImportPhotosController.h"
+#include "import/ImportingPhotosController.h"
+#include "mainwindow/AlbumTreeModel.h"
+#include "mainwindow/ChangeAlbumThumbController.h"
+#include "mainwindow/GalleryTrash.h"
+#include "mainwindow/ItemListModel.h"
+#include "mainwindow/MainController.h"
+#include "mainwindow/NodeThumbnail.h"
+#include "mainwindow/Pasteboard.h"
+#include "mainwindow/PhotoWindowController.h"
+#include "model/AlbumCollection.h"
+#include "model/Photo.h"
+#include "model/Video.h"
+#include "storage/Common.h"
+#include "storage/FolderChooser.h"
+#include "storage/Resources.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTreeView>
+
+namespace qm {
+
+void MainController::setupDragAndDrop()
+{
+    m_treeModel->setDropHandler(this);
+    m_itemModel->setDropHandler(this);
+    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_ovAlbums),
+                                    static_cast<QAbstractItemView *>(m_tvPhotos)}) {
+        view->setDragEnabled(true);
+        view->setAcceptDrops(true);
+        view->setDropIndicatorShown(true);
+        view->setDragDropMode(QAbstractItemView::DragDrop);
+        view->setDefaultDropAction(Qt::MoveAction);
+    }
+    m_ivAlbumThumb->setDataSource(this);
+    m_ivAlbumThumb->setAcceptsDrops(true);
+    m_ivTrash->setDataSource(this);
+    m_ivTrash->setAcceptsDrops(true);
+    connect(m_ivPhoto, &MyImageView::doubleClicked, this, &MainController::doubleClickedPhoto);
+
+    connect(m_treeModel, &AlbumTreeModel::nodeMoved, this, [this] { deselectAllAlbums(); });
+    connect(m_treeModel, &AlbumTreeModel::itemsMoved, this, [this] {
+        m_itemModel->sync();
+        deselectAllItems();
+    });
+    connect(m_treeModel, &AlbumTreeModel::thumbnailChanged, this, [this](TreeNode *node) {
+        if (node == m_data.selectedCollection() || node == m_data.selectedAlbum())
+            showNodeThumbnail();
+    });
+    connect(m_itemModel, &ItemListModel::itemsReordered, this, [this] { deselectAllItems(); });
+}
+
+Qt::DropAction MainController::validateDrop(MyImageView *view, const QMimeData *mime)
+{
+    if (view == m_ivAlbumThumb) {
+        if (!m_data.selectedAlbum() && !m_data.selectedCollection())
+            return Qt::IgnoreAction;
+        const QStringList files = Pasteboard::localFiles(mime);
+        if (!files.isEmpty())
+            return files.size() == 1 && Common::isValidImageFile(files.first()) ? Qt::CopyAction : Qt::IgnoreAction;
+        if (Pasteboard::hasItems(mime) && Pasteboard::itemCount(mime) == 1
+            && Pasteboard::readFirstItem(mime, m_data, m_data.selectedAlbum()))
+            return Qt::CopyAction;
+        return Qt::IgnoreAction;
+    }
+    if (view == m_ivTrash) {
+        if (Pasteboard::hasAlbum(mime) || Pasteboard::hasCollection(mime) || Pasteboard::hasItems(mime)) {
+            m_ivTrash->setImageFromFile(resourcePath(QStringLiteral("trashfull.png")));
+            return Qt::MoveAction;
+        }
+    }
+    return Qt::IgnoreAction;
+}
+
+void MainController::dragHasLeft(MyImageView *view)
+{
+    if (view == m_ivTrash)
+        m_ivTrash->setImageFromFile(resourcePath(QStringLiteral("trashempty.png")));
+}
+
+bool MainController::acceptDrop(MyImageView *view, const QMimeData *mime)
+{
+    if (view == m_ivAlbumThumb) {
+        TreeNode *node = m_data.selectedAlbum() ? static_cast<TreeNode *>(m_data.selectedAlbum())
+                                                : m_data.selectedCollection();
+        if (!node)
+            return false;
+        QString source;
+        const QStringList files = Pasteboard::localFiles(mime);
+        if (!files.isEmpty()) {
+            source = files.first();
+        } else if (Pasteboard::hasItems(mime)) {
+            const ItemPtr item = Pasteboard::readFirstItem(mime, m_data, m_data.selectedAlbum());
+            if (!item)
+                return false;
+            const QString name = item->isPhoto() ? static_cast<const Photo &>(*item).imageFile()
+                                                 : static_cast<const Video &>(*item).thumbFile();
+            if (name.isEmpty())
+                return true; // a video without a thumbnail gives nothing
+            source = m_prefs.imgPath(name);
+            if (source.isNull())
+                return true;
+        } else {
+            return false;
+        }
+        const QString written = makeNodeThumbnail(m_prefs, *node, source);
+        if (written.isNull())
+            statusBar()->showMessage(tr("No thumbnail could be made from %1.").arg(QDir::toNativeSeparators(source)), 8000);
+        showNodeThumbnail();
+        m_data.setNeedsToSaveChanges(true);
+        return true;
+    }
+    if (view != m_ivTrash)
+        return false;
+
+    bool taken = false;
+    if (NodePtr album = Pasteboard::readNode(mime, Pasteboard::AlbumType, m_data)) {
+        deleteNode(album);
+        taken = true;
+    } else if (NodePtr coll = Pasteboard::readNode(mime, Pasteboard::CollectionType, m_data)) {
+        deleteNode(coll);
+        taken = true;
+    } else if (Pasteboard::hasItems(mime)) {
+        const QList<ItemPtr> items = Pasteboard::readItems(mime, m_data.selectedAlbum());
+        if (!items.isEmpty()) {
+            deleteItems(items);
+            taken = true;
+        }
+    }
+    m_ivTrash->setImageFromFile(resourcePath(QStringLiteral("trashempty.png")));
+    return taken;
+}
+
+void MainController::deleteNode(const NodePtr &node)
+{
+    if (!node)
+        return;
+    // A selection inside what goes would point at freed objects.
+    const TreeNode *selected = selectedNode();
+    if (selected && (selected == node.get()
+                     || (node->isCollection()
+                         && selected->isCollectionAncestor(static_cast<const AlbumCollection *>(node.get())))))
+        deselectAllAlbums();
+    const DeleteReport report = GalleryTrash(m_data, m_prefs).deleteNode(*node);
+    m_treeModel->removeNode(node.get());
+    // Rows below may have shifted under a kept selection: re-read it.
+    outlineViewSelectionDidChange();
+    m_data.setNeedsToSaveChanges(true);
+    reportDeletion(report);
+}
+
+void MainController::deleteItems(const QList<ItemPtr> &items)
+{
+    if (items.isEmpty() || !m_data.selectedAlbum())
+        return;
+    deselectAllItems();
+    const DeleteReport report = GalleryTrash(m_data, m_prefs).deleteItems(items);
+    m_itemModel->removeItems(items);
+    m_treeModel->albumItemsChanged(m_data.selectedAlbum());
+    m_data.setNeedsToSaveChanges(true);
+    reportDeletion(report);
+}
+
+void MainController::reportDeletion(const DeleteReport &report)
+{
+    if (!report.failed.isEmpty()) {
+        showProblems(tr("Some files could not be removed from the gallery folder."), report.failed);
+        return;
+    }
+    const int gone = report.trashed + report.removed;
+    QString text = report.trashed > 0 ? tr("%n file(s) moved to the trash.", nullptr, gone)
+                                      : tr("%n file(s) removed.", nullptr, gone);
+    if (report.kept > 0)
+        text += QLatin1Char(' ') + tr("%n file(s) kept: still used elsewhere in the gallery.", nullptr, report.kept);
+    statusBar()->showMessage(text, 8000);
+}
+
+bool MainController::confirmDelete(const QString &what)
+{
+    QMessageBox box(QMessageBox::Question, tr("Delete"), what,
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("confirmDelete"));
+    box.setInformativeText(tr("Their files are moved to the trash."));
+    box.setWindowModality(Qt::WindowModal);
+    auto *del = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
+    auto *cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.exec();
+    return box.clickedButton() == static_cast<QAbstractButton *>(del);
+}
+
+void MainController::clickedDelete()
+{
+    // The list when it has the focus and a selection, else the tree.
+    const QModelIndexList rows = m_tvPhotos->selectionModel()->selectedRows();
+    if (m_tvPhotos->hasFocus() && !rows.isEmpty()) {
+        QList<int> sorted;
+        for (const QModelIndex &i : rows)
+            sorted.append(i.row());
+        std::sort(sorted.begin(), sorted.end());
+        QList<ItemPtr> items;
+        for (int row : sorted) {
+            if (ItemPtr item = m_itemModel->itemPtrAt(row))
+                items.append(item);
+        }
+        const QString what = items.size() == 1
+            ? tr("Delete \u201c%1\u201d?").arg(items.first()->title())
+            : tr("Delete the %n selected items?", nullptr, int(items.size()));
+        if (!items.isEmpty() && confirmDelete(what))
+            deleteItems(items);
+        return;
+    }
+    const QModelIndexList nodes = m_ovAlbums->selectionModel()->selectedRows();
+    const NodePtr node = nodes.isEmpty() ? nullptr : m_treeModel->nodePtrForIndex(nodes.first());
+    if (!node)
+        return;
+    const GalleryTrash::Counts c = GalleryTrash::countNode(*node);
+    QStringList parts;
+    if (node->isCollection() && c.collections > 1)
+        parts << tr("%n collection(s)", nullptr, c.collections - 1);
+    if (node->isCollection() && c.albums > 0)
+        parts << tr("%n album(s)", nullptr, c.albums);
+    if (c.photos > 0)
+        parts << tr("%n photo(s)", nullptr, c.photos);
+    if (c.videos > 0)
+        parts << tr("%n video(s)", nullptr, c.videos);
+    const QString kind = node->isAlbum() ? tr("album") : tr("collection");
+    const QString what = parts.isEmpty()
+        ? tr("Delete the %1 \u201c%2\u201d?").arg(kind, node->title())
+        : tr("Delete the %1 \u201c%2\u201d with %3?").arg(kind, node->title(), parts.join(tr(", ")));
+    if (confirmDelete(what))
+        deleteNode(node);
+}
+
+void MainController::clickedChangeAlbumThumb()
+{
+    if (!m_data.selectedAlbum() && !m_data.selectedCollection())
+        return;
+    m_ctlChangeAlbumThumb->scanForThumbs();
+    m_ctlChangeAlbumThumb->open();
+}
+
+void MainController::doubleClickedPhoto(Qt::KeyboardModifiers modifiers)
+{
+    if (m_tvPhotos->selectionModel()->selectedRows().size() != 1)
+        return;
+    Item *item = m_itemModel->itemAt(selectedItemRow());
+    if (!item || !item->isPhoto())
+        return;
+    const auto &photo = static_cast<const Photo &>(*item);
+    if (modifiers & Qt::ControlModifier)
+        m_ctlPhotoWindow->showLargePhoto(photo);
+    else
+        m_ctlPhotoWindow->showPhoto(photo);
+}
+
+void MainController::importPhotos(const QStringList &files, Album *album)
+{
+    if (!album || files.isEmpty() || m_ctlImportingPhotos->isRunning())
+        return;
+    m_ctlImportPhotos->setFiles(files);
+    m_ctlImportPhotos->setAlbum(album);
+    activateWindow();
+    m_ctlImportPhotos->open();
+}
+
+void MainController::clickedImportPhotos()
+{
+    Album *album = m_data.selectedAlbum();
+    if (!album) {
+        showError(tr("Select the album that is to receive the photos first."));
+        return;
+    }
+    QStringList files = FolderChooser::chooseFiles(this, tr("Import Photos into \u201c%1\u201d").arg(album->title()),
+                                                   tr("Pictures (*.jpg *.jpeg *.png *.tif *.tiff *.JPG *.JPEG *.PNG "
+                                                      "*.TIF *.TIFF)"));
+    files.erase(std::remove_if(files.begin(), files.end(), [](const QString &f) { return !Common::isValidImageFile(f); }),
+                files.end());
+    importPhotos(files, album);
+}
+
+void MainController::photoImportFinished(Album *album, int added, const QList<ImportFailure> &failures, bool stopped)
+{
+    if (album) {
+        m_treeModel->albumItemsChanged(album);
+        if (album == m_data.selectedAlbum())
+            m_itemModel->sync();
+    }
+    QString text = tr("%n photo(s) imported.", nullptr, added);
+    if (stopped)
+        text += QLatin1Char(' ') + tr("The import was stopped.");
+    statusBar()->showMessage(text, 8000);
+    if (!failures.isEmpty()) {
+        QList<FileProblem> problems;
+        for (const ImportFailure &f : failures)
+            problems.append({f.path, f.reason});
+        showProblems(tr("%n file(s) could not be imported and were left out.", nullptr, int(failures.size())),
+                     problems);
+    }
+}
+
+void MainController::importVideo(const QString &, Album *, Video *)
+{
+    showError(tr("Video import is not available yet."));
+}
+
+void MainController::clickedImportVideo()
+{
+    importVideo(QString(), m_data.selectedAlbum(), nullptr);
+}
+
+} // namespace qm
