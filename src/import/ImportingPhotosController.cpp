@@ -70,9 +70,10 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     m_albumId = r.album->id();
     m_total = int(r.files.size());
     m_added = 0;
-    m_finishing = false;
     m_progress->setValue(0);
-    m_lblStatus->setText(tr("Importing %n picture(s) into \u201c%1\u201d...", nullptr, m_total).arg(r.album->title()));
+    m_lblStatus->setText(m_total == 1
+                             ? tr("Importing 1 picture into \u201c%1\u201d...").arg(r.album->title())
+                             : tr("Importing %1 pictures into \u201c%2\u201d...").arg(m_total).arg(r.album->title()));
     m_btnStop->setEnabled(true);
 
     m_thread = new QThread;
@@ -115,7 +116,6 @@ void ImportingPhotosController::runFinished(const QList<ImportFailure> &failures
     m_worker = nullptr;
     delete m_thread;
     m_thread = nullptr;
-    m_finishing = true;
     accept();
     emit importFinished(liveAlbum(), m_added, failures, stopped);
 }

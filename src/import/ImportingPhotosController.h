@@ -61,7 +61,6 @@ private:
     quint64 m_albumId = 0;
     int m_total = 0;
     int m_added = 0;
-    bool m_finishing = false;
 };
 
 } // namespace qm

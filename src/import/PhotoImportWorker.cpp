@@ -67,9 +67,11 @@ void PhotoImportWorker::run()
     const quint64 key = m_key;
     std::atomic_int stepsDone{0};
     double shown = -1;
+    // The bar never shows 100: the sheet closes instead.
     auto report = [&] {
-        const double p = n > 0 ? 100.0 * stepsDone / (double(s) * n) : 0.0;
-        if (p > shown) {
+        const int done = stepsDone;
+        const double p = n > 0 ? 100.0 * done / (double(s) * n) : 0.0;
+        if (p > shown && done < s * n) {
             shown = p;
             emit progress(p);
         }
@@ -137,8 +139,9 @@ void PhotoImportWorker::run()
         if (inFlight.empty())
             break;
         QFuture<Outcome> &head = inFlight.front();
-        while (!head.isFinished()) {
-            head.waitForFinished();
+        while (!head.isFinished()) { // the bar moves with every size written
+            QThread::msleep(15);
+            report();
         }
         const Outcome out = head.result();
         inFlight.pop_front();

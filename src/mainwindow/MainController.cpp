@@ -1,6 +1,7 @@
 #include "mainwindow/MainController.h"
 
 #include "mainwindow/AlbumTreeModel.h"
+#include "imaging/ImageProc.h"
 #include "import/ImportPhotosController.h"
 #include "import/ImportingPhotosController.h"
 #include "mainwindow/ChangeAlbumThumbController.h"
@@ -48,7 +49,10 @@ QSize pictureSize(const QString &path)
 {
     if (path.isEmpty())
         return {};
-    return QImageReader(path).size();
+    // The frame header is enough for the files we write; anything else
+    // (a progressive JPEG, a PNG thumbnail) is asked of its reader's header.
+    const QSize size = ImageProc::sizeOfJPEG(path);
+    return size.width() > 0 ? size : QImageReader(path).size();
 }
 
 QString sizeText(const QSize &size)

@@ -19,6 +19,7 @@
 #include "storage/Resources.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QMimeData>
@@ -28,6 +29,16 @@
 #include <QTreeView>
 
 namespace qm {
+
+namespace {
+
+// "1 photo", "2 photos": English plurals without a translation loaded.
+QString counted(int n, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QCoreApplication::translate("MainController", n == 1 ? one : many));
+}
+
+} // namespace
 
 void MainController::setupDragAndDrop()
 {
@@ -177,10 +188,10 @@ void MainController::reportDeletion(const DeleteReport &report)
         return;
     }
     const int gone = report.trashed + report.removed;
-    QString text = report.trashed > 0 ? tr("%n file(s) moved to the trash.", nullptr, gone)
-                                      : tr("%n file(s) removed.", nullptr, gone);
+    QString text = report.trashed > 0 ? tr("%1 moved to the trash.").arg(counted(gone, "file", "files"))
+                                      : tr("%1 removed.").arg(counted(gone, "file", "files"));
     if (report.kept > 0)
-        text += QLatin1Char(' ') + tr("%n file(s) kept: still used elsewhere in the gallery.", nullptr, report.kept);
+        text += QLatin1Char(' ') + tr("%1 kept: still used elsewhere in the gallery.").arg(counted(report.kept, "file", "files"));
     statusBar()->showMessage(text, 8000);
 }
 
@@ -214,7 +225,7 @@ void MainController::clickedDelete()
         }
         const QString what = items.size() == 1
             ? tr("Delete \u201c%1\u201d?").arg(items.first()->title())
-            : tr("Delete the %n selected items?", nullptr, int(items.size()));
+            : tr("Delete the %1 selected items?").arg(items.size());
         if (!items.isEmpty() && confirmDelete(what))
             deleteItems(items);
         return;
@@ -226,13 +237,13 @@ void MainController::clickedDelete()
     const GalleryTrash::Counts c = GalleryTrash::countNode(*node);
     QStringList parts;
     if (node->isCollection() && c.collections > 1)
-        parts << tr("%n collection(s)", nullptr, c.collections - 1);
+        parts << counted(c.collections - 1, "collection", "collections");
     if (node->isCollection() && c.albums > 0)
-        parts << tr("%n album(s)", nullptr, c.albums);
+        parts << counted(c.albums, "album", "albums");
     if (c.photos > 0)
-        parts << tr("%n photo(s)", nullptr, c.photos);
+        parts << counted(c.photos, "photo", "photos");
     if (c.videos > 0)
-        parts << tr("%n video(s)", nullptr, c.videos);
+        parts << counted(c.videos, "video", "videos");
     const QString kind = node->isAlbum() ? tr("album") : tr("collection");
     const QString what = parts.isEmpty()
         ? tr("Delete the %1 \u201c%2\u201d?").arg(kind, node->title())
@@ -295,7 +306,7 @@ void MainController::photoImportFinished(Album *album, int added, const QList<Im
         if (album == m_data.selectedAlbum())
             m_itemModel->sync();
     }
-    QString text = tr("%n photo(s) imported.", nullptr, added);
+    QString text = tr("%1 imported.").arg(counted(added, "photo", "photos"));
     if (stopped)
         text += QLatin1Char(' ') + tr("The import was stopped.");
     statusBar()->showMessage(text, 8000);
@@ -303,7 +314,8 @@ void MainController::photoImportFinished(Album *album, int added, const QList<Im
         QList<FileProblem> problems;
         for (const ImportFailure &f : failures)
             problems.append({f.path, f.reason});
-        showProblems(tr("%n file(s) could not be imported and were left out.", nullptr, int(failures.size())),
+        showProblems(tr("%1 could not be imported and %2 left out.")
+                         .arg(counted(int(failures.size()), "file", "files"), failures.size() == 1 ? tr("was") : tr("were")),
                      problems);
     }
 }

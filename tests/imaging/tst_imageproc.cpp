@@ -1,0 +1,391 @@
+#include "imaging/ImageProc.h"
+#include "storage/Common.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace qm;
+
+namespace {
+
+QByteArray jpegBytes(QSize size, bool progressive = false)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(90, 140, 60));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray segment(uchar code, const QByteArray &payload)
+{
+    QByteArray s;
+    s += char(0xFF);
+    s += char(code);
+    const int length = int(payload.size()) + 2;
+    s += char(length >> 8);
+    s += char(length & 0xFF);
+    return s + payload;
+}
+
+// A frame header claiming the size, after `before` other segments.
+QByteArray handMadeJPEG(int before, int width, int height)
+{
+    QByteArray b("\xFF\xD8", 2);
+    for (int i = 0; i < before; ++i)
+        b += segment(0xE1, QByteArray(3, 'x'));
+    QByteArray sof;
+    sof += char(8);
+    sof += char(height >> 8);
+    sof += char(height & 0xFF);
+    sof += char(width >> 8);
+    sof += char(width & 0xFF);
+    sof += QByteArray("\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01", 10);
+    return b + segment(0xC0, sof);
+}
+
+// A camera-like source: gradients and detail, not flat colour.
+QImage pattern(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = qRgb((x * 255) / size.width(), (y * 255) / size.height(), ((x / 7 + y / 5) % 2) * 200);
+    }
+    return image;
+}
+
+// The bounding box of the pixels that differ clearly from the background.
+QRect brightArea(const QImage &image, int threshold = 128)
+{
+    QRect box;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) > threshold)
+                box = box.united(QRect(x, y, 1, 1));
+        }
+    }
+    return box;
+}
+
+// Inserts an EXIF block with the given orientation right after SOI.
+QByteArray withOrientation(const QByteArray &jpeg, int orientation)
+{
+    QByteArray exif("Exif\0\0", 6);
+    exif += QByteArray("MM\0\x2A\0\0\0\x08", 8);
+    exif += QByteArray("\0\x01", 2);                              // one entry
+    exif += QByteArray("\x01\x12\0\x03\0\0\0\x01", 8);            // orientation, SHORT, 1
+    exif += char(0);
+    exif += char(orientation);
+    exif += QByteArray("\0\0", 2);
+    exif += QByteArray("\0\0\0\0", 4);                            // no next IFD
+    return jpeg.left(2) + segment(0xE1, exif) + jpeg.mid(2);
+}
+
+} // namespace
+
+class TestImageProc : public QObject
+{
+    Q_OBJECT
+private slots:
+    void imageFileCheck();
+    void jpegSizes();
+    void hostileHeaders();
+    void hostileHeaders_data();
+    void targetSizes_data();
+    void targetSizes();
+    void scaledFiles_data();
+    void scaledFiles();
+    void qualityAndFailures();
+    void copyrightPlacement();
+    void sourcesComeOutUpright();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestImageProc::imageFileCheck()
+{
+    for (const char *name : {"Photo.JPG", "a.Tiff", "b.PNG", "archive.tar.png", "d.jpeg", "e.tif", "c.jpe", "d.gif",
+                             "e.bmp", "noextension"})
+        QVERIFY(writeBytes(m_dir.filePath(name), "x"));
+    QDir().mkpath(m_dir.filePath("holiday.jpg"));
+    for (const char *name : {"Photo.JPG", "a.Tiff", "b.PNG", "archive.tar.png", "d.jpeg", "e.tif"})
+        QVERIFY2(Common::isValidImageFile(m_dir.filePath(name)), name);
+    for (const char *name : {"c.jpe", "d.gif", "e.bmp", "noextension", "holiday.jpg", "missing.jpg"})
+        QVERIFY2(!Common::isValidImageFile(m_dir.filePath(name)), name);
+}
+
+void TestImageProc::jpegSizes()
+{
+    const QString path = m_dir.filePath("size.jpg");
+    QVERIFY(writeBytes(path, jpegBytes({3000, 2000})));
+    QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(3000, 2000));
+
+    // After an APP0 of length 16 the frame header is at 20; its size bytes at 25..28.
+    QByteArray app0 = QByteArray("\xFF\xD8", 2) + segment(0xE0, QByteArray(14, '\0'));
+    QByteArray sof = handMadeJPEG(0, 513, 258).mid(2);
+    QVERIFY(writeBytes(path, app0 + sof));
+    QCOMPARE(app0.size(), 20);
+    QCOMPARE(uchar((app0 + sof)[25]), uchar(258 >> 8));
+    QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(513, 258));
+
+    // Only 0xC0 counts: a progressive picture has no size here.
+    QVERIFY(writeBytes(path, jpegBytes({64, 48}, true)));
+    QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(0, 0));
+
+    // At most 40 markers: 39 segments before the frame are fine, 40 are not.
+    QVERIFY(writeBytes(path, handMadeJPEG(39, 640, 480)));
+    QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(640, 480));
+    QVERIFY(writeBytes(path, handMadeJPEG(40, 640, 480)));
+    QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(0, 0));
+
+    QCOMPARE(ImageProc::sizeOfJPEG(m_dir.filePath("nothing-here.jpg")), QSize(0, 0));
+    QCOMPARE(ImageProc::sizeOfJPEG(m_dir.path()), QSize(0, 0));
+}
+
+void TestImageProc::hostileHeaders_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray good = handMadeJPEG(2, 640, 480);
+    for (int cut : {0, 1, 2, 3, 5, 8, int(good.size()) - 4, int(good.size()) - 12})
+        QTest::addRow("cut at %d", cut) << good.left(cut);
+    QTest::newRow("length past the end") << QByteArray("\xFF\xD8\xFF\xE1\xFF\xF0xx", 8);
+    QTest::newRow("zero-length segments") << QByteArray("\xFF\xD8", 2) + QByteArray(400, '\0');
+    QTest::newRow("length one") << QByteArray("\xFF\xD8\xFF\xE1\x00\x01\xFF\xE1\x00\x01", 10);
+    QByteArray noise(4096, '\0');
+    QRandomGenerator rng(3);
+    for (char &c : noise)
+        c = char(rng.bounded(256));
+    QTest::newRow("random bytes") << noise;
+    QTest::newRow("text with a .jpg name") << QByteArray("this is not a picture at all");
+}
+
+void TestImageProc::hostileHeaders()
+{
+    QFETCH(QByteArray, bytes);
+    const QString path = m_dir.filePath("hostile.jpg");
+    QVERIFY(writeBytes(path, bytes));
+    QElapsedTimer clock;
+    clock.start();
+    const QSize size = ImageProc::sizeOfJPEG(path);
+    QVERIFY(size == QSize(0, 0) || (size.width() >= 0 && size.height() >= 0));
+    // The decoder refuses it too, without writing anything.
+    const QString out = m_dir.filePath("hostile-out.jpg");
+    QFile::remove(out);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not load"));
+    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(path, 100, 100, 0.8f, out));
+    QVERIFY(!QFile::exists(out));
+    QVERIFY(clock.elapsed() < 5000);
+}
+
+void TestImageProc::targetSizes_data()
+{
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("landscape") << QSize(3000, 2000) << QSize(640, 480) << QSize(640, 426);
+    QTest::newRow("portrait") << QSize(2000, 3000) << QSize(640, 480) << QSize(320, 480);
+    QTest::newRow("truncated, not rounded") << QSize(641, 480) << QSize(640, 480) << QSize(640, 479);
+    QTest::newRow("equal ratios") << QSize(1600, 1200) << QSize(800, 600) << QSize(800, 600);
+    QTest::newRow("fits exactly") << QSize(640, 480) << QSize(640, 480) << QSize(640, 480);
+    QTest::newRow("never enlarged") << QSize(100, 50) << QSize(640, 480) << QSize(100, 50);
+    QTest::newRow("thumbnail") << QSize(1024, 768) << QSize(60, 40) << QSize(53, 40);
+    QTest::newRow("square thumbnail") << QSize(1000, 1000) << QSize(60, 40) << QSize(40, 40);
+    QTest::newRow("a side of at least one") << QSize(10000, 10) << QSize(60, 40) << QSize(60, 1);
+    QTest::newRow("tall strip") << QSize(10, 10000) << QSize(60, 40) << QSize(1, 40);
+}
+
+void TestImageProc::targetSizes()
+{
+    QFETCH(QSize, source);
+    QFETCH(QSize, box);
+    QFETCH(QSize, expected);
+    QCOMPARE(ImageProc::targetSize(source, box.width(), box.height()), expected);
+}
+
+void TestImageProc::scaledFiles_data()
+{
+    targetSizes_data();
+}
+
+void TestImageProc::scaledFiles()
+{
+    QFETCH(QSize, source);
+    QFETCH(QSize, box);
+    QFETCH(QSize, expected);
+    const QString in = m_dir.filePath("in.png");
+    const QString out = m_dir.filePath("out.jpg");
+    QVERIFY(pattern(source).save(in));
+    QFile::remove(out);
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(in, box.width(), box.height(), 0.9f, out));
+    QImageReader reader(out);
+    QCOMPARE(reader.format(), QByteArray("jpeg"));
+    QCOMPARE(reader.size(), expected);
+    // Through a decoded picture too, also one decoded smaller than its file.
+    const Picture full = ImageProc::loadPicture(in);
+    QCOMPARE(full.size, source);
+    QVERIFY(ImageProc::scaleImageAndSaveAsJPEG(full, box.width(), box.height(), 0.9f, out));
+    QCOMPARE(QImageReader(out).size(), expected);
+    if (source.width() >= 1000 && box.width() < 100) {
+        const QString jpg = m_dir.filePath("in.jpg");
+        QVERIFY(pattern(source).save(jpg, "JPG", 95));
+        const Picture reduced = ImageProc::loadPicture(jpg, {box});
+        QCOMPARE(reduced.size, source);
+        QVERIFY(reduced.image.width() < source.width());
+        QVERIFY(ImageProc::scaleImageAndSaveAsJPEG(reduced, box.width(), box.height(), 0.9f, out));
+        QCOMPARE(QImageReader(out).size(), expected);
+    }
+}
+
+void TestImageProc::qualityAndFailures()
+{
+    QCOMPARE(ImageProc::normalizedQuality(0.0f), 0.8f);
+    QCOMPARE(ImageProc::normalizedQuality(-3.0f), 0.8f);
+    QCOMPARE(ImageProc::normalizedQuality(1.5f), 1.0f);
+    QCOMPARE(ImageProc::normalizedQuality(80.0f), 1.0f);
+    QCOMPARE(ImageProc::normalizedQuality(0.5f), 0.5f);
+    QCOMPARE(ImageProc::normalizedQuality(std::numeric_limits<float>::quiet_NaN()), 0.8f);
+
+    // Higher quality, bigger file.
+    const QString in = m_dir.filePath("q.png");
+    QVERIFY(pattern({400, 300}).save(in));
+    const QString low = m_dir.filePath("low.jpg"), high = m_dir.filePath("high.jpg");
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(in, 400, 300, 0.2f, low));
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(in, 400, 300, 80.0f, high));
+    QVERIFY(QFileInfo(high).size() > 2 * QFileInfo(low).size());
+
+    // A file that is no picture: logged, nothing written, the old file kept.
+    const QString text = m_dir.filePath("notes.jpg");
+    QVERIFY(writeBytes(text, "just text"));
+    QVERIFY(writeBytes(high, "old"));
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Could not load '%1'").arg(text)));
+    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(text, 100, 100, 0.8f, high));
+    QCOMPARE(QFileInfo(high).size(), 3);
+    // A missing decoded picture: no log line.
+    QVERIFY(!ImageProc::scaleImageAndSaveAsJPEG(Picture(), 100, 100, 0.8f, high));
+    // A folder that cannot be written to: false, nothing left behind.
+    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(in, 100, 100, 0.8f, m_dir.filePath("no/such/folder/x.jpg")));
+
+    // A header claiming 60000 x 60000 pixels is refused before any allocation.
+    const QString huge = m_dir.filePath("huge.jpg");
+    QByteArray bytes = jpegBytes({16, 16});
+    const qsizetype sof = bytes.indexOf("\xFF\xC0");
+    QVERIFY(sof > 0);
+    bytes[sof + 5] = char(60000 >> 8);
+    bytes[sof + 6] = char(60000 & 0xFF);
+    bytes[sof + 7] = char(60000 >> 8);
+    bytes[sof + 8] = char(60000 & 0xFF);
+    QVERIFY(writeBytes(huge, bytes));
+    QCOMPARE(ImageProc::sizeOfJPEG(huge), QSize(60000, 60000));
+    QString why;
+    QVERIFY(ImageProc::loadPicture(huge, {}, &why).isNull());
+    QVERIFY(!why.isEmpty());
+}
+
+void TestImageProc::copyrightPlacement()
+{
+    QCOMPARE(ImageProc::copyrightOrigin(QSize(640, 426), 200, 20).x(), 425);
+    QCOMPARE(ImageProc::copyrightOrigin(QSize(640, 426), 200.9, 20).x(), 425);
+    QCOMPARE(ImageProc::copyrightOrigin(QSize(640, 426), 200, 20).y(), 426 - 15 - 20);
+
+    // On a real file: white text on black, where the arithmetic puts it,
+    // on the normal result only.
+    const QString in = m_dir.filePath("dark.png");
+    QImage dark(3000, 2000, QImage::Format_RGB32);
+    dark.fill(Qt::black);
+    QVERIFY(dark.save(in));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSize(24); // 24 pixels in the result, whatever the picture's size
+    const QString text = QStringLiteral("\u00a9 2026 Quillmere");
+    const QString out = m_dir.filePath("stamped.jpg");
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(in, 640, 480, 1.0f, out, text, font, Qt::white));
+    const QImage result(out);
+    QCOMPARE(result.size(), QSize(640, 426));
+    const QFont drawn = ImageProc::pixelFont(font);
+    QCOMPARE(drawn.pixelSize(), 24);
+    const QFontMetricsF metrics(drawn);
+    const QPoint origin = ImageProc::copyrightOrigin(result.size(), metrics.horizontalAdvance(text), metrics.height());
+    const QRect ink = brightArea(result);
+    QVERIFY2(!ink.isEmpty(), "the copyright line is drawn");
+    QVERIFY2(ink.left() >= origin.x() - 2 && ink.left() <= origin.x() + 6, qPrintable(QString::number(ink.left())));
+    QVERIFY2(ink.right() <= 640 - 15 + 2 && ink.right() >= 640 - 15 - 8, qPrintable(QString::number(ink.right())));
+    QVERIFY2(ink.bottom() <= 426 - 15 && ink.bottom() >= 426 - 15 - metrics.height(),
+             qPrintable(QString::number(ink.bottom())));
+    QVERIFY(ink.height() >= 12 && ink.height() <= 30);
+
+    // A picture that fits is still stamped; one without the line is clean.
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(in, 4000, 4000, 1.0f, out, text, font, Qt::white));
+    const QRect bigInk = brightArea(QImage(out));
+    QVERIFY(bigInk.right() <= 3000 - 15 + 2 && bigInk.right() > 2900);
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(in, 640, 480, 1.0f, out));
+    QVERIFY(brightArea(QImage(out)).isEmpty());
+}
+
+void TestImageProc::sourcesComeOutUpright()
+{
+    // A camera picture stored sideways with an orientation tag.
+    QImage wide(200, 100, QImage::Format_RGB32);
+    wide.fill(Qt::black);
+    QPainter(&wide).fillRect(0, 0, 40, 100, Qt::white); // white on the left
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(wide.save(&buffer, "JPG", 95));
+    const QString rotated = m_dir.filePath("rotated.jpg");
+    QVERIFY(writeBytes(rotated, withOrientation(bytes, 6))); // turn 90 degrees clockwise
+    const QString out = m_dir.filePath("upright.jpg");
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(rotated, 1000, 1000, 0.9f, out));
+    const QImage upright(out);
+    QCOMPARE(upright.size(), QSize(100, 200));
+    QVERIFY(qGray(upright.pixel(50, 10)) > 200);  // the white band is now at the top
+    QVERIFY(qGray(upright.pixel(50, 190)) < 60);
+    // The box is applied to the upright picture.
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(rotated, 60, 40, 0.9f, out));
+    QCOMPARE(QImageReader(out).size(), QSize(20, 40));
+
+    // Transparent areas come out white.
+    QImage clear(80, 60, QImage::Format_ARGB32);
+    clear.fill(Qt::transparent);
+    QPainter(&clear).fillRect(0, 0, 20, 60, QColor(200, 0, 0));
+    const QString png = m_dir.filePath("alpha.png");
+    QVERIFY(clear.save(png));
+    QVERIFY(ImageProc::scaleAndSaveAsJPEG(png, 80, 60, 1.0f, out));
+    const QImage flat(out);
+    QVERIFY(qGray(flat.pixel(60, 30)) > 245);
+    QVERIFY(qRed(flat.pixel(5, 30)) > 170 && qGreen(flat.pixel(5, 30)) < 60);
+
+    // Another colour space is converted to sRGB.
+    QImage adobe(40, 40, QImage::Format_RGB32);
+    adobe.fill(QColor(0, 200, 0));
+    adobe.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    const QString tagged = m_dir.filePath("adobe.png");
+    QVERIFY(adobe.save(tagged));
+    const Picture picture = ImageProc::loadPicture(tagged);
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.image.colorSpace(), QColorSpace(QColorSpace::SRgb));
+    QVERIFY(qRed(picture.image.pixel(5, 5)) < 30 && qGreen(picture.image.pixel(5, 5)) > 200);
+}
+
+QTEST_MAIN(TestImageProc)
+#include "tst_imageproc.moc"
