@@ -5,6 +5,9 @@
 #include "import/ImportPhotosController.h"
 #include "import/ImportingPhotosController.h"
 #include "mainwindow/ChangeAlbumThumbController.h"
+#include "video/CreateVideoThumbController.h"
+#include "video/ImportVideoController.h"
+#include "video/VideoPreviewController.h"
 #include "mainwindow/PhotoWindowController.h"
 #include "mainwindow/ItemListModel.h"
 #include "mainwindow/MyImageView.h"
@@ -94,6 +97,21 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     m_ctlImportPhotos = new ImportPhotosController(&m_data, &m_prefs, m_ctlImportingPhotos, this);
     connect(m_ctlImportingPhotos, &ImportingPhotosController::importFinished, this,
             &MainController::photoImportFinished);
+    m_ctlImportVideo = new ImportVideoController(&m_data, &m_prefs, this);
+    m_ctlCreateVideoThumb = new CreateVideoThumbController(&m_data, &m_prefs, this);
+    m_ctlVideoPreview = new VideoPreviewController(&m_data, &m_prefs, m_ctlCreateVideoThumb, this);
+    connect(m_ctlImportVideo, &ImportVideoController::videoImported, this, [this](Album *album) {
+        m_treeModel->albumItemsChanged(album);
+        if (album == m_data.selectedAlbum())
+            m_itemModel->sync();
+    });
+    connect(m_ctlCreateVideoThumb, &CreateVideoThumbController::thumbnailCreated, this,
+            [this](Video *video, const QImage &thumbnail, QSize size) {
+                if (m_data.selectedItem() != video)
+                    return;
+                m_ivPhoto->setImage(thumbnail);
+                m_lblSmallImageSize->setText(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height()));
+            });
     connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
     setupDragAndDrop();
 
@@ -497,6 +515,11 @@ void MainController::setShowVideoEnabled(bool on)
 
 void MainController::clickedShowVideo()
 {
+    Item *item = m_data.selectedItem();
+    if (!item || !item->isVideo())
+        return;
+    m_ctlVideoPreview->setVideo(static_cast<Video *>(item));
+    m_ctlVideoPreview->showWindow();
 }
 
 void MainController::setDescription(QPlainTextEdit *view, const QString &text, bool editable)
@@ -657,6 +680,8 @@ void MainController::closeEvent(QCloseEvent *event)
         m_terminating = true;
         m_ctlPreferences->close();
         m_ctlPhotoWindow->close();
+        m_ctlImportVideo->close();
+        m_ctlVideoPreview->close();
         event->accept();
     } else {
         event->ignore();

@@ -21,6 +21,9 @@ namespace qm {
 
 class AlbumTreeModel;
 class ChangeAlbumThumbController;
+class CreateVideoThumbController;
+class ImportVideoController;
+class VideoPreviewController;
 class ImportPhotosController;
 class ImportingPhotosController;
 struct ImportFailure;
@@ -67,6 +70,9 @@ public:
     PhotoWindowController *photoWindowController() const { return m_ctlPhotoWindow; }
     ImportPhotosController *importPhotosController() const { return m_ctlImportPhotos; }
     ImportingPhotosController *importingPhotosController() const { return m_ctlImportingPhotos; }
+    ImportVideoController *importVideoController() const { return m_ctlImportVideo; }
+    VideoPreviewController *videoPreviewController() const { return m_ctlVideoPreview; }
+    CreateVideoThumbController *createVideoThumbController() const { return m_ctlCreateVideoThumb; }
 
     // The wells' drop rules (album thumbnail and trash).
     Qt::DropAction validateDrop(MyImageView *view, const QMimeData *mime) override;
@@ -170,6 +176,9 @@ private:
     PhotoWindowController *m_ctlPhotoWindow = nullptr;
     ImportPhotosController *m_ctlImportPhotos = nullptr;
     ImportingPhotosController *m_ctlImportingPhotos = nullptr;
+    ImportVideoController *m_ctlImportVideo = nullptr;
+    VideoPreviewController *m_ctlVideoPreview = nullptr;
+    CreateVideoThumbController *m_ctlCreateVideoThumb = nullptr;
 };
 
 } // namespace qm

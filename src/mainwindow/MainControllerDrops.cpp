@@ -17,6 +17,7 @@
 #include "storage/Common.h"
 #include "storage/FolderChooser.h"
 #include "storage/Resources.h"
+#include "video/ImportVideoController.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -320,14 +321,33 @@ void MainController::photoImportFinished(Album *album, int added, const QList<Im
     }
 }
 
-void MainController::importVideo(const QString &, Album *, Video *)
+void MainController::importVideo(const QString &file, Album *album, Video *addStreamTo)
 {
-    showError(tr("Video import is not available yet."));
+    if (file.isEmpty() || !album)
+        return;
+    m_ctlImportVideo->setAddingStream(addStreamTo != nullptr);
+    if (addStreamTo)
+        m_ctlImportVideo->setVideo(addStreamTo);
+    m_ctlImportVideo->setFile(file, album);
+    activateWindow();
+    m_ctlImportVideo->showWindow();
 }
 
 void MainController::clickedImportVideo()
 {
-    importVideo(QString(), m_data.selectedAlbum(), nullptr);
+    Album *album = m_data.selectedAlbum();
+    if (!album) {
+        showError(tr("Select the album that is to receive the video first."));
+        return;
+    }
+    // With one video selected the file becomes a further stream of it.
+    Item *item = m_data.selectedItem();
+    Video *video = item && item->isVideo() ? static_cast<Video *>(item) : nullptr;
+    const QString title = video ? tr("Add a Stream to \u201c%1\u201d").arg(video->title())
+                                : tr("Import a Video into \u201c%1\u201d").arg(album->title());
+    const QStringList files = FolderChooser::chooseFiles(this, title, tr("Flash video (*.flv *.FLV)"));
+    if (files.size() == 1 && Pasteboard::isFLVFile(files.first()))
+        importVideo(files.first(), album, video);
 }
 
 } // namespace qm

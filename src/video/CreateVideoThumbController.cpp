@@ -1,0 +1,174 @@
+#include "video/CreateVideoThumbController.h"
+
+#include "model/Data.h"
+#include "model/Video.h"
+#include "storage/Common.h"
+#include "storage/Preferences.h"
+#include "video/CroppingImageView.h"
+
+#include <QBuffer>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QImageWriter>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSlider>
+#include <QVBoxLayout>
+
+namespace qm {
+
+CreateVideoThumbController::CreateVideoThumbController(Data *data, Preferences *prefs, QWidget *parent)
+    : QDialog(parent)
+    , m_data(data)
+    , m_prefs(prefs)
+{
+    setObjectName(QStringLiteral("pnlCreateVideoThumb"));
+    setWindowTitle(tr("Video Thumbnail"));
+    setWindowModality(Qt::ApplicationModal);
+
+    m_imgCapture = new CroppingImageView;
+    m_imgThumb = new QLabel;
+    m_imgThumb->setObjectName(QStringLiteral("imgThumb"));
+    m_imgThumb->setAccessibleName(tr("Thumbnail preview"));
+    m_imgThumb->setAlignment(Qt::AlignCenter);
+    m_imgThumb->setMinimumSize(160, 120);
+    m_imgThumb->setFrameShape(QFrame::StyledPanel);
+    m_txtThumbWidth = new QLineEdit(QStringLiteral("120"));
+    m_txtThumbWidth->setObjectName(QStringLiteral("txtThumbWidth"));
+    m_txtThumbHeight = new QLineEdit(QStringLiteral("90"));
+    m_txtThumbHeight->setObjectName(QStringLiteral("txtThumbHeight"));
+    for (QLineEdit *f : {m_txtThumbWidth, m_txtThumbHeight}) {
+        f->setValidator(new QIntValidator(1, 4000, f));
+        f->setMaximumWidth(70);
+        f->setAlignment(Qt::AlignRight);
+        connect(f, &QLineEdit::editingFinished, this, &CreateVideoThumbController::changedThumbSize);
+    }
+    m_sldQuality = new QSlider(Qt::Horizontal);
+    m_sldQuality->setObjectName(QStringLiteral("sldQuality"));
+    m_sldQuality->setAccessibleName(tr("JPEG quality"));
+    m_sldQuality->setRange(10, 100);
+    m_sldQuality->setValue(80);
+    connect(m_sldQuality, &QSlider::valueChanged, this, &CreateVideoThumbController::changedQuality);
+    m_lblThumbFileSize = new QLabel;
+    m_lblThumbFileSize->setObjectName(QStringLiteral("lblThumbFileSize"));
+    connect(m_imgCapture, &CroppingImageView::selectionChanged, this, &CreateVideoThumbController::updateThumbnail);
+
+    auto *size = new QHBoxLayout;
+    size->addWidget(m_txtThumbWidth);
+    size->addWidget(new QLabel(QStringLiteral("\u00d7")));
+    size->addWidget(m_txtThumbHeight);
+    size->addStretch();
+    auto *form = new QFormLayout;
+    form->addRow(tr("Size:"), size);
+    form->addRow(tr("Quality:"), m_sldQuality);
+    form->addRow(tr("File size:"), m_lblThumbFileSize);
+    auto *side = new QVBoxLayout;
+    side->addWidget(m_imgThumb);
+    side->addLayout(form);
+    side->addStretch();
+
+    auto *buttons = new QDialogButtonBox;
+    auto *create = buttons->addButton(tr("Create Thumbnail"), QDialogButtonBox::AcceptRole);
+    create->setObjectName(QStringLiteral("btnCreateThumb"));
+    create->setDefault(true);
+    buttons->addButton(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("btnCancel"));
+    connect(create, &QPushButton::clicked, this, &CreateVideoThumbController::clickedCreateThumb);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_imgCapture, 1);
+    top->addLayout(side);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(tr("Drag the frame to choose the part of the picture; drag its corner to resize it.")));
+    layout->addLayout(top, 1);
+    layout->addWidget(buttons);
+}
+
+void CreateVideoThumbController::setImage(const QImage &image)
+{
+    const QSignalBlocker block(m_sldQuality);
+    if (m_prefs->videoThumbQuality() > 0)
+        m_sldQuality->setValue(m_prefs->videoThumbQuality());
+    if (m_prefs->videoThumbWidth() > 0)
+        m_txtThumbWidth->setText(QString::number(m_prefs->videoThumbWidth()));
+    if (m_prefs->videoThumbHeight() > 0)
+        m_txtThumbHeight->setText(QString::number(m_prefs->videoThumbHeight()));
+    m_imgCapture->setImage(image);
+    changedThumbSize();
+}
+
+void CreateVideoThumbController::showWindow()
+{
+    exec();
+}
+
+void CreateVideoThumbController::changedThumbSize()
+{
+    m_imgCapture->setCroppingAspectRatio(m_txtThumbWidth->text().toFloat() / m_txtThumbHeight->text().toFloat());
+}
+
+void CreateVideoThumbController::changedQuality()
+{
+    updateThumbnail();
+}
+
+QByteArray CreateVideoThumbController::renderThumbnail(QSize *size) const
+{
+    const QImage cropped = m_imgCapture->croppedImageFitToWidth(m_txtThumbWidth->text().toInt());
+    if (size)
+        *size = cropped.size();
+    QByteArray bytes;
+    if (cropped.isNull())
+        return bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(m_sldQuality->value());
+    writer.write(cropped.convertToFormat(QImage::Format_RGB32));
+    return bytes;
+}
+
+void CreateVideoThumbController::updateThumbnail()
+{
+    const QByteArray jpeg = renderThumbnail();
+    m_lblThumbFileSize->setText(QStringLiteral("%1 KB").arg(jpeg.size() / 1000));
+    m_imgThumb->setPixmap(QPixmap::fromImage(QImage::fromData(jpeg, "JPG")));
+}
+
+void CreateVideoThumbController::clickedCreateThumb()
+{
+    if (!m_video)
+        return;
+    QSize size;
+    const QByteArray jpeg = renderThumbnail(&size);
+    QString name = m_video->thumbFile();
+    if (name.isEmpty() || m_prefs->imgPath(name).isNull()) {
+        quint64 key = timeKey();
+        name = videoThumbFileName(key);
+        while (QFileInfo::exists(m_prefs->imgPath(name)))
+            name = videoThumbFileName(++key);
+    }
+    QSaveFile file(m_prefs->imgPath(name));
+    if (jpeg.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size() || !file.commit()) {
+        // The old thumbnail stays; nothing is recorded that is not on disk.
+        QMessageBox box(QMessageBox::Warning, tr("Video Thumbnail"), tr("The thumbnail could not be written."),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(QStringLiteral("%1: %2").arg(m_prefs->imgPath(name), file.errorString()));
+        box.exec();
+        return;
+    }
+    m_video->setThumbFile(name);
+    m_prefs->setVideoThumbWidth(m_txtThumbWidth->text().toInt(), m_txtThumbHeight->text().toInt());
+    m_prefs->setVideoThumbQuality(m_sldQuality->value());
+    m_data->setNeedsToSaveChanges(true);
+    emit thumbnailCreated(m_video, QImage::fromData(jpeg, "JPG"), size);
+    accept();
+}
+
+} // namespace qm

@@ -1,0 +1,187 @@
+#include "video/VideoPreviewController.h"
+
+#include "model/Data.h"
+#include "model/Video.h"
+#include "model/VideoStream.h"
+#include "storage/Preferences.h"
+#include "video/CaptureGeometry.h"
+#include "video/CreateVideoThumbController.h"
+#include "video/FLVMetadata.h"
+#include "video/MetadataMessage.h"
+#include "video/PlayerPage.h"
+#include "video/PlayerView.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qm {
+
+VideoPreviewController::VideoPreviewController(Data *data, Preferences *prefs, CreateVideoThumbController *thumbs,
+                                               QWidget *parent)
+    : QDialog(parent)
+    , m_data(data)
+    , m_prefs(prefs)
+    , m_ctlCreateVideoThumb(thumbs)
+{
+    setObjectName(QStringLiteral("pnlVideoPreview"));
+    setWindowTitle(tr("Video Preview"));
+    setWindowModality(Qt::WindowModal);
+    m_webView = new PlayerView;
+    connect(m_webView, &PlayerView::metadataMessage, this, &VideoPreviewController::runJavaScriptAlertPanelWithMessage);
+    m_cmbStreams = new QComboBox;
+    m_cmbStreams->setObjectName(QStringLiteral("cmbStreams"));
+    m_cmbStreams->setAccessibleName(tr("Stream"));
+    connect(m_cmbStreams, &QComboBox::activated, this, &VideoPreviewController::changedVideoStream);
+    m_btnRemoveStream = new QPushButton(tr("Remove Stream"));
+    m_btnRemoveStream->setObjectName(QStringLiteral("btnRemoveStream"));
+    connect(m_btnRemoveStream, &QPushButton::clicked, this, &VideoPreviewController::clickedRemoveStream);
+    m_btnCaptureThumbnail = new QPushButton(tr("Capture Thumbnail..."));
+    m_btnCaptureThumbnail->setObjectName(QStringLiteral("btnCaptureThumbnail"));
+    connect(m_btnCaptureThumbnail, &QPushButton::clicked, this, &VideoPreviewController::clickedCaptureThumbnail);
+    auto *close = new QPushButton(tr("Close"));
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto *controls = new QHBoxLayout;
+    controls->setContentsMargins(12, 0, 12, 0);
+    controls->addWidget(new QLabel(tr("Stream:")));
+    controls->addWidget(m_cmbStreams);
+    controls->addWidget(m_btnRemoveStream);
+    controls->addStretch();
+    controls->addWidget(m_btnCaptureThumbnail);
+    controls->addWidget(close);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 8);
+    layout->addWidget(m_webView, 1);
+    layout->addLayout(controls);
+}
+
+void VideoPreviewController::fillStreams()
+{
+    m_cmbStreams->clear();
+    if (!m_video)
+        return;
+    for (const StreamPtr &s : m_video->streams())
+        m_cmbStreams->addItem(QStringLiteral("%1 kbps").arg(s->bitrate()));
+    m_cmbStreams->setCurrentIndex(0);
+}
+
+void VideoPreviewController::setVideo(Video *video)
+{
+    m_video = video;
+    m_currentStreamIndex = 0;
+    if (video && !video->streams().isEmpty())
+        loadStream(*video->streams().first());
+    else
+        m_webView->loadEmpty();
+    fillStreams();
+}
+
+void VideoPreviewController::showWindow()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void VideoPreviewController::loadStream(const VideoStream &stream)
+{
+    m_movieBitrate = 0;
+    const QString path = m_prefs->imgPath(stream.file());
+    if (path.isNull()) {
+        m_webView->loadEmpty();
+        return;
+    }
+    m_webView->load(preparePlayerPage(path).url);
+    readFLVMetadata(path, m_movieWidth, m_movieHeight, m_movieBitrate);
+}
+
+void VideoPreviewController::runJavaScriptAlertPanelWithMessage(const QString &message, int load)
+{
+    if (load == m_webView->currentLoad())
+        parseMetadataMessage(message, m_movieWidth, m_movieHeight, m_movieBitrate);
+}
+
+void VideoPreviewController::changedVideoStream()
+{
+    const int index = m_cmbStreams->currentIndex();
+    if (!m_video || index < 0 || index >= m_video->streams().size() || index == m_currentStreamIndex)
+        return;
+    m_currentStreamIndex = index;
+    loadStream(*m_video->streams().at(index));
+}
+
+void VideoPreviewController::clickedRemoveStream()
+{
+    if (!m_video)
+        return;
+    if (m_video->numberOfStreams() == 1) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Single stream"), QStringLiteral("Single stream"),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("singleStreamAlert"));
+        box.setInformativeText(QStringLiteral("You cannot remove a stream if it is the only stream in a video."));
+        box.exec();
+        return;
+    }
+    const int index = m_cmbStreams->currentIndex();
+    if (index < 0 || index >= m_video->streams().size())
+        return;
+    const StreamPtr stream = m_video->streams().at(index);
+    // Stop playing it before it goes.
+    m_webView->loadEmpty();
+    const QString path = m_prefs->imgPath(stream->file());
+    bool shared = false;
+    for (const StreamPtr &s : m_video->streams())
+        shared = shared || (s != stream && s->file() == stream->file());
+    const QFileInfo info(path);
+    if (!path.isNull() && !shared && info.exists() && !info.isDir()) {
+        QFile file(path);
+        if (!file.moveToTrash())
+            QFile::remove(path);
+    }
+    m_video->streams().removeAt(index);
+    m_cmbStreams->removeItem(index);
+    m_cmbStreams->setCurrentIndex(0);
+    m_currentStreamIndex = 0;
+    loadStream(*m_video->streams().first());
+    m_data->setNeedsToSaveChanges(true);
+    emit streamsChanged(m_video);
+}
+
+QRect VideoPreviewController::captureRect() const
+{
+    return captureRectInView(m_webView->size(), m_movieWidth, m_movieHeight);
+}
+
+void VideoPreviewController::clickedCaptureThumbnail()
+{
+    // Nothing known about the movie yet, or a size of nothing: no picture to take.
+    if (!m_video || m_movieBitrate == 0 || m_movieWidth <= 0 || m_movieHeight <= 0)
+        return;
+    const QImage image = m_webView->capture(captureRect());
+    if (image.isNull())
+        return;
+    m_ctlCreateVideoThumb->setImage(image);
+    m_ctlCreateVideoThumb->setVideo(m_video);
+    m_ctlCreateVideoThumb->showWindow();
+}
+
+void VideoPreviewController::done(int result)
+{
+    m_webView->loadEmpty();
+    QDialog::done(result);
+}
+
+void VideoPreviewController::closeEvent(QCloseEvent *event)
+{
+    m_webView->loadEmpty();
+    QDialog::closeEvent(event);
+}
+
+} // namespace qm
