@@ -1,0 +1,275 @@
+// Plays generated movies in the real player and drives the video windows
+// from the main window, checking the gallery on disk.
+
+#include "common/GuiHelpers.h"
+#include "common/VideoFixtures.h"
+#include "mainwindow/AlbumTreeModel.h"
+#include "mainwindow/ItemListModel.h"
+#include "mainwindow/MainController.h"
+#include "mainwindow/MyImageView.h"
+#include "model/Video.h"
+#include "model/VideoStream.h"
+#include "storage/NewOrvaneFolderController.h"
+#include "storage/Preferences.h"
+#include "video/CaptureGeometry.h"
+#include "video/CreateVideoThumbController.h"
+#include "video/CroppingImageView.h"
+#include "video/ImportVideoController.h"
+#include "video/MetadataMessage.h"
+#include "video/PlayerPage.h"
+#include "video/PlayerView.h"
+#include "video/VideoPreviewController.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTreeView>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+using namespace qm;
+using testing::answerMessageBox;
+using testing::whenShown;
+
+namespace {
+
+// Average brightness and the number of clearly different colours.
+void describe(const QImage &image, double &brightness, int &colours)
+{
+    QSet<QRgb> seen;
+    double sum = 0;
+    for (int y = 0; y < image.height(); y += 4) {
+        for (int x = 0; x < image.width(); x += 4) {
+            const QRgb p = image.pixel(x, y);
+            sum += qGray(p);
+            seen.insert(qRgb(qRed(p) & 0xC0, qGreen(p) & 0xC0, qBlue(p) & 0xC0));
+        }
+    }
+    brightness = sum / ((image.width() / 4 + 1) * (image.height() / 4 + 1));
+    colours = int(seen.size());
+}
+
+QString readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+} // namespace
+
+class TestVideoGui : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void playCaptureAndThumbnail();
+    void staleMessagesAreDropped();
+    void importStreamsAndThumbnailFromTheMainWindow();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_spark;
+    QString m_h264;
+    QString m_low;
+};
+
+void TestVideoGui::initTestCase()
+{
+    if (!testing::haveFFmpeg())
+        QSKIP("ffmpeg is not installed");
+    qputenv("XDG_CACHE_HOME", m_dir.filePath("cache").toLocal8Bit());
+    QDir(m_dir.path()).mkpath("share");
+    qputenv("XDG_DATA_HOME", m_dir.filePath("share").toLocal8Bit());
+    m_spark = m_dir.filePath("Holiday Trip \u00e9t\u00e9.flv");
+    m_h264 = m_dir.filePath("h264 clip.flv");
+    m_low = m_dir.filePath("low.FLV");
+    QVERIFY(testing::makeFLV(m_spark, {320, 240}, 600));
+    QVERIFY(testing::makeFLV(m_h264, {320, 240}, 300, true));
+    QVERIFY(testing::makeFLV(m_low, {320, 240}, 150));
+}
+
+void TestVideoGui::playCaptureAndThumbnail()
+{
+    for (const QString &movie : {m_spark, m_h264}) {
+        PlayerView player;
+        player.resize(player.sizeHint());
+        player.show();
+        QSignalSpy messages(&player, &PlayerView::metadataMessage);
+        const int load = player.load(preparePlayerPage(movie).url);
+        QCOMPARE(player.moviePath(), movie);
+        QVERIFY2(messages.wait(20000) || !messages.isEmpty(), qPrintable(movie));
+        QCOMPARE(messages.first().at(1).toInt(), load);
+        int w = 0, h = 0, rate = 0;
+        QVERIFY(parseMetadataMessage(messages.first().at(0).toString(), w, h, rate));
+        QCOMPARE(QSize(w, h), QSize(320, 240));
+        QVERIFY2(rate > 100, qPrintable(messages.first().at(0).toString()));
+
+        // What the capture reads is the frame on show: the test pattern, not black.
+        const QImage shot = player.capture(captureRectInView(player.size(), w, h));
+        QCOMPARE(shot.size(), QSize(320, 240));
+        double brightness = 0;
+        int colours = 0;
+        describe(shot, brightness, colours);
+        QVERIFY2(brightness > 40 && colours >= 6, qPrintable(QStringLiteral("%1 %2").arg(brightness).arg(colours)));
+        QCOMPARE(shot.pixel(10, 10), player.frame().pixel(10, 10));
+
+        player.loadEmpty();
+        QVERIFY(!player.isPlaying());
+        QVERIFY(player.frame().isNull());
+    }
+}
+
+void TestVideoGui::staleMessagesAreDropped()
+{
+    QSettings settings(m_dir.filePath("stale.ini"), QSettings::IniFormat);
+    Preferences prefs(&settings);
+    Data data;
+    ImportVideoController window(&data, &prefs);
+    window.setFile(m_low, nullptr);
+    const int first = window.webView()->currentLoad();
+    window.setFile(m_spark, nullptr);
+    const int rate = window.movieBitrate();
+    QVERIFY(rate > 0);
+    // A message of the earlier movie arrives late: ignored.
+    window.runJavaScriptAlertPanelWithMessage(QStringLiteral("111|222|3"), first);
+    QCOMPARE(window.movieBitrate(), rate);
+    QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("320 x 240"));
+    window.runJavaScriptAlertPanelWithMessage(QStringLiteral("640|480|700"), window.webView()->currentLoad());
+    QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("640 x 480"));
+    QCOMPARE(window.lblMovieBitrate()->text(), QStringLiteral("700 kbps"));
+
+    // Streams go before the first of lower bitrate; equal ones stay ahead.
+    Video video;
+    for (int r : {800, 400}) {
+        auto s = std::make_shared<VideoStream>();
+        s->setBitrate(r);
+        s->setFile(QString::number(r));
+        video.addStream(s);
+    }
+    for (int r : {500, 500, 100, 900}) {
+        auto s = std::make_shared<VideoStream>();
+        s->setBitrate(r);
+        s->setFile(QStringLiteral("%1new").arg(r));
+        ImportVideoController::insertStreamByBitrate(video, s);
+    }
+    QStringList order;
+    for (const StreamPtr &s : video.streams())
+        order << s->file();
+    QCOMPARE(order, (QStringList{"900new", "800", "500new", "500new", "400", "100new"}));
+}
+
+void TestVideoGui::importStreamsAndThumbnailFromTheMainWindow()
+{
+    QSettings settings(m_dir.filePath("main.ini"), QSettings::IniFormat);
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir.path(), "gallery", &error);
+    QVERIFY(!gallery.isEmpty());
+    settings.setValue("OrvaneFolder", gallery);
+    MainController w(&settings);
+    w.show();
+    QTRY_VERIFY(w.windowTitle().startsWith("Quillmere - "));
+    w.action("miNewAlbum")->trigger();
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
+    auto *album = static_cast<Album *>(w.data().albums().first().get());
+    w.data().setNeedsToSaveChanges(false);
+
+    // One FLV dropped onto the album in the tree: the import window, new-video mode.
+    QMimeData drop;
+    drop.setUrls({QUrl::fromLocalFile(m_spark)});
+    QVERIFY(w.treeModel()->dropMimeData(&drop, Qt::CopyAction, -1, 0, w.treeModel()->index(0, 0)));
+    ImportVideoController *import = w.importVideoController();
+    QTRY_VERIFY(import->isVisible());
+    QCOMPARE(import->windowTitle(), QStringLiteral("Import Video"));
+    QCOMPARE(import->btnImport()->text(), QStringLiteral("Import"));
+    QCOMPARE(import->lblMovieSize()->text(), QStringLiteral("320 x 240"));
+    QTRY_VERIFY_WITH_TIMEOUT(import->webView()->isPlaying(), 20000);
+    const int highRate = import->movieBitrate();
+    QVERIFY(highRate > 300);
+    QTest::mouseClick(import->btnImport(), Qt::LeftButton);
+    QVERIFY(!import->isVisible());
+    QCOMPARE(album->items().size(), 1);
+    QCOMPARE(w.itemModel()->rowCount(), 1);
+    auto *video = static_cast<Video *>(album->items().first().get());
+    QCOMPARE(video->title(), QStringLiteral("Holiday Trip \u00e9t\u00e9"));
+    QVERIFY(video->thumbFile().startsWith("vthumb_"));
+    QVERIFY(QFile::exists(gallery + "/img/" + video->thumbFile()));
+    QCOMPARE(video->numberOfStreams(), 1);
+    QVERIFY(video->streams().first()->file().startsWith("vstream_"));
+    QVERIFY(QFile::exists(gallery + "/img/" + video->streams().first()->file()));
+    QVERIFY(w.data().needsToSaveChanges());
+
+    // A second, lower-rate stream dropped onto the video's row.
+    QMimeData second;
+    second.setUrls({QUrl::fromLocalFile(m_low)});
+    QVERIFY(w.itemModel()->dropMimeData(&second, Qt::CopyAction, -1, 0, w.itemModel()->index(0, 0)));
+    QTRY_VERIFY(import->isVisible());
+    QCOMPARE(import->windowTitle(), QStringLiteral("Add Video Stream"));
+    QCOMPARE(import->btnImport()->text(), QStringLiteral("Add stream"));
+    QTest::mouseClick(import->btnImport(), Qt::LeftButton);
+    QCOMPARE(video->numberOfStreams(), 2);
+    QCOMPARE(video->streams().at(0)->bitrate(), highRate);
+    QVERIFY(video->streams().at(1)->bitrate() < highRate);
+    QCOMPARE(album->items().size(), 1);
+
+    // The preview: two streams; remove the first, then the last is refused.
+    w.tvPhotos()->selectRow(0);
+    QVERIFY(w.btnShowVideo()->isEnabled());
+    QTest::mouseClick(w.btnShowVideo(), Qt::LeftButton);
+    VideoPreviewController *preview = w.videoPreviewController();
+    QTRY_VERIFY(preview->isVisible());
+    QCOMPARE(preview->cmbStreams()->count(), 2);
+    QCOMPARE(preview->cmbStreams()->itemText(0), QStringLiteral("%1 kbps").arg(highRate));
+    const QString removedFile = gallery + "/img/" + video->streams().at(0)->file();
+    QTest::mouseClick(preview->btnRemoveStream(), Qt::LeftButton);
+    QCOMPARE(video->numberOfStreams(), 1);
+    QCOMPARE(preview->cmbStreams()->count(), 1);
+    QVERIFY(!QFile::exists(removedFile));
+    auto alert = answerMessageBox(QStringLiteral("OK"));
+    QTest::mouseClick(preview->btnRemoveStream(), Qt::LeftButton);
+    QVERIFY(alert->contains("You cannot remove a stream if it is the only stream in a video."));
+    QCOMPARE(video->numberOfStreams(), 1);
+
+    // Capture once the player knows the movie, crop in the thumbnail window, write it.
+    QTRY_VERIFY_WITH_TIMEOUT(preview->webView()->isPlaying() && !preview->webView()->frame().isNull(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(preview->movieBitrate() > 0, 20000);
+    auto made = whenShown<CreateVideoThumbController>([&](CreateVideoThumbController *t) {
+        QCOMPARE(t->imgCapture()->image().size(), QSize(320, 240));
+        t->txtThumbWidth()->setText("160");
+        t->txtThumbHeight()->setText("90");
+        t->changedThumbSize();
+        QCOMPARE(t->imgCapture()->croppingRect().h, 180.0f);
+        QVERIFY(t->lblThumbFileSize()->text().endsWith(" KB"));
+        QTest::mouseClick(t->findChild<QPushButton *>("btnCreateThumb"), Qt::LeftButton);
+    });
+    QTest::mouseClick(preview->btnCaptureThumbnail(), Qt::LeftButton);
+    QVERIFY(*made);
+    QCOMPARE(QImageReader(gallery + "/img/" + video->thumbFile()).size(), QSize(160, 90));
+    QCOMPARE(w.lblSmallImageSize()->text(), QStringLiteral("160 x 90"));
+    QCOMPARE(w.ivPhoto()->image().size(), QSize(160, 90));
+    QCOMPARE(settings.value("VideoThumbWidth").toInt(), 160);
+    double brightness = 0;
+    int colours = 0;
+    describe(QImage(gallery + "/img/" + video->thumbFile()), brightness, colours);
+    QVERIFY(brightness > 40 && colours >= 4);
+    preview->close();
+    QVERIFY(!preview->webView()->isPlaying());
+
+    // Saved: one video with its stream and thumbnail in the album file.
+    w.action("miSave")->trigger();
+    const QString xml = readFile(gallery + "/xml/" + album->XMLFile());
+    QCOMPARE(xml.count("<stream "), 1);
+    QVERIFY(xml.contains(QStringLiteral("<url>%1</url>").arg(video->thumbFile())));
+    QVERIFY(xml.contains(QStringLiteral("<url>%1</url>").arg(video->streams().first()->file())));
+    QVERIFY(xml.contains(QStringLiteral("bitrate=\"%1\"").arg(video->streams().first()->bitrate())));
+}
+
+QTEST_MAIN(TestVideoGui)
+#include "tst_videogui.moc"
