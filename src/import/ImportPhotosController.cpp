@@ -97,7 +97,7 @@ ImportPhotosController::ImportPhotosController(Data *data, Preferences *prefs, I
     m_txtHeight = sizeField(QStringLiteral("txtHeight"), kNormal[1]);
     m_txtLargeWidth = sizeField(QStringLiteral("txtLargeWidth"), kLarge[0]);
     m_txtLargeHeight = sizeField(QStringLiteral("txtLargeHeight"), kLarge[1]);
-    m_chkCreateLarge = new QCheckBox(tr("Large:"));
+    m_chkCreateLarge = new QCheckBox(tr("&Large:"));
     m_chkCreateLarge->setObjectName(QStringLiteral("chkCreateLarge"));
     m_chkCreateLarge->setToolTip(tr("Also make a large picture for big screens"));
     m_chkCreateLarge->setChecked(true);
@@ -128,7 +128,7 @@ ImportPhotosController::ImportPhotosController(Data *data, Preferences *prefs, I
         updateImportButton();
     });
 
-    m_chkInsertCopyright = new QCheckBox(tr("Add a copyright line to the normal and large pictures"));
+    m_chkInsertCopyright = new QCheckBox(tr("Add a &copyright line to the normal and large pictures"));
     m_chkInsertCopyright->setObjectName(QStringLiteral("chkInsertCopyright"));
     m_txtCopyright = new QLineEdit(QStringLiteral("\u00a9 %1").arg(QDate::currentDate().year()));
     m_txtCopyright->setObjectName(QStringLiteral("txtCopyright"));

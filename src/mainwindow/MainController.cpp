@@ -167,7 +167,7 @@ void MainController::buildWindow()
     m_ivAlbumThumb->setAccessibleName(tr("Album thumbnail"));
     m_ivAlbumThumb->setToolTip(tr("Drop a picture or an item here to make it the thumbnail"));
     m_ivAlbumThumb->setFixedSize(88, 64);
-    m_btnChangeAlbumThumb = new QPushButton(tr("Choose..."));
+    m_btnChangeAlbumThumb = new QPushButton(tr("&Choose..."));
     m_btnChangeAlbumThumb->setObjectName(QStringLiteral("btnChangeAlbumThumb"));
     m_btnChangeAlbumThumb->setToolTip(tr("Choose one of the gallery's thumbnails"));
     m_txtAlbumDesc = new QPlainTextEdit;
@@ -239,7 +239,7 @@ void MainController::buildWindow()
     sizes->addRow(tr("Small:"), m_lblSmallImageSize);
     sizes->addRow(tr("Normal:"), m_lblImageSize);
     sizes->addRow(tr("Large:"), m_lblLargeImageSize);
-    m_btnShowVideo = new QPushButton(tr("Show Video..."));
+    m_btnShowVideo = new QPushButton(tr("Sho&w Video..."));
     m_btnShowVideo->setObjectName(QStringLiteral("btnShowVideo"));
     connect(m_btnShowVideo, &QPushButton::clicked, this, &MainController::clickedShowVideo);
     auto *sizeColumn = new QVBoxLayout;

@@ -203,7 +203,7 @@ bool MainController::confirmDelete(const QString &what)
     box.setObjectName(QStringLiteral("confirmDelete"));
     box.setInformativeText(tr("Their files are moved to the trash."));
     box.setWindowModality(Qt::WindowModal);
-    auto *del = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
+    auto *del = box.addButton(tr("&Delete"), QMessageBox::DestructiveRole);
     auto *cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(cancel);
     box.exec();

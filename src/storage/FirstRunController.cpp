@@ -31,13 +31,13 @@ FirstRunController::FirstRunController(NewOrvaneFolderController *ctlNewOrvaneFo
     text->setWordWrap(true);
     text->setMinimumWidth(340);
 
-    auto *btnCreate = new QPushButton(tr("Create New Gallery..."));
+    auto *btnCreate = new QPushButton(tr("&Create New Gallery..."));
     btnCreate->setObjectName(QStringLiteral("btnCreateNew"));
-    auto *btnOpen = new QPushButton(tr("Open Gallery..."));
+    auto *btnOpen = new QPushButton(tr("&Open Gallery..."));
     btnOpen->setObjectName(QStringLiteral("btnOpen"));
-    auto *btnQuit = new QPushButton(tr("Quit"));
+    auto *btnQuit = new QPushButton(tr("&Quit"));
     btnQuit->setObjectName(QStringLiteral("btnQuit"));
-    auto *btnHelp = new QPushButton(tr("Help"));
+    auto *btnHelp = new QPushButton(tr("&Help"));
     btnHelp->setObjectName(QStringLiteral("btnHelp"));
     btnCreate->setDefault(true);
     connect(btnCreate, &QPushButton::clicked, this, &FirstRunController::clickedCreateNew);

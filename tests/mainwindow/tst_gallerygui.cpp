@@ -296,7 +296,7 @@ void TestGalleryGui::rearrangeDeleteAndSave()
     const QString otherXml = m_gallery + "/xml/" + other->XMLFile();
     w->action("miSave")->trigger();
     QVERIFY(QFile::exists(otherXml));
-    auto yes = answerMessageBox(QStringLiteral("Delete"));
+    auto yes = answerMessageBox(QStringLiteral("&Delete"));
     w->action("miDelete")->trigger();
     QVERIFY(yes->contains("\u201cUntitled\u201d"));
     QCOMPARE(w->data().albums().size(), 1);

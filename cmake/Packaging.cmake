@@ -1,0 +1,16 @@
+# A Debian package: cpack -G DEB in a build folder.
+set(CPACK_PACKAGE_NAME quillmere)
+set(CPACK_PACKAGE_VENDOR "Quillmere")
+set(CPACK_PACKAGE_CONTACT "Quillmere developers <quillmere@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Builds and maintains the data folder of a web photo and video gallery")
+set(CPACK_PACKAGE_DESCRIPTION "Quillmere arranges collections, albums, photos and FLV videos of a web gallery and writes its img and xml folders.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Decoding FLV in the player needs these plug-ins; they are not linked, so
+# shlibdeps cannot find them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-libav, qt6-image-formats-plugins, fonts-dejavu-core")
+set(CPACK_GENERATOR DEB)
+include(CPack)
