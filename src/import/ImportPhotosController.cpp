@@ -143,6 +143,9 @@ ImportPhotosController::ImportPhotosController(Data *data, Preferences *prefs, I
     m_lblCopyrightText = new QLabel(tr("Sample"));
     m_lblCopyrightText->setObjectName(QStringLiteral("lblCopyrightText"));
     m_lblCopyrightText->setMinimumHeight(28);
+    // Return always imports; these only open their own windows.
+    m_btnFont->setAutoDefault(false);
+    m_clrCopyright->setAutoDefault(false);
     connect(m_chkInsertCopyright, &QCheckBox::clicked, this, &ImportPhotosController::clickedCopyrightCheckbox);
     connect(m_btnFont, &QPushButton::clicked, this, &ImportPhotosController::clickedFont);
     connect(m_clrCopyright, &QPushButton::clicked, this, &ImportPhotosController::clickedTextColor);
@@ -170,6 +173,7 @@ ImportPhotosController::ImportPhotosController(Data *data, Preferences *prefs, I
     m_btnImport->setDefault(true);
     auto *cancel = buttons->addButton(QDialogButtonBox::Cancel);
     cancel->setObjectName(QStringLiteral("btnCancel"));
+    cancel->setAutoDefault(false);
     connect(m_btnImport, &QPushButton::clicked, this, &ImportPhotosController::clickedImport);
     connect(cancel, &QPushButton::clicked, this, &ImportPhotosController::clickedCancel);
     for (QLineEdit *f : {m_txtSmallWidth, m_txtSmallHeight, m_txtWidth, m_txtHeight, m_txtLargeWidth, m_txtLargeHeight})
@@ -246,6 +250,8 @@ void ImportPhotosController::updateImportButton()
     for (QLineEdit *f : needed)
         ok = ok && f->text().toInt() > 0;
     m_btnImport->setEnabled(ok);
+    if (ok)
+        m_btnImport->setDefault(true); // Return imports again once the fields are complete
 }
 
 void ImportPhotosController::clickedCopyrightCheckbox()

@@ -41,6 +41,8 @@ NewOrvaneFolderController::NewOrvaneFolderController(QWidget *parent)
     m_btnCreate = buttons->addButton(tr("Create"), QDialogButtonBox::AcceptRole);
     m_btnCreate->setObjectName(QStringLiteral("btnCreate"));
     m_btnCreate->setDefault(true);
+    // Return must create, also after the button was disabled for an empty name.
+    buttons->button(QDialogButtonBox::Cancel)->setAutoDefault(false);
     connect(m_btnCreate, &QPushButton::clicked, this, &NewOrvaneFolderController::clickedCreate);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_txtFolder, &QLineEdit::textChanged, this, [this] {
@@ -66,7 +68,10 @@ void NewOrvaneFolderController::setParentFolder(const QString &folder)
 
 void NewOrvaneFolderController::updateButtons()
 {
-    m_btnCreate->setEnabled(!m_txtFolder->text().trimmed().isEmpty());
+    const bool ok = !m_txtFolder->text().trimmed().isEmpty();
+    m_btnCreate->setEnabled(ok);
+    if (ok)
+        m_btnCreate->setDefault(true);
 }
 
 QString NewOrvaneFolderController::createGalleryFolder(const QString &parentFolder, const QString &name, QString *error)

@@ -39,13 +39,17 @@ VideoPreviewController::VideoPreviewController(Data *data, Preferences *prefs, C
     m_cmbStreams->setObjectName(QStringLiteral("cmbStreams"));
     m_cmbStreams->setAccessibleName(tr("Stream"));
     connect(m_cmbStreams, &QComboBox::activated, this, &VideoPreviewController::changedVideoStream);
-    m_btnRemoveStream = new QPushButton(tr("Remove Stream"));
+    m_btnRemoveStream = new QPushButton(tr("&Remove Stream"));
     m_btnRemoveStream->setObjectName(QStringLiteral("btnRemoveStream"));
     connect(m_btnRemoveStream, &QPushButton::clicked, this, &VideoPreviewController::clickedRemoveStream);
-    m_btnCaptureThumbnail = new QPushButton(tr("Capture Thumbnail..."));
+    m_btnCaptureThumbnail = new QPushButton(tr("&Capture Thumbnail..."));
     m_btnCaptureThumbnail->setObjectName(QStringLiteral("btnCaptureThumbnail"));
     connect(m_btnCaptureThumbnail, &QPushButton::clicked, this, &VideoPreviewController::clickedCaptureThumbnail);
     auto *close = new QPushButton(tr("Close"));
+    // Return closes; removing a stream deletes a file and is never the default.
+    m_btnRemoveStream->setAutoDefault(false);
+    m_btnCaptureThumbnail->setAutoDefault(false);
+    close->setDefault(true);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
     auto *controls = new QHBoxLayout;

@@ -103,7 +103,7 @@ void TestMainWindow::firstRunCreateEditSaveRestart()
         });
         auto naming = whenShown<NewOrvaneFolderController>([](NewOrvaneFolderController *d) {
             QTest::keyClicks(d->txtFolder(), QStringLiteral("photos"));
-            d->findChild<QPushButton *>("btnCreate")->click();
+            QTest::keyClick(d->txtFolder(), Qt::Key_Return); // Return creates, Cancel is not the default
         });
         w.show();
         QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));

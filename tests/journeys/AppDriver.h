@@ -1,0 +1,201 @@
+#pragma once
+
+// Runs the real application binary on an X server of its own (Xvfb) with a
+// fresh home folder, and drives it with the keyboard and mouse as a person
+// would (xdotool). Every step names itself, so a failure says where it was.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+
+namespace journey {
+
+class XServer
+{
+public:
+    bool start()
+    {
+        for (int n = 140; n < 200; ++n) {
+            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+                continue;
+            m_display = QStringLiteral(":%1").arg(n);
+            m_process.start(QStringLiteral("Xvfb"), {m_display, "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
+            if (!m_process.waitForStarted(5000))
+                return false;
+            for (int i = 0; i < 50; ++i) {
+                if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+                    return true;
+                if (m_process.state() != QProcess::Running)
+                    break;
+                QThread::msleep(100);
+            }
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+        return false;
+    }
+    ~XServer()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+    const QString &display() const { return m_display; }
+
+private:
+    QProcess m_process;
+    QString m_display;
+};
+
+class App
+{
+public:
+    App(const QString &binary, const QString &display, const QString &home)
+        : m_binary(binary), m_display(display), m_home(home)
+    {
+    }
+    ~App()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", m_display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("HOME", m_home);
+        env.insert("XDG_CONFIG_HOME", m_home + "/.config");
+        env.insert("XDG_DATA_HOME", m_home + "/.local/share");
+        env.insert("XDG_CACHE_HOME", m_home + "/.cache");
+        env.insert("XDG_RUNTIME_DIR", m_home + "/.run");
+        env.remove("SESSION_MANAGER");
+        return env;
+    }
+
+    bool start()
+    {
+        QDir().mkpath(m_home + "/.run");
+        QFile::setPermissions(m_home + "/.run", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        m_process.setProcessEnvironment(environment());
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(m_binary, {});
+        return m_process.waitForStarted(10000);
+    }
+
+    // xdotool with the app's display; returns its output.
+    QString tool(const QStringList &args, bool *ok = nullptr) const
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", m_display);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("xdotool"), args);
+        const bool done = p.waitForFinished(20000) && p.exitCode() == 0;
+        if (ok)
+            *ok = done;
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+
+    // The id of the first visible window whose title matches, waiting for it.
+    QString window(const QString &title, int timeoutMs = 20000) const
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < timeoutMs) {
+            const QString ids = tool({"search", "--onlyvisible", "--name", title});
+            if (!ids.isEmpty())
+                return ids.split('\n').last();
+            QCoreApplication::processEvents();
+            QThread::msleep(100);
+        }
+        return QString();
+    }
+
+    bool gone(const QString &title, int timeoutMs = 20000) const
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < timeoutMs) {
+            if (tool({"search", "--onlyvisible", "--name", title}).isEmpty())
+                return true;
+            QThread::msleep(100);
+        }
+        return false;
+    }
+
+    void focus(const QString &id) const
+    {
+        tool({"windowfocus", "--sync", id});
+        QThread::msleep(150);
+    }
+    void key(const QString &keys) const
+    {
+        tool({"key", "--delay", "60", keys});
+        QThread::msleep(200);
+    }
+    void type(const QString &text) const
+    {
+        tool({"type", "--delay", "8", text});
+        QThread::msleep(150);
+    }
+    // A click or a drag at window-relative positions.
+    void click(const QString &window, QPoint at, int clicks = 1) const
+    {
+        tool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y())});
+        QThread::msleep(100);
+        tool({"click", "--repeat", QString::number(clicks), "1"});
+        QThread::msleep(250);
+    }
+    void drag(const QString &window, QPoint from, QPoint to) const
+    {
+        tool({"mousemove", "--window", window, QString::number(from.x()), QString::number(from.y())});
+        QThread::msleep(150);
+        tool({"mousedown", "1"});
+        QThread::msleep(150);
+        // In steps, so that the drag starts and the target hears it move.
+        for (int i = 1; i <= 12; ++i) {
+            const QPoint p = from + (to - from) * i / 12;
+            tool({"mousemove", "--window", window, QString::number(p.x()), QString::number(p.y())});
+            QThread::msleep(60);
+        }
+        QThread::msleep(300);
+        tool({"mouseup", "1"});
+        QThread::msleep(500);
+    }
+
+    bool waitForExit(int timeoutMs = 20000)
+    {
+        return m_process.waitForFinished(timeoutMs);
+    }
+    int exitCode() const { return m_process.exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
+    void kill()
+    {
+        ::kill(pid_t(m_process.processId()), SIGKILL);
+        m_process.waitForFinished(10000);
+    }
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    QString output() { return QString::fromUtf8(m_process.readAll()); }
+
+private:
+    QString m_binary;
+    QString m_display;
+    QString m_home;
+    QProcess m_process;
+};
+
+} // namespace journey

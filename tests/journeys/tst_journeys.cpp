@@ -1,0 +1,473 @@
+// Whole user journeys through the real application binary on Xvfb, with
+// the gallery folder checked on disk after each step.
+
+#include "AppDriver.h"
+#include "common/VideoFixtures.h"
+#include "model/Album.h"
+#include "model/AlbumCollection.h"
+#include "model/Photo.h"
+#include "model/Video.h"
+#include "model/VideoStream.h"
+#include "storage/GalleryFile.h"
+#include "storage/Preferences.h"
+
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QSettings>
+#include <QXmlStreamReader>
+
+using namespace qm;
+using journey::App;
+
+namespace {
+
+// Window-relative places in the main window (1040 x 680 at the screen's
+// corner, no window manager): rows of the tree and of the item list, the trash.
+QPoint treeRow(int row) { return {110, 81 + 14 * row}; }
+QPoint listRow(int row) { return {520, 85 + 22 * row}; }
+const QPoint kTrash(983, 600);
+const QPoint kTreeEmpty(140, 400);
+
+struct Loaded
+{
+    Data data;
+    LoadReport report;
+};
+
+// The gallery as the program itself would read it.
+std::unique_ptr<Loaded> load(const QString &gallery)
+{
+    auto out = std::make_unique<Loaded>();
+    QSettings settings(gallery + "/../probe.ini", QSettings::IniFormat);
+    Preferences prefs(&settings);
+    prefs.setOrvaneFolder(gallery);
+    GalleryFile files(prefs);
+    out->report = files.loadData(out->data);
+    return out;
+}
+
+Album *findAlbum(const Data &data, const QString &title)
+{
+    Album *found = nullptr;
+    data.forEachNode([&](const NodePtr &n) {
+        if (n->isAlbum() && n->title() == title)
+            found = static_cast<Album *>(n.get());
+        return !found;
+    });
+    return found;
+}
+
+// Every file name the XML gives exists in the img folder.
+QStringList missingFiles(const QString &gallery, const Data &data)
+{
+    QStringList missing;
+    auto check = [&](const QString &name) {
+        if (!name.isEmpty() && !QFile::exists(gallery + "/img/" + name))
+            missing << name;
+    };
+    data.forEachNode([&](const NodePtr &n) {
+        check(n->thumbFile());
+        if (!n->isAlbum())
+            return true;
+        for (const ItemPtr &item : static_cast<Album *>(n.get())->items()) {
+            if (item->isPhoto()) {
+                auto *p = static_cast<Photo *>(item.get());
+                check(p->imageFile());
+                check(p->smallImageFile());
+                check(p->largeImageFile());
+            } else {
+                auto *v = static_cast<Video *>(item.get());
+                check(v->thumbFile());
+                for (const StreamPtr &s : v->streams())
+                    check(s->file());
+            }
+        }
+        return true;
+    });
+    return missing;
+}
+
+// No XML file of the gallery is cut short or malformed.
+QStringList brokenXML(const QString &gallery)
+{
+    QStringList broken;
+    for (const QFileInfo &f : QDir(gallery + "/xml").entryInfoList({"*.xml"}, QDir::Files)) {
+        QFile file(f.filePath());
+        file.open(QIODevice::ReadOnly);
+        QXmlStreamReader r(&file);
+        while (!r.atEnd())
+            r.readNext();
+        if (r.hasError())
+            broken << f.fileName() + ": " + r.errorString();
+    }
+    return broken;
+}
+
+} // namespace
+
+class TestJourneys : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void fromFirstRunToARestart();
+    void killedWhileSavingOrImporting();
+
+private:
+    QStringList makePhotos(const QString &folder, int count, QSize size);
+    std::unique_ptr<App> launch();
+    void snapshot();
+
+    journey::XServer m_x;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_home;
+    QString m_step;
+};
+
+#define STEP(text) m_step = QStringLiteral(text)
+// On a failure the screen is kept as a picture beside the test's output.
+#define CHECK(cond, what)                                                                                     \
+    do {                                                                                                      \
+        const bool held_ = bool(cond);                                                                        \
+        if (!held_)                                                                                           \
+            snapshot();                                                                                       \
+        QVERIFY2(held_, qPrintable(m_step + ": " + (what)));                                                 \
+    } while (false)
+
+void TestJourneys::initTestCase()
+{
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
+        QSKIP("Xvfb and xdotool are needed");
+    QVERIFY(QFile::exists(QUILLMERE_BINARY));
+    QVERIFY(m_x.start());
+}
+
+void TestJourneys::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_home = m_dir->filePath("home");
+    QDir().mkpath(m_home + "/.local/share");
+}
+
+void TestJourneys::snapshot()
+{
+    const QString path = QDir::current().absoluteFilePath("journey-failure.png");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", m_x.display());
+    p.setProcessEnvironment(env);
+    p.start("import", {"-window", "root", path});
+    p.waitForFinished(10000);
+    qWarning("the screen at the failure: %s", qPrintable(path));
+}
+
+std::unique_ptr<App> TestJourneys::launch()
+{
+    auto app = std::make_unique<App>(QUILLMERE_BINARY, m_x.display(), m_home);
+    if (!app->start())
+        return nullptr;
+    return app;
+}
+
+QStringList TestJourneys::makePhotos(const QString &folder, int count, QSize size)
+{
+    QDir().mkpath(folder);
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(QColor::fromHsv((i * 37) % 360, 160, 210));
+        QPainter(&image).fillRect(size.width() / 4, size.height() / 4, size.width() / 2, size.height() / 2, Qt::white);
+        const char *formats[] = {"jpg", "png", "tiff"};
+        const QString name = QStringLiteral("photo%1.%2").arg(i + 1, 2, 10, QChar('0')).arg(formats[i % 3]);
+        image.save(folder + "/" + name);
+        names << name;
+    }
+    return names;
+}
+
+void TestJourneys::fromFirstRunToARestart()
+{
+    const QString gallery = m_home + "/Pictures Site";
+    const QString sources = m_dir->filePath("camera");
+    QStringList photos = makePhotos(sources, 30, {1200, 900});
+    QFile corrupt(sources + "/" + photos[7]);
+    QVERIFY(corrupt.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    corrupt.write("this camera file is damaged");
+    corrupt.close();
+    const QString movie = m_dir->filePath("clips/Harbour Walk.flv");
+    const QString movieLow = m_dir->filePath("clips/Harbour Walk low.flv");
+    QDir().mkpath(m_dir->filePath("clips"));
+    QVERIFY(testing::makeFLV(movie, {320, 240}, 600));
+    QVERIFY(testing::makeFLV(movieLow, {320, 240}, 150));
+
+    STEP("first run");
+    auto app = launch();
+    CHECK(app, "the application starts");
+    QString panel = app->window("Welcome to Quillmere");
+    CHECK(!panel.isEmpty(), "the first-run panel opens");
+    app->focus(panel);
+    app->key("alt+c");
+    QString chooser = app->window("Select location");
+    CHECK(!chooser.isEmpty(), "the folder chooser opens");
+    app->focus(chooser);
+    app->type(m_home);
+    app->key("Return");
+    QString naming = app->window("New Gallery");
+    CHECK(!naming.isEmpty(), "the naming panel opens");
+    app->focus(naming);
+    app->type("Pictures Site");
+    app->key("Return");
+    QString main = app->window("Quillmere - ");
+    CHECK(!main.isEmpty() && app->gone("Welcome to Quillmere"), "the main window shows the new gallery");
+    CHECK(QFile::exists(gallery + "/xml/albums.xml"), "albums.xml of the new gallery");
+    CHECK(QDir(gallery + "/img").exists(), "img folder of the new gallery");
+
+    STEP("building the tree");
+    app->focus(main);
+    app->key("ctrl+alt+n"); // a collection
+    app->click(main, kTreeEmpty);
+    app->key("Home");
+    app->key("F2");
+    app->key("ctrl+a");
+    app->type("Travel");
+    app->key("Return");
+    app->key("ctrl+shift+n"); // an album inside the selected collection
+    app->key("ctrl+shift+n"); // and a second one
+    app->key("Down");
+    app->key("F2");
+    app->key("ctrl+a");
+    app->type("Harbour");
+    app->key("Return");
+    app->key("Down");
+    app->key("F2");
+    app->key("ctrl+a");
+    app->type("Hills");
+    app->key("Return");
+    app->key("Up"); // Harbour again
+    app->key("ctrl+s");
+    auto disk = load(gallery);
+    CHECK(disk->report.ok(), "the saved index loads");
+    CHECK(disk->data.albums().size() == 1 && disk->data.albums()[0]->title() == "Travel", "one collection, Travel");
+    auto *travel = static_cast<AlbumCollection *>(disk->data.albums()[0].get());
+    CHECK(travel->items().size() == 2, "two albums in Travel");
+    CHECK(travel->items()[0]->title() == "Harbour" && travel->items()[1]->title() == "Hills", "albums renamed");
+
+    STEP("importing 30 photos with a copyright line");
+    app->key("ctrl+i");
+    QString files = app->window("Import Photos into");
+    CHECK(!files.isEmpty(), "the file chooser opens");
+    app->focus(files);
+    app->type(sources);
+    app->key("Return");
+    QStringList quoted;
+    for (const QString &p : photos)
+        quoted << "\"" + p + "\"";
+    app->type(quoted.join(' '));
+    app->key("Return");
+    QString sheet = app->window("^Import Photos$");
+    CHECK(!sheet.isEmpty(), "the import sheet opens");
+    app->focus(sheet);
+    app->key("alt+c"); // the copyright line
+    app->key("Return");
+    QString problems = app->window("^Quillmere$", 60000);
+    CHECK(!problems.isEmpty(), "the damaged file is reported at the end");
+    app->focus(problems);
+    app->key("Return");
+    app->focus(main);
+    app->key("ctrl+s");
+    disk = load(gallery);
+    Album *harbour = findAlbum(disk->data, "Harbour");
+    CHECK(harbour && harbour->items().size() == 29, QStringLiteral("29 photos, not %1").arg(harbour ? harbour->items().size() : -1));
+    CHECK(missingFiles(gallery, disk->data).isEmpty(), missingFiles(gallery, disk->data).join(", "));
+    auto *first = static_cast<Photo *>(harbour->items()[0].get());
+    CHECK(first->title() == "photo01", first->title());
+    CHECK(!first->largeImageFile().isEmpty(), "the large size is made");
+    CHECK(QImageReader(gallery + "/img/" + first->imageFile()).size() == QSize(800, 600), "normal size 800 x 600");
+
+    STEP("importing a video, adding a stream, making its thumbnail");
+    app->key("ctrl+shift+i");
+    files = app->window("Import a Video into");
+    CHECK(!files.isEmpty(), "the video chooser opens");
+    app->focus(files);
+    app->type(movie);
+    app->key("Return");
+    QString importVideo = app->window("^Import Video$");
+    CHECK(!importVideo.isEmpty(), "the video import window opens");
+    QThread::msleep(1500);
+    app->focus(importVideo);
+    app->key("Return");
+    CHECK(app->gone("^Import Video$"), "the import window closes");
+    app->click(main, listRow(0));
+    app->key("ctrl+End"); // to the video, last in the list
+    app->key("Up");
+    app->key("Down"); // plain arrows select the row they land on
+    app->key("ctrl+shift+i");
+    files = app->window("Add a Stream to");
+    CHECK(!files.isEmpty(), "the stream chooser opens for the selected video");
+    app->focus(files);
+    app->type(movieLow);
+    app->key("Return");
+    QString addStream = app->window("^Add Video Stream$");
+    CHECK(!addStream.isEmpty(), "the add-stream window opens");
+    QThread::msleep(1500);
+    app->focus(addStream);
+    app->key("Return");
+    app->focus(main);
+    app->key("ctrl+e");
+    QString preview = app->window("^Video Preview$");
+    CHECK(!preview.isEmpty(), "the preview opens");
+    QThread::msleep(3000); // the movie plays and reports itself
+    app->focus(preview);
+    app->key("alt+c");
+    QString thumb = app->window("^Video Thumbnail$");
+    CHECK(!thumb.isEmpty(), "the thumbnail window opens with the captured frame");
+    app->focus(thumb);
+    app->key("Return");
+    CHECK(app->gone("^Video Thumbnail$"), "the thumbnail is made");
+    app->focus(preview);
+    app->key("Escape");
+    app->focus(main);
+    app->key("ctrl+s");
+    disk = load(gallery);
+    harbour = findAlbum(disk->data, "Harbour");
+    CHECK(harbour->items().size() == 30, "29 photos and a video");
+    auto *video = static_cast<Video *>(harbour->items().last().get());
+    CHECK(video->isVideo() && video->title() == "Harbour Walk", video->title());
+    CHECK(video->numberOfStreams() == 2 && video->streams()[0]->bitrate() > video->streams()[1]->bitrate(),
+          "two streams, the faster first");
+    CHECK(QImageReader(gallery + "/img/" + video->thumbFile()).size() == QSize(120, 90), "a 120 x 90 thumbnail");
+    CHECK(missingFiles(gallery, disk->data).isEmpty(), missingFiles(gallery, disk->data).join(", "));
+
+    STEP("reordering, moving to another album, deleting with the trash well");
+    app->click(main, listRow(0));
+    app->key("ctrl+Home"); // back to the top of the list
+    app->key("Down");
+    app->key("Up");
+    app->drag(main, listRow(0), listRow(3) + QPoint(0, -6)); // photo01 above photo05's row... between 3 and 4
+    app->click(main, listRow(0));
+    app->drag(main, listRow(0), treeRow(2)); // the first item onto Hills
+    app->click(main, listRow(0));
+    const QString doomed = static_cast<Photo *>(harbour->items()[2].get())->imageFile();
+    app->drag(main, listRow(0), kTrash);
+    app->key("ctrl+s");
+    disk = load(gallery);
+    harbour = findAlbum(disk->data, "Harbour");
+    Album *hills = findAlbum(disk->data, "Hills");
+    CHECK(hills && hills->items().size() == 1, "one item moved to Hills");
+    CHECK(harbour->items().size() == 28, QStringLiteral("28 items left, not %1").arg(harbour->items().size()));
+    CHECK(hills->items()[0]->title() == "photo02", "the first row after the reorder went to Hills: " + hills->items()[0]->title());
+    CHECK(harbour->items()[0]->title() == "photo01", "photo01 was moved down, then the rows above it left: "
+                                                     + harbour->items()[0]->title());
+    CHECK(!QFile::exists(gallery + "/img/" + doomed), "the deleted photo's file is gone");
+    CHECK(QDir(m_home + "/.local/share/Trash/files").entryList({"img_*"}).size() >= 1, "it is in the desktop's trash");
+
+    STEP("quit and start again");
+    app->focus(main);
+    app->key("ctrl+q");
+    CHECK(app->waitForExit(), "the application quits");
+    CHECK(app->exitStatus() == QProcess::NormalExit && app->exitCode() == 0, app->output().right(2000));
+    app = launch();
+    main = app->window("Quillmere - ");
+    CHECK(!main.isEmpty() && app->window("Welcome", 1500).isEmpty(), "the gallery opens without the first-run panel");
+
+    STEP("unsaved changes are saved at quit");
+    app->focus(main);
+    app->click(main, treeRow(0));
+    app->key("ctrl+shift+n");
+    app->key("ctrl+q");
+    CHECK(app->waitForExit(), "the application quits");
+    disk = load(gallery);
+    travel = static_cast<AlbumCollection *>(disk->data.albums()[0].get());
+    CHECK(travel->items().size() == 3, "the new album was saved at quit");
+    CHECK(brokenXML(gallery).isEmpty(), brokenXML(gallery).join("; "));
+}
+
+void TestJourneys::killedWhileSavingOrImporting()
+{
+    // A big gallery, so that a save takes long enough to be interrupted.
+    const QString gallery = m_home + "/Big";
+    QDir().mkpath(gallery + "/img");
+    QDir().mkpath(gallery + "/xml");
+    {
+        QSettings s(m_dir->filePath("make.ini"), QSettings::IniFormat);
+        Preferences prefs(&s);
+        prefs.setOrvaneFolder(gallery);
+        Data data;
+        for (int a = 0; a < 300; ++a) {
+            auto album = std::make_shared<Album>();
+            album->setTitle(QStringLiteral("Album %1").arg(a));
+            album->setXMLFile(QStringLiteral("album_%1.xml").arg(a));
+            for (int i = 0; i < 200; ++i) {
+                auto p = std::make_shared<Photo>();
+                p->setTitle(QStringLiteral("Photo %1 with a long enough title").arg(i));
+                p->setImageFile(QStringLiteral("p%1_%2.jpg").arg(a).arg(i));
+                p->setSmallImageFile(QStringLiteral("p%1_%2_sm.jpg").arg(a).arg(i));
+                album->addItem(p);
+            }
+            data.albums().append(album);
+        }
+        GalleryFile files(prefs);
+        QVERIFY(files.saveData(data).ok());
+    }
+    QDir().mkpath(m_home + "/.config/Quillmere");
+    QSettings settings(m_home + "/.config/Quillmere/Quillmere.conf", QSettings::NativeFormat);
+    settings.setValue("OrvaneFolder", gallery);
+    settings.sync();
+    const QStringList photos = makePhotos(m_dir->filePath("cam"), 16, {4000, 3000});
+
+    for (int delay : {5, 60, 150, 300}) {
+        m_step = QStringLiteral("killed %1 ms into a save").arg(delay);
+        auto app = launch();
+        const QString main = app->window("Quillmere - ");
+        CHECK(!main.isEmpty(), "the gallery opens");
+        app->focus(main);
+        app->click(main, treeRow(0));
+        app->key("ctrl+shift+n"); // something to save
+        app->tool({"key", "ctrl+s"});
+        QThread::msleep(delay);
+        app->kill();
+        CHECK(brokenXML(gallery).isEmpty(), brokenXML(gallery).join("; "));
+        auto disk = load(gallery);
+        CHECK(disk->report.ok(), disk->report.unreadable.isEmpty() ? QString() : disk->report.unreadable[0].reason);
+        CHECK(disk->data.albums().size() >= 300, "every album is still there");
+    }
+
+    STEP("killed in the middle of an import");
+    auto app = launch();
+    QString main = app->window("Quillmere - ");
+    app->focus(main);
+    app->click(main, treeRow(0));
+    app->key("ctrl+i");
+    const QString files = app->window("Import Photos into");
+    CHECK(!files.isEmpty(), "the file chooser opens");
+    app->focus(files);
+    app->type(m_dir->filePath("cam"));
+    app->key("Return");
+    QStringList quoted;
+    for (const QString &p : photos)
+        quoted << "\"" + p + "\"";
+    app->type(quoted.join(' '));
+    app->key("Return");
+    const QString sheet = app->window("^Import Photos$");
+    app->focus(sheet);
+    app->key("Return");
+    QElapsedTimer t;
+    t.start();
+    while (QDir(gallery + "/img").entryList({"img_*"}).size() < 4 && t.elapsed() < 60000)
+        QThread::msleep(20);
+    app->kill();
+    auto disk = load(gallery);
+    CHECK(disk->report.ok(), "the gallery loads after the kill");
+    CHECK(brokenXML(gallery).isEmpty(), brokenXML(gallery).join("; "));
+    app = launch();
+    main = app->window("Quillmere - ");
+    CHECK(!main.isEmpty(), "the application starts again on the gallery");
+    app->focus(main);
+    app->key("ctrl+q");
+    CHECK(app->waitForExit(), "and quits");
+}
+
+QTEST_MAIN(TestJourneys)
+#include "tst_journeys.moc"
