@@ -83,6 +83,11 @@ public:
         env.insert("XDG_CACHE_HOME", m_home + "/.cache");
         env.insert("XDG_RUNTIME_DIR", m_home + "/.run");
         env.remove("SESSION_MANAGER");
+        // On a real X server the GL driver is loaded and unloaded behind Qt's back, and its
+        // allocations are reported from an unloaded module that no suppression can name.
+        // Memory errors still abort the app; leaks are checked by the in-process tests.
+        if (env.contains("ASAN_OPTIONS"))
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
         return env;
     }
 
