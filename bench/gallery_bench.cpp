@@ -1,5 +1,6 @@
 // Loads and saves a large generated gallery and compares with the floor:
-// a bare XML read pass and a bare write of the same bytes.
+// a bare XML read pass and a bare write of the same bytes. Then deletes an
+// album of 5,000 photos with real files, as the trash well does.
 
 #include "model/Album.h"
 #include "model/AlbumCollection.h"
@@ -7,6 +8,7 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
+#include "mainwindow/GalleryTrash.h"
 #include "storage/GalleryFile.h"
 #include "storage/Preferences.h"
 
@@ -160,6 +162,40 @@ int main(int argc, char **argv)
     }
     const double floorSaveMs = msSince(t);
 
+    // Deleting a big album from the loaded gallery: every file goes to the
+    // trash (a private one under the temporary folder) after the in-use scan.
+    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
+    QDir(dir.path()).mkpath("share");
+    constexpr int kBigAlbum = 5000;
+    auto big = std::make_shared<Album>();
+    big->setTitle(QStringLiteral("Everything"));
+    big->setXMLFile(QStringLiteral("album_big.xml"));
+    int bigFiles = 0;
+    auto touch = [&](const QString &name) {
+        QFile f(prefs.imgPath(name));
+        bigFiles += f.open(QIODevice::WriteOnly) ? 1 : 0;
+    };
+    for (int i = 0; i < kBigAlbum; ++i) {
+        auto p = std::make_shared<Photo>();
+        const QString base = QStringLiteral("big_%1").arg(i);
+        p->setImageFile(base + ".jpg");
+        p->setSmallImageFile(base + "_sm.jpg");
+        p->setLargeImageFile(base + "_lg.jpg");
+        for (const QString &n : {p->imageFile(), p->smallImageFile(), p->largeImageFile()})
+            touch(n);
+        big->addItem(p);
+    }
+    QFile(prefs.xmlPath(big->XMLFile())).open(QIODevice::WriteOnly);
+    loaded.albums().append(big);
+    t.restart();
+    const DeleteReport deleted = GalleryTrash(loaded, prefs).deleteNode(*big);
+    const double deleteMs = msSince(t);
+    if (!deleted.failed.isEmpty() || deleted.trashed + deleted.removed != bigFiles + 1) {
+        std::fprintf(stderr, "delete failed: %d trashed, %d removed, %d failed\n", deleted.trashed,
+                     deleted.removed, int(deleted.failed.size()));
+        return 1;
+    }
+
     std::printf("gallery: %d albums, %d items, %d files, %.1f MB (%lld text chars)\n", kAlbums,
                 kAlbums * kItemsPerAlbum, int(paths.size()), double(bytes) / 1e6, (long long)tokens);
     std::printf("loadData:          %8.1f ms\n", loadMs);
@@ -168,5 +204,7 @@ int main(int argc, char **argv)
     std::printf("bare write:        %8.1f ms\n", floorSaveMs);
     std::printf("load / floor:      %8.2f\n", loadMs / floorLoadMs);
     std::printf("save / floor:      %8.2f\n", saveMs / floorSaveMs);
+    std::printf("delete album of %d photos (%d files, %s): %.1f ms\n", kBigAlbum, bigFiles + 1,
+                deleted.trashed ? "to the trash" : "removed", deleteMs);
     return 0;
 }

@@ -99,9 +99,9 @@ QSet<QString> GalleryTrash::namesStillInUse(const QSet<const void *> &going) con
     return used;
 }
 
-DeleteReport GalleryTrash::removeFiles(const QList<FileRef> &files, const QSet<const void *> &going)
+DeletePlan GalleryTrash::plan(const QList<FileRef> &files, const QSet<const void *> &going) const
 {
-    DeleteReport report;
+    DeletePlan plan;
     const QSet<QString> used = namesStillInUse(going);
     QSet<QString> done;
     for (const FileRef &f : files) {
@@ -110,21 +110,69 @@ DeleteReport GalleryTrash::removeFiles(const QList<FileRef> &files, const QSet<c
             continue;
         done.insert(key);
         if (used.contains(key)) {
-            ++report.kept;
+            ++plan.kept;
             continue;
         }
         // Names that reach outside the gallery's folders name no file.
         const QString path = f.xml ? m_prefs.xmlPath(f.name) : m_prefs.imgPath(f.name);
-        if (path.isNull())
-            continue;
+        if (!path.isNull())
+            plan.paths.append(path);
+    }
+    return plan;
+}
+
+namespace {
+
+// Undoes QFile::moveToTrash: the file goes back, its trash record goes.
+bool putBack(const QString &original, const QString &inTrash)
+{
+    if (QFile::exists(original) || !QFile::rename(inTrash, original))
+        return false;
+    const QFileInfo trashed(inTrash);
+    QFile::remove(QStringLiteral("%1/../info/%2.trashinfo").arg(trashed.absolutePath(), trashed.fileName()));
+    return true;
+}
+
+} // namespace
+
+DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bool *stop, std::atomic_int *done)
+{
+    DeleteReport report;
+    report.kept = plan.kept;
+    QList<std::pair<QString, QString>> trashed; // original, in the trash
+    bool undoable = true;
+    for (const QString &path : plan.paths) {
+        if (stop && undoable && stop->load()) {
+            QList<QString> back;
+            for (auto it = trashed.crbegin(); it != trashed.crend(); ++it) {
+                if (putBack(it->first, it->second))
+                    back.append(it->first);
+            }
+            if (back.size() == trashed.size()) {
+                report = DeleteReport();
+                report.undone = true;
+                return report;
+            }
+            // Something could not go back: finish the deletion after all.
+            for (const QString &again : back) {
+                QFile file(again);
+                if (!file.moveToTrash() && !QFile::remove(again))
+                    report.failed.append({again, file.errorString()});
+            }
+            undoable = false;
+        }
+        if (done)
+            ++*done;
         const QFileInfo info(path);
         if (!info.exists() || info.isDir())
             continue;
         QFile file(path);
         if (!trashDisabled && file.moveToTrash()) {
             ++report.trashed;
+            trashed.append({path, file.fileName()});
         } else if (QFile::remove(path)) {
             ++report.removed;
+            undoable = false;
         } else {
             report.failed.append({path, file.errorString()});
         }
@@ -132,16 +180,16 @@ DeleteReport GalleryTrash::removeFiles(const QList<FileRef> &files, const QSet<c
     return report;
 }
 
-DeleteReport GalleryTrash::deleteNode(const TreeNode &node)
+DeletePlan GalleryTrash::planNode(const TreeNode &node) const
 {
     QList<FileRef> files;
     collectNode(node, files);
     QSet<const void *> going;
     markGoing(node, going);
-    return removeFiles(files, going);
+    return plan(files, going);
 }
 
-DeleteReport GalleryTrash::deleteItems(const QList<ItemPtr> &items)
+DeletePlan GalleryTrash::planItems(const QList<ItemPtr> &items) const
 {
     QList<FileRef> files;
     QSet<const void *> going;
@@ -149,7 +197,7 @@ DeleteReport GalleryTrash::deleteItems(const QList<ItemPtr> &items)
         collectItem(*item, files);
         going.insert(item.get());
     }
-    return removeFiles(files, going);
+    return plan(files, going);
 }
 
 GalleryTrash::Counts GalleryTrash::countNode(const TreeNode &node)

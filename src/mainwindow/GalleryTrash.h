@@ -4,8 +4,11 @@
 #include "storage/GalleryFile.h"
 
 #include <QList>
+#include <QStringList>
 #include <QSet>
 #include <QString>
+
+#include <atomic>
 
 namespace qm {
 
@@ -17,6 +20,15 @@ struct DeleteReport
     int removed = 0;              // removed for good (no trash there)
     int kept = 0;                 // still named by something left in the gallery
     QList<FileProblem> failed;    // could be neither trashed nor removed
+    bool undone = false;          // stopped, and every file put back where it was
+};
+
+// The files a deletion will take, worked out on the GUI thread while the
+// gallery cannot change; carrying it out touches only the disk.
+struct DeletePlan
+{
+    QStringList paths;
+    int kept = 0;
 };
 
 // Removes the files that belong to deleted photos, videos, albums and
@@ -33,8 +45,19 @@ public:
     // and streams; for an album its thumbnail, its items' files and its
     // album file; for a collection its thumbnail and then its children.
     // Call before the objects leave the model.
-    DeleteReport deleteNode(const TreeNode &node);
-    DeleteReport deleteItems(const QList<ItemPtr> &items);
+    DeleteReport deleteNode(const TreeNode &node) { return carryOut(planNode(node)); }
+    DeleteReport deleteItems(const QList<ItemPtr> &items) { return carryOut(planItems(items)); }
+
+    DeletePlan planNode(const TreeNode &node) const;
+    DeletePlan planItems(const QList<ItemPtr> &items) const;
+
+    // Safe on any thread. `done` counts the files handled. When `stop` is
+    // set between files, the files already in the trash are put back and
+    // the report says undone; if any cannot be put back (or had to be
+    // removed for good), the deletion goes on to the end instead, so that
+    // the model can always follow the disk.
+    static DeleteReport carryOut(const DeletePlan &plan, const std::atomic_bool *stop = nullptr,
+                                 std::atomic_int *done = nullptr);
 
     // What deleting would touch, for the confirmation text.
     struct Counts
@@ -58,7 +81,7 @@ private:
     static void collectItem(const Item &item, QList<FileRef> &out);
     static void collectNode(const TreeNode &node, QList<FileRef> &out);
     QSet<QString> namesStillInUse(const QSet<const void *> &going) const;
-    DeleteReport removeFiles(const QList<FileRef> &files, const QSet<const void *> &going);
+    DeletePlan plan(const QList<FileRef> &files, const QSet<const void *> &going) const;
 
     const Data &m_data;
     const Preferences &m_prefs;

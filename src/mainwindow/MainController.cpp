@@ -673,6 +673,11 @@ bool MainController::applicationShouldTerminate()
 
 void MainController::closeEvent(QCloseEvent *event)
 {
+    // Quitting while files move would save a tree that still names them.
+    if (m_deleting) {
+        event->ignore();
+        return;
+    }
     // An import in progress ends with the pictures in hand, so that what is
     // saved now has every file it names.
     m_ctlImportingPhotos->stopAndWait();

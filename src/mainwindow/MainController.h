@@ -137,6 +137,7 @@ private:
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
     void reportDeletion(const struct DeleteReport &report);
+    struct DeleteReport carryOutDeletion(const struct DeletePlan &plan);
     bool confirmDelete(const QString &what);
     void photoImportFinished(Album *album, int added, const QList<ImportFailure> &failures, bool stopped);
 
@@ -146,6 +147,7 @@ private:
     GalleryFile m_galleryFile;
     bool m_windowWasKey = false;
     bool m_terminating = false;
+    bool m_deleting = false; // files are being moved; the window waits for it
 
     AlbumTreeModel *m_treeModel = nullptr;
     ItemListModel *m_itemModel = nullptr;

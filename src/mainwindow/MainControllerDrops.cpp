@@ -24,6 +24,10 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
@@ -154,15 +158,19 @@ bool MainController::acceptDrop(MyImageView *view, const QMimeData *mime)
 
 void MainController::deleteNode(const NodePtr &node)
 {
-    if (!node)
+    if (!node || m_deleting)
         return;
+    const DeleteReport report = carryOutDeletion(GalleryTrash(m_data, m_prefs).planNode(*node));
+    if (report.undone) {
+        statusBar()->showMessage(tr("Stopped: nothing was deleted."), 8000);
+        return;
+    }
     // A selection inside what goes would point at freed objects.
     const TreeNode *selected = selectedNode();
     if (selected && (selected == node.get()
                      || (node->isCollection()
                          && selected->isCollectionAncestor(static_cast<const AlbumCollection *>(node.get())))))
         deselectAllAlbums();
-    const DeleteReport report = GalleryTrash(m_data, m_prefs).deleteNode(*node);
     m_treeModel->removeNode(node.get());
     // Rows below may have shifted under a kept selection: re-read it.
     outlineViewSelectionDidChange();
@@ -172,14 +180,63 @@ void MainController::deleteNode(const NodePtr &node)
 
 void MainController::deleteItems(const QList<ItemPtr> &items)
 {
-    if (items.isEmpty() || !m_data.selectedAlbum())
+    if (items.isEmpty() || !m_data.selectedAlbum() || m_deleting)
         return;
+    const DeleteReport report = carryOutDeletion(GalleryTrash(m_data, m_prefs).planItems(items));
+    if (report.undone) {
+        statusBar()->showMessage(tr("Stopped: nothing was deleted."), 8000);
+        return;
+    }
     deselectAllItems();
-    const DeleteReport report = GalleryTrash(m_data, m_prefs).deleteItems(items);
     m_itemModel->removeItems(items);
     m_treeModel->albumItemsChanged(m_data.selectedAlbum());
     m_data.setNeedsToSaveChanges(true);
     reportDeletion(report);
+}
+
+DeleteReport MainController::carryOutDeletion(const DeletePlan &plan)
+{
+    // Moving a file to the trash takes a fraction of a millisecond; a big
+    // album has thousands. Below this many the wait is not noticed.
+    constexpr int kFilesInBackground = 300;
+    const int total = int(plan.paths.size());
+    if (total < kFilesInBackground)
+        return GalleryTrash::carryOut(plan);
+
+    // The gallery stays as it is while the files move: the window-modal
+    // dialog keeps the user out, m_deleting keeps out quitting.
+    m_deleting = true;
+    std::atomic_bool stop{false};
+    std::atomic_int done{0};
+    DeleteReport report;
+    QProgressDialog progress(tr("Moving %1 to the trash\u2026").arg(counted(total, "file", "files")), tr("&Stop"), 0,
+                             total, this);
+    progress.setObjectName(QStringLiteral("deleteProgress"));
+    progress.setWindowTitle(tr("Deleting"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(0);
+    connect(&progress, &QProgressDialog::canceled, this, [&] {
+        stop = true;
+        progress.setLabelText(tr("Putting the files back\u2026"));
+    });
+    QThread *worker = QThread::create([&] { report = GalleryTrash::carryOut(plan, &stop, &done); });
+    QEventLoop loop;
+    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, this, [&] {
+        if (!stop)
+            progress.setValue(done);
+    });
+    tick.start(50);
+    progress.show();
+    worker->start();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    m_deleting = false;
+    return report;
 }
 
 void MainController::reportDeletion(const DeleteReport &report)

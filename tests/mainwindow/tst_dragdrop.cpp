@@ -19,6 +19,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 using namespace qm;
 
@@ -171,6 +172,7 @@ private slots:
     void filesOntoTheItemList();
     void deletingRemovesTheFiles();
     void sharedFilesAreKept();
+    void stoppingADeletion();
 };
 
 void TestDragDrop::initTestCase()
@@ -573,6 +575,63 @@ void TestDragDrop::sharedFilesAreKept()
     QCOMPARE(r.kept, 0);
     QVERIFY(!QFile::exists(f.img("albthumb_shared.jpg")));
     QCOMPARE(GalleryTrash::countNode(*c).collections, 1);
+}
+
+void TestDragDrop::stoppingADeletion()
+{
+    Fixture f;
+    const QString trash = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash";
+    auto fill = [&](const QString &prefix, int count) {
+        DeletePlan plan;
+        for (int i = 0; i < count; ++i) {
+            plan.paths << f.img(QStringLiteral("%1%2.jpg").arg(prefix).arg(i));
+            f.file(QStringLiteral("g/img/%1%2.jpg").arg(prefix).arg(i));
+        }
+        return plan;
+    };
+    // Stops once `after` files are done, from another thread as the window does.
+    auto run = [](const DeletePlan &plan, int after) {
+        std::atomic_bool stop{false};
+        std::atomic_int done{0};
+        DeleteReport report;
+        std::thread worker([&] { report = GalleryTrash::carryOut(plan, &stop, &done); });
+        while (done < after)
+            std::this_thread::yield();
+        stop = true;
+        worker.join();
+        return std::make_pair(report, done.load());
+    };
+    auto inTrash = [&](const QString &prefix, const char *sub) {
+        return QDir(trash + "/" + sub).entryList({prefix + "*"}, QDir::Files).size();
+    };
+
+    // Stopped part way: what went to the trash comes back, records and all.
+    const DeletePlan plan = fill("stop", 2000);
+    auto [report, done] = run(plan, 20);
+    QVERIFY(report.undone);
+    QVERIFY2(done < 2000, "the deletion went on after the stop");
+    QCOMPARE(report.trashed + report.removed, 0);
+    for (const QString &p : plan.paths)
+        QVERIFY2(QFile::exists(p), qPrintable(p));
+    QCOMPARE(inTrash("stop", "files"), 0);
+    QCOMPARE(inTrash("stop", "info"), 0);
+
+    // Files removed for good cannot come back: the deletion finishes.
+    GalleryTrash::setTrashDisabledForTesting(true);
+    const DeletePlan gone = fill("gone", 2000);
+    auto [final, all] = run(gone, 20);
+    GalleryTrash::setTrashDisabledForTesting(false);
+    QVERIFY(!final.undone);
+    QCOMPARE(all, 2000);
+    QCOMPARE(final.removed, 2000);
+    for (const QString &p : gone.paths)
+        QVERIFY2(!QFile::exists(p), qPrintable(p));
+
+    // Without a stop, everything goes and the count says so.
+    const DeletePlan whole = fill("whole", 50);
+    const DeleteReport r = GalleryTrash::carryOut(whole);
+    QCOMPARE(r.trashed, 50);
+    QCOMPARE(inTrash("whole", "files"), 50);
 }
 
 QTEST_MAIN(TestDragDrop)

@@ -23,9 +23,11 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -66,6 +68,7 @@ private slots:
     void importFromTheMenuAndByDrop();
     void rearrangeDeleteAndSave();
     void thumbnailChooserAndViewer();
+    void deletingABigAlbum();
 
 private:
     // A window on a fresh gallery with two albums, the first selected.
@@ -377,6 +380,57 @@ void TestGalleryGui::thumbnailChooserAndViewer()
     QTRY_VERIFY(w->photoWindowController()->isVisible());
     QCOMPARE(w->photoWindowController()->windowTitle(), QStringLiteral("Photo - pic0"));
     QCOMPARE(w->photoWindowController()->size(), QSize(640, 480));
+}
+
+void TestGalleryGui::deletingABigAlbum()
+{
+    auto w = openGallery();
+    auto *album = static_cast<Album *>(w->data().albums().at(0).get());
+    constexpr int kPhotos = 1500;
+    QStringList paths;
+    for (int i = 0; i < kPhotos; ++i) {
+        auto p = std::make_shared<Photo>();
+        p->setTitle(QStringLiteral("p%1").arg(i));
+        p->setImageFile(QStringLiteral("img_big%1.jpg").arg(i));
+        p->setSmallImageFile(QStringLiteral("img_big%1_sm.jpg").arg(i));
+        album->addItem(p);
+        for (const QString &name : {p->imageFile(), p->smallImageFile()}) {
+            QFile f(m_gallery + "/img/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            paths << f.fileName();
+        }
+    }
+    const QString trashFiles = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash/files";
+    auto inTrash = [&] { return QDir(trashFiles).entryList({"img_big*"}, QDir::Files).size(); };
+    auto existing = [&] { return std::count_if(paths.begin(), paths.end(), [](const QString &p) { return QFile::exists(p); }); };
+    w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
+    w->ovAlbums()->setFocus();
+
+    // Stopped while the files move: they all come back and the album stays.
+    auto confirm = answerMessageBox(QStringLiteral("&Delete"));
+    auto stopped = whenShown<QProgressDialog>(
+        [](QProgressDialog *d) { d->findChild<QPushButton *>()->click(); },
+        [](QProgressDialog *d) { return d->value() >= 100; });
+    w->action("miDelete")->trigger();
+    QVERIFY(*stopped);
+    QCOMPARE(w->data().albums().size(), 2);
+    QCOMPARE(album->items().size(), kPhotos);
+    QCOMPARE(existing(), 2 * kPhotos);
+    QCOMPARE(inTrash(), 0);
+    QVERIFY(w->statusBar()->currentMessage().contains("nothing was deleted"));
+
+    // Left to run, it takes every file and then the album.
+    auto again = answerMessageBox(QStringLiteral("&Delete"));
+    auto progress = whenShown<QProgressDialog>([](QProgressDialog *) {});
+    w->action("miDelete")->trigger();
+    QVERIFY2(*progress, "a deletion of this size shows its progress");
+    QCOMPARE(w->data().albums().size(), 1);
+    QCOMPARE(existing(), 0);
+    QCOMPARE(inTrash(), 2 * kPhotos);
+    // The photos' files and the album's thumbnail.
+    QVERIFY2(w->statusBar()->currentMessage().contains("3001 files moved to the trash"),
+             qPrintable(w->statusBar()->currentMessage()));
+    QVERIFY(w->close());
 }
 
 QTEST_MAIN(TestGalleryGui)
