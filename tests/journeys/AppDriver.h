@@ -142,6 +142,33 @@ public:
         return false;
     }
 
+    // Picks files in the chooser titled `chooser` as a user types them: the
+    // path (a folder when `names` are given, else the file), then the names
+    // quoted. Returns the window titled `next` that opens then; `failed`
+    // says which of the two did not appear.
+    QString choose(const QString &chooser, const QString &path, const QStringList &names, const QString &next,
+                   QString *failed) const
+    {
+        const QString id = window(chooser);
+        if (id.isEmpty()) {
+            *failed = QStringLiteral("the chooser \"%1\" does not open").arg(chooser);
+            return {};
+        }
+        focus(id);
+        type(path);
+        key("Return");
+        if (!names.isEmpty()) {
+            QStringList quoted;
+            for (const QString &n : names)
+                quoted << '"' + n + '"';
+            type(quoted.join(' '));
+            key("Return");
+        }
+        const QString result = window(next);
+        if (result.isEmpty())
+            *failed = QStringLiteral("the window \"%1\" does not open").arg(next);
+        return result;
+    }
     void focus(const QString &id) const
     {
         tool({"windowfocus", "--sync", id});

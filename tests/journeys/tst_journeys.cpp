@@ -256,18 +256,9 @@ void TestJourneys::fromFirstRunToARestart()
 
     STEP("importing 30 photos with a copyright line");
     app->key("ctrl+i");
-    QString files = app->window("Import Photos into");
-    CHECK(!files.isEmpty(), "the file chooser opens");
-    app->focus(files);
-    app->type(sources);
-    app->key("Return");
-    QStringList quoted;
-    for (const QString &p : photos)
-        quoted << "\"" + p + "\"";
-    app->type(quoted.join(' '));
-    app->key("Return");
-    QString sheet = app->window("^Import Photos$");
-    CHECK(!sheet.isEmpty(), "the import sheet opens");
+    QString failed;
+    QString sheet = app->choose("Import Photos into", sources, photos, "^Import Photos$", &failed);
+    CHECK(!sheet.isEmpty(), failed);
     app->focus(sheet);
     app->key("alt+c"); // the copyright line
     app->key("Return");
@@ -288,13 +279,8 @@ void TestJourneys::fromFirstRunToARestart()
 
     STEP("importing a video, adding a stream, making its thumbnail");
     app->key("ctrl+shift+i");
-    files = app->window("Import a Video into");
-    CHECK(!files.isEmpty(), "the video chooser opens");
-    app->focus(files);
-    app->type(movie);
-    app->key("Return");
-    QString importVideo = app->window("^Import Video$");
-    CHECK(!importVideo.isEmpty(), "the video import window opens");
+    QString importVideo = app->choose("Import a Video into", movie, {}, "^Import Video$", &failed);
+    CHECK(!importVideo.isEmpty(), failed);
     QThread::msleep(1500);
     app->focus(importVideo);
     app->key("Return");
@@ -303,14 +289,9 @@ void TestJourneys::fromFirstRunToARestart()
     app->key("ctrl+End"); // to the video, last in the list
     app->key("Up");
     app->key("Down"); // plain arrows select the row they land on
-    app->key("ctrl+shift+i");
-    files = app->window("Add a Stream to");
-    CHECK(!files.isEmpty(), "the stream chooser opens for the selected video");
-    app->focus(files);
-    app->type(movieLow);
-    app->key("Return");
-    QString addStream = app->window("^Add Video Stream$");
-    CHECK(!addStream.isEmpty(), "the add-stream window opens");
+    app->key("ctrl+shift+i"); // on the selected video: a stream for it
+    QString addStream = app->choose("Add a Stream to", movieLow, {}, "^Add Video Stream$", &failed);
+    CHECK(!addStream.isEmpty(), failed);
     QThread::msleep(1500);
     app->focus(addStream);
     app->key("Return");
@@ -440,17 +421,9 @@ void TestJourneys::killedWhileSavingOrImporting()
     app->focus(main);
     app->click(main, treeRow(0));
     app->key("ctrl+i");
-    const QString files = app->window("Import Photos into");
-    CHECK(!files.isEmpty(), "the file chooser opens");
-    app->focus(files);
-    app->type(m_dir->filePath("cam"));
-    app->key("Return");
-    QStringList quoted;
-    for (const QString &p : photos)
-        quoted << "\"" + p + "\"";
-    app->type(quoted.join(' '));
-    app->key("Return");
-    const QString sheet = app->window("^Import Photos$");
+    QString failed;
+    const QString sheet = app->choose("Import Photos into", m_dir->filePath("cam"), photos, "^Import Photos$", &failed);
+    CHECK(!sheet.isEmpty(), failed);
     app->focus(sheet);
     app->key("Return");
     QElapsedTimer t;

@@ -1,3 +1,4 @@
+#include "common/TestFiles.h"
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/DropHandler.h"
 #include "mainwindow/GalleryTrash.h"
@@ -22,6 +23,7 @@
 #include <thread>
 
 using namespace qm;
+using testing::filesMime;
 
 namespace {
 
@@ -117,15 +119,6 @@ struct Fixture
     }
 };
 
-QMimeData *filesMime(const QStringList &paths)
-{
-    auto *mime = new QMimeData;
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls << QUrl::fromLocalFile(p);
-    mime->setUrls(urls);
-    return mime;
-}
 
 QMimeData *itemsMime(const QList<std::shared_ptr<Item>> &items)
 {

@@ -2,6 +2,7 @@
 // thumbnail chooser and the photo viewer, and checks the gallery on disk.
 
 #include "common/GuiHelpers.h"
+#include "common/TestFiles.h"
 #include "import/ImportPhotosController.h"
 #include "import/ImportingPhotosController.h"
 #include "mainwindow/AlbumTreeModel.h"
@@ -36,27 +37,9 @@
 
 using namespace qm;
 using testing::answerMessageBox;
+using testing::filesMime;
+using testing::readFile;
 using testing::whenShown;
-
-namespace {
-
-QString readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-QMimeData *filesMime(const QStringList &paths)
-{
-    auto *mime = new QMimeData;
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls << QUrl::fromLocalFile(p);
-    mime->setUrls(urls);
-    return mime;
-}
-
-} // namespace
 
 class TestGalleryGui : public QObject
 {

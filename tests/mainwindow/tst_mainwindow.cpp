@@ -1,4 +1,5 @@
 #include "common/GuiHelpers.h"
+#include "common/TestFiles.h"
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/ItemListModel.h"
 #include "mainwindow/MainController.h"
@@ -25,18 +26,11 @@
 #include <QtTest>
 
 using namespace qm;
+using testing::readFile;
 using testing::answerMessageBox;
 using testing::whenShown;
 
 namespace {
-
-QString readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
-}
 
 void renameInTree(MainController &w, const QModelIndex &index, const QString &title)
 {

@@ -2,6 +2,7 @@
 // from the main window, checking the gallery on disk.
 
 #include "common/GuiHelpers.h"
+#include "common/TestFiles.h"
 #include "common/VideoFixtures.h"
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/ItemListModel.h"
@@ -36,6 +37,7 @@
 #include <QtTest>
 
 using namespace qm;
+using testing::readFile;
 using testing::answerMessageBox;
 using testing::whenShown;
 
@@ -57,11 +59,6 @@ void describe(const QImage &image, double &brightness, int &colours)
     colours = int(seen.size());
 }
 
-QString readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
 
 } // namespace
 
