@@ -3,6 +3,7 @@
 // Shared by the benchmarks: camera-like test photos, timing of outside
 // tools, and picture comparison.
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -94,6 +95,51 @@ inline double psnr(const QImage &a, const QImage &b)
 inline double seconds(const QElapsedTimer &t)
 {
     return double(t.nsecsElapsed()) / 1e9;
+}
+
+// The reference tools making the same three sizes (150, 800 and 1600 boxes,
+// quality 85) of every source into `outDir`/<tool>/<i>_<width>.jpg. Each
+// prints its rate and returns its seconds, or 0 when it is not installed.
+inline double timeVipsThreeSizes(const QStringList &sources, const QString &outDir)
+{
+    const QString vips = tool(QStringLiteral("vipsthumbnail"));
+    if (vips.isEmpty()) {
+        std::printf("vipsthumbnail: not installed\n");
+        return 0;
+    }
+    QDir().mkpath(outDir + "/vips");
+    QElapsedTimer t;
+    t.start();
+    for (qsizetype i = 0; i < sources.size(); ++i) {
+        for (const QSize box : {QSize(150, 150), QSize(800, 600), QSize(1600, 1200)})
+            run(vips, {sources[i], QStringLiteral("--size=%1x%2").arg(box.width()).arg(box.height()),
+                       QStringLiteral("-o"), QStringLiteral("%1/vips/%2_%3.jpg[Q=85]").arg(outDir).arg(i).arg(box.width())});
+    }
+    const double s = seconds(t);
+    std::printf("vipsthumbnail (3 calls):   %6.2f photos/s (%.2f s)\n", sources.size() / s, s);
+    return s;
+}
+
+inline double timeMagickThreeSizes(const QStringList &sources, const QString &outDir)
+{
+    const QString magick = tool(QStringLiteral("convert"));
+    if (magick.isEmpty()) {
+        std::printf("ImageMagick: not installed\n");
+        return 0;
+    }
+    QDir().mkpath(outDir + "/magick");
+    QElapsedTimer t;
+    t.start();
+    for (qsizetype i = 0; i < sources.size(); ++i) {
+        const QString out = QStringLiteral("%1/magick/%2_").arg(outDir).arg(i);
+        run(magick, {sources[i], "-filter", "Lanczos", "-quality", "85",
+                     "(", "+clone", "-resize", "1600x1200", "-write", out + "1600.jpg", "+delete", ")",
+                     "(", "+clone", "-resize", "800x600", "-write", out + "800.jpg", "+delete", ")",
+                     "-resize", "150x150", out + "150.jpg"});
+    }
+    const double s = seconds(t);
+    std::printf("ImageMagick (1 call):      %6.2f photos/s (%.2f s)\n", sources.size() / s, s);
+    return s;
 }
 
 } // namespace bench

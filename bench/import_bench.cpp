@@ -77,34 +77,8 @@ int main(int argc, char **argv)
     std::printf("import worker (%d jobs):   %6.2f photos/s (%.2f s), peak resident %ld MB (%ld MB before the run)\n",
                 std::clamp(QThread::idealThreadCount(), 1, 4), photos / ours, ours, peakResidentMB(), before);
 
-    const QString vips = bench::tool(QStringLiteral("vipsthumbnail"));
-    double vipsTime = 0;
-    if (!vips.isEmpty()) {
-        QDir().mkpath(dir.filePath("vips"));
-        t.restart();
-        for (int i = 0; i < photos; ++i) {
-            for (QSize box : {QSize(150, 150), QSize(800, 600), QSize(1600, 1200)})
-                bench::run(vips, {sources[i], QStringLiteral("--size=%1x%2").arg(box.width()).arg(box.height()), "-o",
-                                  dir.filePath(QStringLiteral("vips/%1_%2.jpg[Q=85]").arg(i).arg(box.width()))});
-        }
-        vipsTime = bench::seconds(t);
-        std::printf("vipsthumbnail (3 calls):  %6.2f photos/s (%.2f s)\n", photos / vipsTime, vipsTime);
-    }
-    const QString magick = bench::tool(QStringLiteral("convert"));
-    double magickTime = 0;
-    if (!magick.isEmpty()) {
-        QDir().mkpath(dir.filePath("magick"));
-        t.restart();
-        for (int i = 0; i < photos; ++i) {
-            const QString out = dir.filePath(QStringLiteral("magick/%1_").arg(i));
-            bench::run(magick, {sources[i], "-quality", "85",
-                                "(", "+clone", "-resize", "1600x1200", "-write", out + "1600.jpg", "+delete", ")",
-                                "(", "+clone", "-resize", "800x600", "-write", out + "800.jpg", "+delete", ")",
-                                "-resize", "150x150", out + "150.jpg"});
-        }
-        magickTime = bench::seconds(t);
-        std::printf("ImageMagick (1 call):     %6.2f photos/s (%.2f s)\n", photos / magickTime, magickTime);
-    }
+    const double vipsTime = bench::timeVipsThreeSizes(sources, dir.path());
+    const double magickTime = bench::timeMagickThreeSizes(sources, dir.path());
     if (vipsTime > 0)
         std::printf("ratio ours / vips:        %6.2f x\n", vipsTime / ours);
     if (magickTime > 0)

@@ -52,41 +52,8 @@ int main(int argc, char **argv)
     std::printf("ImageProc, %d threads:      %6.2f photos/s (%.2f s)\n", QThread::idealThreadCount(), photos / oursAll,
                 oursAll);
 
-    const QString vips = bench::tool(QStringLiteral("vipsthumbnail"));
-    double vipsTime = 0;
-    if (!vips.isEmpty()) {
-        QDir().mkpath(dir.filePath("vips"));
-        t.restart();
-        for (int i = 0; i < photos; ++i) {
-            for (const QSize &box : boxes) {
-                bench::run(vips, {sources[i], QStringLiteral("--size=%1x%2").arg(box.width()).arg(box.height()),
-                                  QStringLiteral("-o"),
-                                  dir.filePath(QStringLiteral("vips/%1_%2.jpg[Q=85]").arg(i).arg(box.width()))});
-            }
-        }
-        vipsTime = bench::seconds(t);
-        std::printf("vipsthumbnail (3 calls):   %6.2f photos/s (%.2f s)\n", photos / vipsTime, vipsTime);
-    } else {
-        std::printf("vipsthumbnail: not installed\n");
-    }
-
-    const QString magick = bench::tool(QStringLiteral("convert"));
-    double magickTime = 0;
-    if (!magick.isEmpty()) {
-        QDir().mkpath(dir.filePath("magick"));
-        t.restart();
-        for (int i = 0; i < photos; ++i) {
-            const QString out = dir.filePath(QStringLiteral("magick/%1_").arg(i));
-            bench::run(magick, {sources[i], "-filter", "Lanczos", "-quality", "85",
-                                "(", "+clone", "-resize", "1600x1200", "-write", out + "1600.jpg", "+delete", ")",
-                                "(", "+clone", "-resize", "800x600", "-write", out + "800.jpg", "+delete", ")",
-                                "-resize", "150x150", out + "150.jpg"});
-        }
-        magickTime = bench::seconds(t);
-        std::printf("ImageMagick (1 call):      %6.2f photos/s (%.2f s)\n", photos / magickTime, magickTime);
-    } else {
-        std::printf("ImageMagick: not installed\n");
-    }
+    const double vipsTime = bench::timeVipsThreeSizes(sources, dir.path());
+    const double magickTime = bench::timeMagickThreeSizes(sources, dir.path());
 
     std::printf("ratio ours (%d threads) / vips:        %5.2f x\n", QThread::idealThreadCount(),
                 vipsTime > 0 ? vipsTime / oursAll : 0.0);
