@@ -135,7 +135,7 @@ bool putBack(const QString &original, const QString &inTrash)
 
 } // namespace
 
-DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bool *stop, std::atomic_int *done)
+DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bool *stop, std::atomic<qint64> *done)
 {
     DeleteReport report;
     report.kept = plan.kept;

@@ -57,7 +57,7 @@ public:
     // removed for good), the deletion goes on to the end instead, so that
     // the model can always follow the disk.
     static DeleteReport carryOut(const DeletePlan &plan, const std::atomic_bool *stop = nullptr,
-                                 std::atomic_int *done = nullptr);
+                                 std::atomic<qint64> *done = nullptr);
 
     // What deleting would touch, for the confirmation text.
     struct Counts

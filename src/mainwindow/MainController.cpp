@@ -14,6 +14,7 @@
 #include "mainwindow/PreferencesController.h"
 #include "model/Photo.h"
 #include "model/Video.h"
+#include "storage/BackgroundTask.h"
 #include "storage/FirstRunController.h"
 #include "storage/FolderChooser.h"
 #include "storage/NewOrvaneFolderController.h"
@@ -673,8 +674,8 @@ bool MainController::applicationShouldTerminate()
 
 void MainController::closeEvent(QCloseEvent *event)
 {
-    // Quitting while files move would save a tree that still names them.
-    if (m_deleting) {
+    // Quitting while files move or copy would save a tree that is about to change.
+    if (BackgroundTask::isRunning()) {
         event->ignore();
         return;
     }

@@ -147,7 +147,6 @@ private:
     GalleryFile m_galleryFile;
     bool m_windowWasKey = false;
     bool m_terminating = false;
-    bool m_deleting = false; // files are being moved; the window waits for it
 
     AlbumTreeModel *m_treeModel = nullptr;
     ItemListModel *m_itemModel = nullptr;

@@ -14,6 +14,7 @@
 #include "model/AlbumCollection.h"
 #include "model/Photo.h"
 #include "model/Video.h"
+#include "storage/BackgroundTask.h"
 #include "storage/Common.h"
 #include "storage/FolderChooser.h"
 #include "storage/Resources.h"
@@ -24,10 +25,6 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProgressDialog>
-#include <QThread>
-#include <QTimer>
-#include <QEventLoop>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
@@ -158,7 +155,7 @@ bool MainController::acceptDrop(MyImageView *view, const QMimeData *mime)
 
 void MainController::deleteNode(const NodePtr &node)
 {
-    if (!node || m_deleting)
+    if (!node || BackgroundTask::isRunning())
         return;
     const DeleteReport report = carryOutDeletion(GalleryTrash(m_data, m_prefs).planNode(*node));
     if (report.undone) {
@@ -180,7 +177,7 @@ void MainController::deleteNode(const NodePtr &node)
 
 void MainController::deleteItems(const QList<ItemPtr> &items)
 {
-    if (items.isEmpty() || !m_data.selectedAlbum() || m_deleting)
+    if (items.isEmpty() || !m_data.selectedAlbum() || BackgroundTask::isRunning())
         return;
     const DeleteReport report = carryOutDeletion(GalleryTrash(m_data, m_prefs).planItems(items));
     if (report.undone) {
@@ -202,40 +199,14 @@ DeleteReport MainController::carryOutDeletion(const DeletePlan &plan)
     const int total = int(plan.paths.size());
     if (total < kFilesInBackground)
         return GalleryTrash::carryOut(plan);
-
-    // The gallery stays as it is while the files move: the window-modal
-    // dialog keeps the user out, m_deleting keeps out quitting.
-    m_deleting = true;
-    std::atomic_bool stop{false};
-    std::atomic_int done{0};
+    // The gallery stays as it is while the files move: the dialog keeps the
+    // user out of the window, and quitting waits for it.
     DeleteReport report;
-    QProgressDialog progress(tr("Moving %1 to the trash\u2026").arg(counted(total, "file", "files")), tr("&Stop"), 0,
-                             total, this);
-    progress.setObjectName(QStringLiteral("deleteProgress"));
-    progress.setWindowTitle(tr("Deleting"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(0);
-    connect(&progress, &QProgressDialog::canceled, this, [&] {
-        stop = true;
-        progress.setLabelText(tr("Putting the files back\u2026"));
-    });
-    QThread *worker = QThread::create([&] { report = GalleryTrash::carryOut(plan, &stop, &done); });
-    QEventLoop loop;
-    connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, this, [&] {
-        if (!stop)
-            progress.setValue(done);
-    });
-    tick.start(50);
-    progress.show();
-    worker->start();
-    loop.exec();
-    worker->wait();
-    delete worker;
-    m_deleting = false;
+    BackgroundTask::run(this, tr("Deleting"), tr("Moving %1 to the trash\u2026").arg(counted(total, "file", "files")),
+                        tr("Putting the files back\u2026"), total,
+                        [&](const std::atomic_bool &stop, std::atomic<qint64> &done) {
+                            report = GalleryTrash::carryOut(plan, &stop, &done);
+                        });
     return report;
 }
 

@@ -4,7 +4,9 @@
 #include "model/Data.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
+#include "storage/BackgroundTask.h"
 #include "storage/Common.h"
+#include "storage/FileCopy.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 #include "video/FLVMetadata.h"
@@ -151,6 +153,23 @@ void ImportVideoController::insertStreamByBitrate(Video &video, const std::share
     video.addStream(stream);
 }
 
+CopyResult ImportVideoController::copyMovie(const QString &from, const QString &to, QString *why)
+{
+    // A few seconds of movie copy in a moment; anything longer is shown
+    // and can be stopped.
+    constexpr qint64 kBytesInBackground = 32 << 20;
+    const qint64 size = QFileInfo(from).size();
+    if (size < kBytesInBackground)
+        return copyFileInPieces(from, to, why);
+    CopyResult result = CopyResult::Failed;
+    BackgroundTask::run(this, windowTitle(),
+                        tr("Copying \u201c%1\u201d into the gallery\u2026").arg(QFileInfo(from).fileName()),
+                        tr("Stopping\u2026"), size, [&](const std::atomic_bool &stop, std::atomic<qint64> &done) {
+                            result = copyFileInPieces(from, to, why, &stop, &done);
+                        });
+    return result;
+}
+
 void ImportVideoController::clickedImport()
 {
     Album *album = liveAlbum();
@@ -166,14 +185,16 @@ void ImportVideoController::clickedImport()
     };
     const QString streamName = freeName(*m_prefs, videoStreamFileName);
     const QString streamPath = m_prefs->imgPath(streamName);
-    QFile source(m_file);
-    if (!source.copy(streamPath)) {
+    QString why;
+    const CopyResult copied = copyMovie(m_file, streamPath, &why);
+    if (copied == CopyResult::Stopped)
+        return; // the window stays, for another try or Cancel
+    if (copied == CopyResult::Failed) {
         // Nothing is recorded that is not on disk.
         fail(tr("The video could not be copied into the gallery."),
-             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file), source.errorString()));
+             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file), why));
         return;
     }
-    QFile::setPermissions(streamPath, QFile::permissions(streamPath) | QFileDevice::WriteOwner);
     auto stream = std::make_shared<VideoStream>();
     stream->setBitrate(m_movieBitrate);
     stream->setFile(streamName);
@@ -185,7 +206,6 @@ void ImportVideoController::clickedImport()
         newVideo->setTitle(QFileInfo(m_file).completeBaseName());
         newVideo->addStream(stream);
         const QString thumbName = freeName(*m_prefs, videoThumbFileName);
-        QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             QFile::remove(streamPath);
             fail(tr("The video's placeholder thumbnail could not be written."), why);

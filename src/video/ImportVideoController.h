@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/FileCopy.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -57,6 +59,7 @@ protected:
 
 private:
     void showMetadata();
+    CopyResult copyMovie(const QString &from, const QString &to, QString *why);
     Album *liveAlbum() const;
     Video *liveVideo() const;
 

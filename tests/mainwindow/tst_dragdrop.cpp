@@ -585,14 +585,14 @@ void TestDragDrop::stoppingADeletion()
     // Stops once `after` files are done, from another thread as the window does.
     auto run = [](const DeletePlan &plan, int after) {
         std::atomic_bool stop{false};
-        std::atomic_int done{0};
+        std::atomic<qint64> done{0};
         DeleteReport report;
         std::thread worker([&] { report = GalleryTrash::carryOut(plan, &stop, &done); });
         while (done < after)
             std::this_thread::yield();
         stop = true;
         worker.join();
-        return std::make_pair(report, done.load());
+        return std::make_pair(report, int(done.load()));
     };
     auto inTrash = [&](const QString &prefix, const char *sub) {
         return QDir(trash + "/" + sub).entryList({prefix + "*"}, QDir::Files).size();

@@ -393,7 +393,7 @@ void TestGalleryGui::deletingABigAlbum()
     auto confirm = answerMessageBox(QStringLiteral("&Delete"));
     auto stopped = whenShown<QProgressDialog>(
         [](QProgressDialog *d) { d->findChild<QPushButton *>()->click(); },
-        [](QProgressDialog *d) { return d->value() >= 100; });
+        [](QProgressDialog *d) { return d->value() >= 70; });
     w->action("miDelete")->trigger();
     QVERIFY(*stopped);
     QCOMPARE(w->data().albums().size(), 2);

@@ -4,6 +4,7 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
+#include "storage/FileCopy.h"
 #include "storage/GalleryFile.h"
 #include "storage/Preferences.h"
 
@@ -141,6 +142,7 @@ private slots:
     void hostileIndexFiles();
     void hostileIndexFiles_data();
     void truncatedFilesNeverCrash();
+    void copyingInPieces();
 };
 
 void TestGalleryFile::roundTripIsByteIdentical()
@@ -595,6 +597,43 @@ void TestGalleryFile::truncatedFilesNeverCrash()
         QVERIFY2(!report.ok(), qPrintable(QString::number(cut)));
         QVERIFY(loaded.albums().isEmpty());
     }
+}
+
+void TestGalleryFile::copyingInPieces()
+{
+    Gallery g;
+    const QString from = g.dir.filePath("movie.flv");
+    QByteArray bytes(9 * 1024 * 1024 + 123, Qt::Uninitialized); // three pieces and a bit
+    QRandomGenerator rng(7);
+    for (char &c : bytes)
+        c = char(rng.bounded(256));
+    QVERIFY(writeBytes(from, bytes));
+    const QString img = g.prefs.imgFolder();
+    auto listing = [&] { return QDir(img).entryList(QDir::Files | QDir::Hidden); };
+    QString why;
+
+    QCOMPARE(copyFileInPieces(from, img + "/a.flv", &why), CopyResult::Copied);
+    QCOMPARE(readBytes(img + "/a.flv"), bytes);
+    std::atomic<qint64> copied{0};
+    QCOMPARE(copyFileInPieces(from, img + "/b.flv", &why, nullptr, &copied), CopyResult::Copied);
+    QCOMPARE(copied.load(), qint64(bytes.size()));
+
+    // A file already there is never replaced.
+    QVERIFY(writeBytes(img + "/taken.flv", "mine"));
+    QCOMPARE(copyFileInPieces(from, img + "/taken.flv", &why), CopyResult::Failed);
+    QCOMPARE(readBytes(img + "/taken.flv"), QByteArray("mine"));
+    QVERIFY(!why.isEmpty());
+
+    // Stopped, unreadable or unwritable: nothing is left behind.
+    const QStringList before = listing();
+    std::atomic_bool stop{true};
+    QCOMPARE(copyFileInPieces(from, img + "/c.flv", &why, &stop), CopyResult::Stopped);
+    why.clear();
+    QCOMPARE(copyFileInPieces(g.dir.filePath("missing.flv"), img + "/d.flv", &why), CopyResult::Failed);
+    QVERIFY(!why.isEmpty());
+    QCOMPARE(copyFileInPieces(from, img + "/no/such/folder/e.flv", &why), CopyResult::Failed);
+    QCOMPARE(copyFileInPieces(g.dir.path(), img + "/f.flv", &why), CopyResult::Failed); // a folder
+    QCOMPARE(listing(), before);
 }
 
 QTEST_GUILESS_MAIN(TestGalleryFile)

@@ -8,8 +8,11 @@
 #include "mainwindow/ItemListModel.h"
 #include "mainwindow/MainController.h"
 #include "mainwindow/MyImageView.h"
+#include "model/Album.h"
+#include "model/Data.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
+#include "storage/FileCopy.h"
 #include "storage/NewOrvaneFolderController.h"
 #include "storage/Preferences.h"
 #include "video/CaptureGeometry.h"
@@ -27,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -70,6 +74,7 @@ private slots:
     void playCaptureAndThumbnail();
     void staleMessagesAreDropped();
     void importStreamsAndThumbnailFromTheMainWindow();
+    void bigMoviesCopyInTheBackground();
 
 private:
     QTemporaryDir m_dir;
@@ -266,6 +271,56 @@ void TestVideoGui::importStreamsAndThumbnailFromTheMainWindow()
     QVERIFY(xml.contains(QStringLiteral("<url>%1</url>").arg(video->thumbFile())));
     QVERIFY(xml.contains(QStringLiteral("<url>%1</url>").arg(video->streams().first()->file())));
     QVERIFY(xml.contains(QStringLiteral("bitrate=\"%1\"").arg(video->streams().first()->bitrate())));
+}
+
+void TestVideoGui::bigMoviesCopyInTheBackground()
+{
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir.path(), "big", &error);
+    QVERIFY(!gallery.isEmpty());
+    QSettings settings(m_dir.filePath("big.ini"), QSettings::IniFormat);
+    Preferences prefs(&settings);
+    prefs.setOrvaneFolder(gallery);
+    Data data;
+    auto album = std::make_shared<Album>();
+    data.albums().append(album);
+    // A real movie with 40 MB of padding: its header still tells its size.
+    const QString big = m_dir.filePath("long evening.flv");
+    {
+        QFile in(m_low), out(big);
+        QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+        out.write(in.readAll());
+        out.write(QByteArray(40 << 20, '\0'));
+    }
+    const qint64 size = QFileInfo(big).size();
+    auto imgFiles = [&] { return QDir(gallery + "/img").entryList(QDir::Files | QDir::Hidden); };
+    const QStringList before = imgFiles();
+
+    ImportVideoController window(&data, &prefs);
+    window.setFile(big, album.get());
+    window.showWindow();
+    QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("320 x 240"));
+
+    // Stopped: no video, no file, and the window stays for another try.
+    setCopyPieceDelayForTesting(50); // so that the stop lands in the middle
+    auto stopped = whenShown<QProgressDialog>([](QProgressDialog *d) { d->findChild<QPushButton *>()->click(); });
+    QTest::mouseClick(window.btnImport(), Qt::LeftButton);
+    QVERIFY2(*stopped, "a copy of this size shows its progress");
+    QVERIFY(album->items().isEmpty());
+    QCOMPARE(imgFiles(), before);
+    QVERIFY(window.isVisible());
+
+    // Left to run: the whole movie and its placeholder thumbnail.
+    auto shown = whenShown<QProgressDialog>([](QProgressDialog *) {});
+    QTest::mouseClick(window.btnImport(), Qt::LeftButton);
+    QVERIFY(*shown);
+    QCOMPARE(album->items().size(), 1);
+    auto *video = static_cast<Video *>(album->items().first().get());
+    QCOMPARE(QFileInfo(gallery + "/img/" + video->streams().first()->file()).size(), size);
+    QVERIFY(QFile::exists(gallery + "/img/" + video->thumbFile()));
+    QCOMPARE(imgFiles().size(), before.size() + 2);
+    QVERIFY(!window.isVisible());
+    setCopyPieceDelayForTesting(0);
 }
 
 QTEST_MAIN(TestVideoGui)
