@@ -289,6 +289,8 @@ void MainController::buildWindow()
     setCentralWidget(central);
     statusBar();
 
+    // Tab moves between the fields, not between the cells of the list.
+    m_tvPhotos->setTabKeyNavigation(false);
     setTabOrder(m_ovAlbums, m_txtAlbumDesc);
     setTabOrder(m_txtAlbumDesc, m_tvPhotos);
     setTabOrder(m_tvPhotos, m_txtPhotoDesc);
@@ -309,29 +311,30 @@ void MainController::buildMenus()
     };
 
     QMenu *file = menuBar()->addMenu(tr("&File"));
-    add(file, QStringLiteral("miFileNew"), tr("&New Gallery..."), QKeySequence::New, &MainController::clickedFileNew);
-    add(file, QStringLiteral("miFileOpen"), tr("&Open Gallery..."), QKeySequence::Open, &MainController::clickedFileOpen);
+    add(file, QStringLiteral("miFileNew"), tr("&New Gallery..."), QKeySequence(Qt::CTRL | Qt::Key_N), &MainController::clickedFileNew);
+    add(file, QStringLiteral("miFileOpen"), tr("&Open Gallery..."), QKeySequence(Qt::CTRL | Qt::Key_O), &MainController::clickedFileOpen);
     file->addSeparator();
-    add(file, QStringLiteral("miSave"), tr("&Save"), QKeySequence::Save, &MainController::clickedSave);
+    add(file, QStringLiteral("miSave"), tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S), &MainController::clickedSave);
     file->addSeparator();
-    auto *quit = add(file, QStringLiteral("miQuit"), tr("&Quit"), QKeySequence::Quit, &QWidget::close);
+    auto *quit = add(file, QStringLiteral("miQuit"), tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), &QWidget::close);
     quit->setMenuRole(QAction::QuitRole);
 
     QMenu *edit = menuBar()->addMenu(tr("&Edit"));
     m_miApplyTitleToRest = add(edit, QStringLiteral("miApplyTitleToRest"), tr("Apply &Title to Rest"),
                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), &MainController::clickedApplyTitleToRest);
-    m_miApplyDateToRest = add(edit, QStringLiteral("miApplyDateToRest"), tr("Apply &Date to Rest"),
+    m_miApplyDateToRest = add(edit, QStringLiteral("miApplyDateToRest"), tr("Apply D&ate to Rest"),
                               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), &MainController::clickedApplyDateToRest);
     m_miApplyLocationToRest = add(edit, QStringLiteral("miApplyLocationToRest"), tr("Apply &Location to Rest"),
                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), &MainController::clickedApplyLocationToRest);
     edit->addSeparator();
-    auto *del = add(edit, QStringLiteral("miDelete"), tr("&Delete..."), QKeySequence::Delete, &MainController::clickedDelete);
+    add(edit, QStringLiteral("miRename"), tr("&Rename"), QKeySequence(Qt::Key_F2), &MainController::clickedRename)
+        ->setShortcutContext(Qt::WindowShortcut);
+    auto *del = add(edit, QStringLiteral("miDelete"), tr("&Delete..."), QKeySequence(Qt::Key_Delete), &MainController::clickedDelete);
     del->setShortcutContext(Qt::WindowShortcut);
     edit->addSeparator();
-    auto *prefs = add(edit, QStringLiteral("miPreferences"), tr("&Preferences..."), QKeySequence::Preferences,
+    // Spelled out: the platform's standard keys are empty on some desktops.
+    auto *prefs = add(edit, QStringLiteral("miPreferences"), tr("&Preferences..."), QKeySequence(Qt::CTRL | Qt::Key_Comma),
                       &MainController::clickedPreferences);
-    if (prefs->shortcut().isEmpty())
-        prefs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     prefs->setMenuRole(QAction::PreferencesRole);
 
     QMenu *gallery = menuBar()->addMenu(tr("&Gallery"));
@@ -345,13 +348,20 @@ void MainController::buildMenus()
     add(gallery, QStringLiteral("miImportVideo"), tr("Import &Video..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
         &MainController::clickedImportVideo);
     gallery->addSeparator();
-    auto *showVideo = add(gallery, QStringLiteral("miShowVideo"), tr("Show &Video..."), QKeySequence(Qt::CTRL | Qt::Key_E),
+    add(gallery, QStringLiteral("miChangeAlbumThumb"), tr("Choose &Thumbnail..."), QKeySequence(Qt::CTRL | Qt::Key_T),
+        &MainController::clickedChangeAlbumThumb);
+    gallery->addSeparator();
+    add(gallery, QStringLiteral("miShowPhoto"), tr("Show &Photo"), QKeySequence(Qt::CTRL | Qt::Key_Y),
+        [this] { doubleClickedPhoto(Qt::NoModifier); });
+    add(gallery, QStringLiteral("miShowLargePhoto"), tr("Show &Large Photo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Y),
+        [this] { doubleClickedPhoto(Qt::ControlModifier); });
+    auto *showVideo = add(gallery, QStringLiteral("miShowVideo"), tr("Show Vi&deo..."), QKeySequence(Qt::CTRL | Qt::Key_E),
                           &MainController::clickedShowVideo);
     m_miShowVideo = showVideo;
     m_miShowVideo->setEnabled(m_btnShowVideo->isEnabled());
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
-    add(help, QStringLiteral("miHelp"), tr("Quillmere &Help"), QKeySequence::HelpContents, [this] { showGalleryHelp(this); });
+    add(help, QStringLiteral("miHelp"), tr("Quillmere &Help"), QKeySequence(Qt::Key_F1), [this] { showGalleryHelp(this); });
 
     auto *tools = addToolBar(tr("Gallery"));
     tools->setObjectName(QStringLiteral("mainToolbar"));

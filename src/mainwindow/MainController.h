@@ -110,6 +110,7 @@ public slots:
     void outlineViewSelectionDidChange();
     void tableViewSelectionDidChange();
     void clickedDelete();
+    void clickedRename();
     void clickedImportPhotos();
     void clickedImportVideo();
     void clickedChangeAlbumThumb();

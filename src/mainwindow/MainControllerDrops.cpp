@@ -281,6 +281,22 @@ void MainController::clickedDelete()
         deleteNode(node);
 }
 
+void MainController::clickedRename()
+{
+    // The list's title when it has the focus and a row, else the tree's node.
+    if (m_tvPhotos->hasFocus() && selectedItemRow() >= 0) {
+        const QModelIndex title = m_itemModel->index(selectedItemRow(), ItemListModel::TitleColumn);
+        m_tvPhotos->setCurrentIndex(title);
+        m_tvPhotos->edit(title);
+        return;
+    }
+    const QModelIndex current = m_ovAlbums->currentIndex();
+    if (!current.isValid())
+        return;
+    m_ovAlbums->setFocus();
+    m_ovAlbums->edit(current.siblingAtColumn(0));
+}
+
 void MainController::clickedChangeAlbumThumb()
 {
     if (!m_data.selectedAlbum() && !m_data.selectedCollection())

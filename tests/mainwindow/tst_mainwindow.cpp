@@ -2,6 +2,7 @@
 #include "common/TestFiles.h"
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/ItemListModel.h"
+#include "mainwindow/ChangeAlbumThumbController.h"
 #include "mainwindow/MainController.h"
 #include "mainwindow/MyImageView.h"
 #include "mainwindow/PreferencesController.h"
@@ -23,6 +24,10 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QTreeView>
+#include <QAbstractButton>
+#include <QMenuBar>
+#include <QMenu>
+#include <QAbstractItemView>
 #include <QtTest>
 
 using namespace qm;
@@ -60,6 +65,7 @@ private slots:
     void unreadableIndexIsReportedAndKept();
     void selectionShowsDetails();
     void preferencesWindow();
+    void keyboardAndAccessibility();
 
 private:
     QSettings *settings() { return m_settings.get(); }
@@ -417,6 +423,84 @@ void TestMainWindow::preferencesWindow()
     QCOMPARE(p->currentTabIdentifier(), QStringLiteral("General"));
     QCOMPARE(p->toolbarItemForItemIdentifier(QStringLiteral("Advanced")), nullptr);
     QCOMPARE(PreferencesController::toolbarAllowedItemIdentifiers(), QStringList{QStringLiteral("General")});
+}
+
+void TestMainWindow::keyboardAndAccessibility()
+{
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("k"), &error);
+    settings()->setValue("OrvaneFolder", gallery);
+    MainController w(settings());
+    w.show();
+    QTRY_VERIFY(w.windowTitle().startsWith("Quillmere - "));
+
+    // Every command is in a menu, with a shortcut of its own and a mnemonic
+    // that no other entry of its menu uses.
+    QStringList shortcuts;
+    for (QAction *top : w.menuBar()->actions()) {
+        QSet<QChar> mnemonics;
+        for (QAction *a : top->menu()->actions()) {
+            if (a->isSeparator())
+                continue;
+            const QString name = a->text();
+            QVERIFY2(!a->shortcut().isEmpty(), qPrintable(name + " has no shortcut"));
+            QVERIFY2(!shortcuts.contains(a->shortcut().toString()), qPrintable(name + " shares its shortcut"));
+            shortcuts << a->shortcut().toString();
+            const qsizetype amp = name.indexOf('&');
+            QVERIFY2(amp >= 0 && amp + 1 < name.size(), qPrintable(name + " has no mnemonic"));
+            const QChar key = name.at(amp + 1).toLower();
+            QVERIFY2(!mnemonics.contains(key), qPrintable(name + " shares its mnemonic"));
+            mnemonics.insert(key);
+        }
+    }
+
+    // The wells, views and buttons say what they are to assistive tools.
+    QWidgetList named{w.ovAlbums(), w.tvPhotos(), w.ivAlbumThumb(), w.ivTrash(), w.txtAlbumDesc(), w.txtPhotoDesc()};
+    for (QAbstractButton *b : w.centralWidget()->findChildren<QAbstractButton *>()) {
+        if (!qobject_cast<QAbstractItemView *>(b->parentWidget()))
+            named << b;
+    }
+    for (QWidget *widget : named) {
+        const auto *button = qobject_cast<QAbstractButton *>(widget);
+        QVERIFY2(!widget->accessibleName().isEmpty() || (button && !button->text().isEmpty()),
+                 qPrintable(widget->objectName()));
+    }
+
+    // Tab runs through the tree, the album's description, the list and the
+    // item's description in that order.
+    w.action("miNewAlbum")->trigger();
+    auto *album = static_cast<Album *>(w.data().albums().first().get());
+    for (int i = 0; i < 2; ++i)
+        album->addItem(std::make_shared<Photo>());
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
+    w.tvPhotos()->selectRow(0); // a current cell, which Tab must not walk through
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.ovAlbums()->setFocus();
+    QWidgetList order;
+    for (int i = 0; i < 12 && order.size() < 4; ++i) {
+        QWidget *focus = QApplication::focusWidget();
+        if (order.isEmpty() || order.last() != focus) {
+            if (focus == w.ovAlbums() || focus == w.txtAlbumDesc() || focus == w.tvPhotos() || focus == w.txtPhotoDesc())
+                order << focus;
+        }
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    QCOMPARE(order, (QWidgetList{w.ovAlbums(), w.txtAlbumDesc(), w.tvPhotos(), w.txtPhotoDesc()}));
+
+    // F2 retitles the selected node; Ctrl+T opens the thumbnail chooser.
+    w.ovAlbums()->setFocus();
+    QTest::keyClick(&w, Qt::Key_F2);
+    auto *editor = qobject_cast<QLineEdit *>(w.ovAlbums()->indexWidget(w.treeModel()->index(0, 0)));
+    QVERIFY(editor && editor->isVisible());
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("By keyboard"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(w.data().albums().first()->title(), QStringLiteral("By keyboard"));
+    QVERIFY(w.data().needsToSaveChanges());
+    QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
+    QTRY_VERIFY(w.changeAlbumThumbController()->isVisible());
+    w.changeAlbumThumbController()->reject();
 }
 
 QTEST_MAIN(TestMainWindow)
