@@ -8,9 +8,11 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QFuture>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <QtConcurrent/QtConcurrentMap>
 
 namespace qm {
 
@@ -494,6 +496,11 @@ bool GalleryFile::writeFile(const QString &path, const QByteArray &bytes, SaveRe
 
 bool GalleryFile::saveAlbumData(const Album &album, SaveReport &report)
 {
+    return saveAlbumBytes(album, serializeAlbum(album), report);
+}
+
+bool GalleryFile::saveAlbumBytes(const Album &album, const QByteArray &bytes, SaveReport &report)
+{
     const QString path = m_prefs.xmlPath(album.XMLFile());
     if (path.isNull()) {
         // Nothing is written outside the xml folder. An album with nothing in
@@ -505,12 +512,13 @@ bool GalleryFile::saveAlbumData(const Album &album, SaveReport &report)
                                              "file inside the xml folder").arg(album.title())});
         return false;
     }
-    return writeFile(path, serializeAlbum(album), report);
+    return writeFile(path, bytes, report);
 }
 
 SaveReport GalleryFile::saveData(Data &data)
 {
     SaveReport report;
+    QList<const Album *> albums;
     // Album files are written depth first, each before the index entry that
     // names it. Names are settled first: an album without a file name, or
     // one sharing its file with an earlier album, would lose its items.
@@ -534,9 +542,16 @@ SaveReport GalleryFile::saveData(Data &data)
             album.setXMLFile(name);
         }
         used.insert(album.XMLFile());
-        saveAlbumData(album, report);
+        albums.append(&album);
         return true;
     });
+    // The text of the albums is made on every core while the files are
+    // written here, one after the other and in order. Nothing changes the
+    // tree until this returns.
+    const QFuture<QByteArray> texts =
+        QtConcurrent::mapped(albums, [](const Album *album) { return serializeAlbum(*album); });
+    for (qsizetype i = 0; i < albums.size(); ++i)
+        saveAlbumBytes(*albums[i], texts.resultAt(int(i)), report);
     writeFile(m_prefs.albumsXMLFile(), serializeIndex(data), report);
     if (report.ok())
         data.setNeedsToSaveChanges(false);

@@ -63,6 +63,7 @@ public:
 private:
     bool keepUnreadableCopy(const QString &path, SaveReport &report);
     bool writeFile(const QString &path, const QByteArray &bytes, SaveReport &report);
+    bool saveAlbumBytes(const Album &album, const QByteArray &bytes, SaveReport &report);
 
     Preferences &m_prefs;
     QSet<QString> m_unreadable;
