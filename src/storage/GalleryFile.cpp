@@ -242,8 +242,7 @@ bool openForReading(QFile &file, const QString &path, QList<FileProblem> &proble
 class IndexReader
 {
 public:
-    IndexReader(GalleryFile &files, QXmlStreamReader &r, LoadReport &report)
-        : m_files(files), m_r(r), m_report(report) {}
+    explicit IndexReader(QXmlStreamReader &r) : m_r(r) {}
 
     AlbumPtr readAlbum()
     {
@@ -256,7 +255,7 @@ public:
                 album->setDescription(elementText(m_r));
             } else if (name == u"contentxmlurl") {
                 album->setXMLFile(elementText(m_r));
-                m_files.loadAlbumData(*album, m_report);
+                m_albums.append(album.get());
             } else if (name == u"thumb") {
                 readUrls(m_r, [&](const QString &t) {
                     if (!t.isEmpty())
@@ -303,11 +302,12 @@ public:
     }
 
     bool tooDeep() const { return m_tooDeep; }
+    // Albums in the order of the index, for their files to be read after.
+    const QList<Album *> &albums() const { return m_albums; }
 
 private:
-    GalleryFile &m_files;
     QXmlStreamReader &m_r;
-    LoadReport &m_report;
+    QList<Album *> m_albums;
     bool m_tooDeep = false;
 };
 
@@ -342,27 +342,30 @@ bool isNewGalleryIndex(const QByteArray &bytes)
 
 } // namespace
 
-void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
+// What one album file holds, read without touching the model, so that the
+// files of a gallery can be read side by side.
+struct AlbumFileRead
 {
-    const QString path = m_prefs.xmlPath(album.XMLFile());
-    if (path.isNull()) {
-        if (!album.XMLFile().isEmpty()) {
-            report.unreadable.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), album.XMLFile()),
-                                      QStringLiteral("the album file name is not a file inside the xml folder")});
-        }
-        return;
-    }
+    QList<ItemPtr> items;
+    QList<FileProblem> problems;
+    bool protect = false; // exists but unusable: never overwrite it
+};
+
+namespace {
+
+AlbumFileRead readAlbumFile(const QString &path)
+{
+    AlbumFileRead out;
     QFile file(path);
     if (!file.exists()) {
-        report.unreadable.append({path, QStringLiteral("the album file is missing")});
-        return;
+        out.problems.append({path, QStringLiteral("the album file is missing")});
+        return out;
     }
-    if (!openForReading(file, path, report.unreadable)) {
-        m_unreadable.insert(path);
-        return;
+    if (!openForReading(file, path, out.problems)) {
+        out.protect = true;
+        return out;
     }
-    // Items of a file that turns out to be broken are dropped as a whole.
-    const qsizetype before = album.items().size();
+    Album album; // only a holder for the items
     QXmlStreamReader r(&file);
     bool videos = false;
     QString problem;
@@ -389,10 +392,41 @@ void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
             problem = readerError(r);
     }
     if (!problem.isEmpty()) {
-        album.items().resize(before);
-        report.unreadable.append({path, problem});
-        m_unreadable.insert(path);
+        // Items of a file that turns out to be broken are dropped as a whole.
+        out.problems.append({path, problem});
+        out.protect = true;
+        return out;
     }
+    out.items = std::move(album.items());
+    return out;
+}
+
+} // namespace
+
+QString GalleryFile::albumFilePath(const Album &album, LoadReport &report) const
+{
+    const QString path = m_prefs.xmlPath(album.XMLFile());
+    if (path.isNull() && !album.XMLFile().isEmpty()) {
+        report.unreadable.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), album.XMLFile()),
+                                  QStringLiteral("the album file name is not a file inside the xml folder")});
+    }
+    return path;
+}
+
+void GalleryFile::takeAlbumFile(Album &album, const QString &path, const AlbumFileRead &read, LoadReport &report)
+{
+    for (const ItemPtr &item : read.items)
+        album.addItem(item);
+    report.unreadable.append(read.problems);
+    if (read.protect)
+        m_unreadable.insert(path);
+}
+
+void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
+{
+    const QString path = albumFilePath(album, report);
+    if (!path.isNull())
+        takeAlbumFile(album, path, readAlbumFile(path), report);
 }
 
 LoadReport GalleryFile::loadData(Data &data)
@@ -428,11 +462,22 @@ LoadReport GalleryFile::loadData(Data &data)
                     continue;
                 break;
             }
-            IndexReader reader(*this, r, report);
+            IndexReader reader(r);
             if (r.isStartElement()) {
                 if (!reader.readChildren(data.albums(), nullptr, 0, false))
                     problem = QStringLiteral("collections are nested more than %1 levels deep").arg(kMaxDepth);
             }
+            // The album files are read side by side and taken in index order.
+            QList<std::pair<Album *, QString>> files;
+            for (Album *album : reader.albums()) {
+                const QString albumPath = albumFilePath(*album, report);
+                if (!albumPath.isNull())
+                    files.append({album, albumPath});
+            }
+            QFuture<AlbumFileRead> reads = QtConcurrent::mapped(
+                files, [](const std::pair<Album *, QString> &f) { return readAlbumFile(f.second); });
+            for (qsizetype i = 0; i < files.size(); ++i)
+                takeAlbumFile(*files[i].first, files[i].second, reads.resultAt(int(i)), report);
             if (problem.isEmpty()) {
                 finish(r);
                 if (r.hasError())

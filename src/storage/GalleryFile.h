@@ -64,6 +64,9 @@ private:
     bool keepUnreadableCopy(const QString &path, SaveReport &report);
     bool writeFile(const QString &path, const QByteArray &bytes, SaveReport &report);
     bool saveAlbumBytes(const Album &album, const QByteArray &bytes, SaveReport &report);
+    // The album's file in the xml folder; a null string (reported) for a name outside it.
+    QString albumFilePath(const Album &album, LoadReport &report) const;
+    void takeAlbumFile(Album &album, const QString &path, const struct AlbumFileRead &read, LoadReport &report);
 
     Preferences &m_prefs;
     QSet<QString> m_unreadable;
