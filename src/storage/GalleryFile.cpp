@@ -255,7 +255,7 @@ public:
                 album->setDescription(elementText(m_r));
             } else if (name == u"contentxmlurl") {
                 album->setXMLFile(elementText(m_r));
-                m_albums.append(album.get());
+                m_albumFiles.append({album.get(), album->XMLFile()});
             } else if (name == u"thumb") {
                 readUrls(m_r, [&](const QString &t) {
                     if (!t.isEmpty())
@@ -302,12 +302,12 @@ public:
     }
 
     bool tooDeep() const { return m_tooDeep; }
-    // Albums in the order of the index, for their files to be read after.
-    const QList<Album *> &albums() const { return m_albums; }
+    // Each album file named, in the order of the index, for reading after.
+    const QList<std::pair<Album *, QString>> &albumFiles() const { return m_albumFiles; }
 
 private:
     QXmlStreamReader &m_r;
-    QList<Album *> m_albums;
+    QList<std::pair<Album *, QString>> m_albumFiles;
     bool m_tooDeep = false;
 };
 
@@ -403,11 +403,11 @@ AlbumFileRead readAlbumFile(const QString &path)
 
 } // namespace
 
-QString GalleryFile::albumFilePath(const Album &album, LoadReport &report) const
+QString GalleryFile::albumFilePath(const QString &name, LoadReport &report) const
 {
-    const QString path = m_prefs.xmlPath(album.XMLFile());
-    if (path.isNull() && !album.XMLFile().isEmpty()) {
-        report.unreadable.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), album.XMLFile()),
+    const QString path = m_prefs.xmlPath(name);
+    if (path.isNull() && !name.isEmpty()) {
+        report.unreadable.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), name),
                                   QStringLiteral("the album file name is not a file inside the xml folder")});
     }
     return path;
@@ -424,7 +424,7 @@ void GalleryFile::takeAlbumFile(Album &album, const QString &path, const AlbumFi
 
 void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
 {
-    const QString path = albumFilePath(album, report);
+    const QString path = albumFilePath(album.XMLFile(), report);
     if (!path.isNull())
         takeAlbumFile(album, path, readAlbumFile(path), report);
 }
@@ -469,8 +469,8 @@ LoadReport GalleryFile::loadData(Data &data)
             }
             // The album files are read side by side and taken in index order.
             QList<std::pair<Album *, QString>> files;
-            for (Album *album : reader.albums()) {
-                const QString albumPath = albumFilePath(*album, report);
+            for (const auto &[album, name] : reader.albumFiles()) {
+                const QString albumPath = albumFilePath(name, report);
                 if (!albumPath.isNull())
                     files.append({album, albumPath});
             }

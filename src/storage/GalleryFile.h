@@ -65,7 +65,7 @@ private:
     bool writeFile(const QString &path, const QByteArray &bytes, SaveReport &report);
     bool saveAlbumBytes(const Album &album, const QByteArray &bytes, SaveReport &report);
     // The album's file in the xml folder; a null string (reported) for a name outside it.
-    QString albumFilePath(const Album &album, LoadReport &report) const;
+    QString albumFilePath(const QString &name, LoadReport &report) const;
     void takeAlbumFile(Album &album, const QString &path, const struct AlbumFileRead &read, LoadReport &report);
 
     Preferences &m_prefs;

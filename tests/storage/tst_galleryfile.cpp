@@ -383,6 +383,7 @@ void TestGalleryFile::emptyAndNewGalleries()
     QCOMPARE(data.albums().size(), 2);
     auto a = std::static_pointer_cast<Album>(data.albums()[0]);
     QCOMPARE(a->items().size(), 2);
+    QCOMPARE(a->items()[0]->title(), QStringLiteral("1"));
     QCOMPARE(a->items()[1]->title(), QStringLiteral("2"));
     QCOMPARE(a->XMLFile(), QStringLiteral("b.xml"));
     QVERIFY(a->thumbFile().isNull());
