@@ -195,6 +195,15 @@ void ImportVideoController::clickedImport()
              QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file), why));
         return;
     }
+    // The main window stays usable during a long copy: the album or video
+    // may have gone meanwhile (another gallery opened).
+    album = liveAlbum();
+    video = m_addingStream ? liveVideo() : nullptr;
+    if ((!m_addingStream && !album) || (m_addingStream && !video)) {
+        QFile::remove(streamPath);
+        reject();
+        return;
+    }
     auto stream = std::make_shared<VideoStream>();
     stream->setBitrate(m_movieBitrate);
     stream->setFile(streamName);

@@ -320,6 +320,16 @@ void TestVideoGui::bigMoviesCopyInTheBackground()
     QVERIFY(QFile::exists(gallery + "/img/" + video->thumbFile()));
     QCOMPARE(imgFiles().size(), before.size() + 2);
     QVERIFY(!window.isVisible());
+
+    // The album goes while its movie copies (another gallery opened): no stray file.
+    const QStringList withVideo = imgFiles();
+    window.setFile(big, album.get());
+    window.showWindow();
+    auto gone = whenShown<QProgressDialog>([&](QProgressDialog *) { data.albums().clear(); });
+    QTest::mouseClick(window.btnImport(), Qt::LeftButton);
+    QVERIFY(*gone);
+    QCOMPARE(imgFiles(), withVideo);
+    QVERIFY(!window.isVisible());
     setCopyPieceDelayForTesting(0);
 }
 
