@@ -49,6 +49,15 @@ namespace qm {
 
 namespace {
 
+// Reading or writing a large gallery takes a moment: say so under the pointer.
+struct BusyCursor
+{
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
 QSize pictureSize(const QString &path)
 {
     if (path.isEmpty())
@@ -410,11 +419,15 @@ void MainController::windowDidBecomeKey()
 void MainController::loadData()
 {
     setWindowTitle(QStringLiteral("Quillmere - %1").arg(m_prefs.orvaneFolder()));
-    deselectAllAlbums();
-    const LoadReport report = m_galleryFile.loadData(m_data);
-    m_treeModel->reload();
-    deselectAllAlbums();
-    m_ovAlbums->expandAll();
+    LoadReport report;
+    {
+        const BusyCursor busy;
+        deselectAllAlbums();
+        report = m_galleryFile.loadData(m_data);
+        m_treeModel->reload();
+        deselectAllAlbums();
+        m_ovAlbums->expandAll();
+    }
     if (!report.ok()) {
         showProblems(tr("Some files of the gallery could not be read. What they hold is not shown, and they "
                         "will not be replaced: a copy is kept beside each one before the next save."),
@@ -424,7 +437,10 @@ void MainController::loadData()
 
 bool MainController::saveData()
 {
-    const SaveReport report = m_galleryFile.saveData(m_data);
+    const SaveReport report = [this] {
+        const BusyCursor busy;
+        return m_galleryFile.saveData(m_data);
+    }();
     if (!report.ok()) {
         showProblems(tr("The gallery could not be saved completely. Your changes are still open and "
                         "marked unsaved."),
