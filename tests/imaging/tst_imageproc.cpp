@@ -1,3 +1,4 @@
+#include "common/TestFiles.h"
 #include "imaging/ImageProc.h"
 #include "storage/Common.h"
 
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 using namespace qm;
+using testing::writeBytes;
 
 namespace {
 
@@ -30,11 +32,6 @@ QByteArray jpegBytes(QSize size, bool progressive = false)
     return bytes;
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 QByteArray segment(uchar code, const QByteArray &payload)
 {

@@ -1,3 +1,4 @@
+#include "common/TestFiles.h"
 #include "model/Album.h"
 #include "model/AlbumCollection.h"
 #include "model/Data.h"
@@ -17,22 +18,14 @@
 #include <QtTest>
 
 using namespace qm;
+using testing::readBytes;
+using testing::writeBytes;
 
 namespace {
 
 const QString kTricky = QStringLiteral("Caf\u00e9 & <b>\"quoted\"</b> 'x' \u65e5\u672c \U0001F600\nsecond line\ttab ]]>");
 
-QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 std::shared_ptr<Photo> makePhoto(const QString &text, int n, bool large)
 {

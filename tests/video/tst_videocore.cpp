@@ -1,3 +1,4 @@
+#include "common/TestFiles.h"
 #include "video/CaptureGeometry.h"
 #include "video/CropSelection.h"
 #include "video/FLVMetadata.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 
 using namespace qm;
+using testing::writeBytes;
 
 namespace {
 
@@ -34,11 +36,6 @@ QByteArray amfProperty(const char *name, double value)
     return QByteArray(name) + char(0) + number(value);
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 } // namespace
 
