@@ -4,6 +4,7 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Preferences.h"
+#include "storage/Trash.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -121,20 +122,6 @@ DeletePlan GalleryTrash::plan(const QList<FileRef> &files, const QSet<const void
     return plan;
 }
 
-namespace {
-
-// Undoes QFile::moveToTrash: the file goes back, its trash record goes.
-bool putBack(const QString &original, const QString &inTrash)
-{
-    if (QFile::exists(original) || !QFile::rename(inTrash, original))
-        return false;
-    const QFileInfo trashed(inTrash);
-    QFile::remove(QStringLiteral("%1/../info/%2.trashinfo").arg(trashed.absolutePath(), trashed.fileName()));
-    return true;
-}
-
-} // namespace
-
 DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bool *stop, std::atomic<qint64> *done)
 {
     DeleteReport report;
@@ -145,7 +132,7 @@ DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bo
         if (stop && undoable && stop->load()) {
             QList<QString> back;
             for (auto it = trashed.crbegin(); it != trashed.crend(); ++it) {
-                if (putBack(it->first, it->second))
+                if (putBackFromTrash(it->first, it->second))
                     back.append(it->first);
             }
             if (back.size() == trashed.size()) {
@@ -156,7 +143,7 @@ DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bo
             // Something could not go back: finish the deletion after all.
             for (const QString &again : back) {
                 QFile file(again);
-                if (!file.moveToTrash() && !QFile::remove(again))
+                if (!moveFileToTrash(again) && !file.remove())
                     report.failed.append({again, file.errorString()});
             }
             undoable = false;
@@ -167,10 +154,11 @@ DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bo
         if (!info.exists() || info.isDir())
             continue;
         QFile file(path);
-        if (!trashDisabled && file.moveToTrash()) {
+        QString inTrash;
+        if (!trashDisabled && moveFileToTrash(path, &inTrash)) {
             ++report.trashed;
-            trashed.append({path, file.fileName()});
-        } else if (QFile::remove(path)) {
+            trashed.append({path, inTrash});
+        } else if (file.remove()) {
             ++report.removed;
             undoable = false;
         } else {

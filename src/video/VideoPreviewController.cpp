@@ -4,6 +4,7 @@
 #include "model/Video.h"
 #include "model/VideoStream.h"
 #include "storage/Preferences.h"
+#include "storage/Trash.h"
 #include "video/CaptureGeometry.h"
 #include "video/CreateVideoThumbController.h"
 #include "video/FLVMetadata.h"
@@ -145,8 +146,7 @@ void VideoPreviewController::clickedRemoveStream()
         shared = shared || (s != stream && s->file() == stream->file());
     const QFileInfo info(path);
     if (!path.isNull() && !shared && info.exists() && !info.isDir()) {
-        QFile file(path);
-        if (!file.moveToTrash())
+        if (!moveFileToTrash(path))
             QFile::remove(path);
     }
     m_video->streams().removeAt(index);

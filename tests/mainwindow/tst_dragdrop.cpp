@@ -8,6 +8,7 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Preferences.h"
+#include "storage/Trash.h"
 
 #include <QDataStream>
 #include <QDir>
@@ -166,6 +167,7 @@ private slots:
     void deletingRemovesTheFiles();
     void sharedFilesAreKept();
     void stoppingADeletion();
+    void noTrashInTheWorkingFolder();
 };
 
 void TestDragDrop::initTestCase()
@@ -625,6 +627,57 @@ void TestDragDrop::stoppingADeletion()
     const DeleteReport r = GalleryTrash::carryOut(whole);
     QCOMPARE(r.trashed, 50);
     QCOMPARE(inTrash("whole", "files"), 50);
+}
+
+void TestDragDrop::noTrashInTheWorkingFolder()
+{
+    // Where no trash can be made, Qt would move files into "files" and
+    // "info" of the working folder; they must be trashed properly or removed.
+    Fixture f;
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    const QString oldCwd = QDir::currentPath();
+    QTemporaryDir cwd;
+    QVERIFY(QDir::setCurrent(cwd.path()));
+    auto restore = qScopeGuard([&] {
+        QDir::setCurrent(oldCwd);
+        qputenv("XDG_DATA_HOME", oldData);
+    });
+    auto album = f.album("A");
+    auto p = f.photo(*album, "p");
+    auto q = f.photo(*album, "q");
+    GalleryTrash trash(f.data, f.prefs);
+
+    // A fresh account without a data folder: the home trash is made.
+    const QString fresh = f.dir.filePath("fresh/.local/share");
+    qputenv("XDG_DATA_HOME", fresh.toLocal8Bit());
+    f.file("g/img/img_p.jpg");
+    f.file("g/img/img_p_sm.jpg");
+    DeleteReport r = trash.deleteItems({p});
+    QCOMPARE(r.trashed, 2);
+    QVERIFY(QFile::exists(fresh + "/Trash/files/img_p.jpg"));
+    QVERIFY(QFile::exists(fresh + "/Trash/info/img_p.jpg.trashinfo"));
+    QVERIFY2(QDir(cwd.path()).isEmpty(), "files were put in the working folder");
+
+    // A home trash that cannot be made: the files go for good, nowhere else.
+    const QString blocked = f.dir.filePath("blocked");
+    QDir().mkpath(blocked);
+    f.file("blocked/Trash"); // a file where the trash folder would be
+    qputenv("XDG_DATA_HOME", blocked.toLocal8Bit());
+    f.file("g/img/img_q.jpg");
+    f.file("g/img/img_q_sm.jpg");
+    r = trash.deleteItems({q});
+    QCOMPARE(r.trashed, 0);
+    QCOMPARE(r.removed, 2);
+    QVERIFY(r.failed.isEmpty());
+    QVERIFY(!QFile::exists(f.img("img_q.jpg")) && !QFile::exists(f.img("img_q_sm.jpg")));
+    QVERIFY2(QDir(cwd.path()).isEmpty(), "files were put in the working folder");
+
+    // A folder of the user's own called "files" is left alone.
+    QDir(cwd.path()).mkdir("files");
+    f.file("g/img/lone.jpg");
+    QVERIFY(!moveFileToTrash(f.img("lone.jpg")));
+    QVERIFY(QFile::exists(f.img("lone.jpg")));
+    QCOMPARE(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"files"});
 }
 
 QTEST_MAIN(TestDragDrop)
