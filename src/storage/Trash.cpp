@@ -13,18 +13,10 @@ namespace qm {
 
 namespace {
 
-// The home trash, or a per-volume trash (".Trash/<uid>", ".Trash-<uid>").
-bool isTrashFolder(const QString &folder)
+// A per-volume trash (".Trash/<uid>", ".Trash-<uid>") or the home trash under `data`.
+bool isTrashFolder(const QString &folder, const QString &data)
 {
     const QFileInfo info(folder);
-    const QString canonical = info.canonicalFilePath();
-    if (canonical.isEmpty())
-        return false;
-    const QString home =
-        QFileInfo(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath("Trash"))
-            .canonicalFilePath();
-    if (canonical == home)
-        return true;
 #ifdef Q_OS_UNIX
     const QString uid = QString::number(::getuid());
     if (info.fileName() == QStringLiteral(".Trash-") + uid)
@@ -32,7 +24,14 @@ bool isTrashFolder(const QString &folder)
     if (info.fileName() == uid && QFileInfo(info.absolutePath()).fileName() == QStringLiteral(".Trash"))
         return true;
 #endif
-    return false;
+    if (data.isEmpty())
+        return false;
+    const QString home = QDir(data).filePath(QStringLiteral("Trash"));
+    if (QDir::cleanPath(folder) == QDir::cleanPath(home))
+        return true;
+    // Resolve links only when the names differ.
+    const QString canonical = info.canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(home).canonicalFilePath();
 }
 
 } // namespace
@@ -54,7 +53,7 @@ bool moveFileToTrash(const QString &path, QString *inTrash)
         return false;
     const QString moved = file.fileName();
     const QFileInfo where(QFileInfo(moved).absolutePath());
-    if (where.fileName() == QStringLiteral("files") && isTrashFolder(where.absolutePath())) {
+    if (where.fileName() == QStringLiteral("files") && isTrashFolder(where.absolutePath(), data)) {
         if (inTrash)
             *inTrash = moved;
         return true;
