@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace qm {
+
+class Job;
+
+// The one progress sheet: a window-modal sheet over `parent` that follows a
+// job's progress and label, offers Stop, and closes itself when the job
+// finishes. Escape stops, as the button does. It never runs a loop of its
+// own: callers learn of the end from the job's finished().
+class JobSheet : public QDialog
+{
+    Q_OBJECT
+public:
+    // Shows a sheet for `job` (which must not have finished) and starts it.
+    static JobSheet *run(QWidget *parent, Job *job, const QString &stoppingLabel = QString());
+
+    QProgressBar *progressBar() const { return m_progress; }
+    QPushButton *btnStop() const { return m_btnStop; }
+    QLabel *label() const { return m_label; }
+
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    JobSheet(QWidget *parent, Job *job, QString stoppingLabel);
+    void update();
+    void clickedStop();
+
+    QPointer<Job> m_job;
+    QString m_stoppingLabel;
+    QLabel *m_label;
+    QProgressBar *m_progress;
+    QPushButton *m_btnStop;
+};
+
+} // namespace qm
