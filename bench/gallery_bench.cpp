@@ -8,8 +8,8 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
-#include "mainwindow/GalleryTrash.h"
 #include "storage/GalleryFile.h"
+#include "storage/GalleryTrash.h"
 #include "storage/Preferences.h"
 
 #include <QCoreApplication>
@@ -209,11 +209,13 @@ int main(int argc, char **argv)
     QFile(prefs.xmlPath(big->XMLFile())).open(QIODevice::WriteOnly);
     loaded.albums().append(big);
     t.restart();
-    const DeleteReport deleted = GalleryTrash(loaded, prefs).deleteNode(*big);
+    const DeletePlan plan = GalleryTrash(loaded, prefs).planNode(*big);
+    TrashedFiles deleted;
+    QList<FileProblem> problems;
+    deleted.trash(plan.paths, nullptr, problems);
     const double deleteMs = msSince(t);
-    if (!deleted.failed.isEmpty() || deleted.trashed + deleted.removed != bigFiles + 1) {
-        std::fprintf(stderr, "delete failed: %d trashed, %d removed, %d failed\n", deleted.trashed,
-                     deleted.removed, int(deleted.failed.size()));
+    if (!problems.isEmpty() || deleted.count() != bigFiles + 1) {
+        std::fprintf(stderr, "delete failed: %d moved, %d failed\n", deleted.count(), int(problems.size()));
         return 1;
     }
 
@@ -228,6 +230,6 @@ int main(int argc, char **argv)
                 loadMs / floorParallelLoadMs);
     std::printf("save / floor:      %8.2f\n", saveMs / floorSaveMs);
     std::printf("delete album of %d photos (%d files, %s): %.1f ms\n", kBigAlbum, bigFiles + 1,
-                deleted.trashed ? "to the trash" : "removed", deleteMs);
+                deleted.removedForGood() ? "removed" : "to the trash", deleteMs);
     return 0;
 }

@@ -1,12 +1,14 @@
 #include "imaging/ImageProc.h"
 
+#include "storage/FileWriter.h"
+
+#include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 #include <QtDebug>
 
 #include <cmath>
@@ -56,17 +58,16 @@ QImage flattened(const QImage &source)
     return out;
 }
 
-bool render(const Picture &picture, int maxWidth, int maxHeight, float quality, const QString &saveTo,
-            const Copyright *copyright)
+QByteArray encode(const Picture &picture, int maxWidth, int maxHeight, float quality, const Copyright *copyright)
 {
     if (picture.isNull())
-        return false;
+        return {};
     const float q = ImageProc::normalizedQuality(quality);
     const QSize sourceSize = picture.size.isValid() ? picture.size : picture.image.size();
     const QSize target = ImageProc::targetSize(sourceSize, maxWidth, maxHeight);
     if (target.isEmpty() || target.width() > 65500 || target.height() > 65500) {
         qWarning().noquote() << "Could not render image";
-        return false;
+        return {};
     }
     // Area-averaging reduction: every source pixel counts, whatever the factor.
     QImage canvas = picture.image.size() == target
@@ -74,13 +75,13 @@ bool render(const Picture &picture, int maxWidth, int maxHeight, float quality, 
         : flattened(picture.image).scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (canvas.isNull() || canvas.size() != target) {
         qWarning().noquote() << "Could not render image";
-        return false;
+        return {};
     }
     if (copyright) {
         QPainter p(&canvas);
         if (!p.isActive()) {
             qWarning().noquote() << "Could not scale image";
-            return false;
+            return {};
         }
         p.setRenderHint(QPainter::TextAntialiasing);
         const QFont font = ImageProc::pixelFont(copyright->font);
@@ -92,17 +93,23 @@ bool render(const Picture &picture, int maxWidth, int maxHeight, float quality, 
         p.drawText(QPointF(origin.x(), origin.y() + metrics.ascent()), copyright->text);
         p.end();
     }
-    QSaveFile file(saveTo);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QImageWriter writer(&file, "jpeg");
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(int(std::lround(q * 100.0f)));
     if (!writer.write(canvas)) {
         qWarning().noquote() << "Could not convert to JPEG";
-        file.cancelWriting();
-        return false;
+        return {};
     }
-    return file.commit();
+    return jpeg;
+}
+
+bool render(const Picture &picture, int maxWidth, int maxHeight, float quality, const QString &saveTo,
+            const Copyright *copyright)
+{
+    const QByteArray jpeg = encode(picture, maxWidth, maxHeight, quality, copyright);
+    return !jpeg.isEmpty() && FileWriter::writeFile(saveTo, jpeg).ok();
 }
 
 bool renderFile(const QString &source, int maxWidth, int maxHeight, float quality, const QString &saveTo,
@@ -232,6 +239,22 @@ Picture ImageProc::loadPicture(const QString &path, const QList<QSize> &boxes, Q
     if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
         image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
     return {flattened(image), upright};
+}
+
+QByteArray ImageProc::scaleToJPEG(const QString &source, int maxWidth, int maxHeight, float quality, QString *why)
+{
+    QString error;
+    const Picture picture = loadPicture(source, {QSize(maxWidth, maxHeight)}, &error);
+    if (picture.isNull()) {
+        qWarning().noquote() << QStringLiteral("Could not load '%1'").arg(source);
+        if (why)
+            *why = error;
+        return {};
+    }
+    QByteArray jpeg = encode(picture, maxWidth, maxHeight, quality, nullptr);
+    if (jpeg.isEmpty() && why)
+        *why = QStringLiteral("the picture could not be scaled and encoded");
+    return jpeg;
 }
 
 bool ImageProc::scaleAndSaveAsJPEG(const QString &source, int maxWidth, int maxHeight, float quality,

@@ -51,6 +51,10 @@ public:
 
     static bool scaleAndSaveAsJPEG(const QString &source, int maxWidth, int maxHeight, float quality,
                                    const QString &saveTo);
+    // The same picture as JPEG bytes, for callers that write it themselves;
+    // empty (with the reason in `why`) when it cannot be made.
+    static QByteArray scaleToJPEG(const QString &source, int maxWidth, int maxHeight, float quality,
+                                  QString *why = nullptr);
     static bool scaleAndSaveAsJPEG(const QString &source, int maxWidth, int maxHeight, float quality,
                                    const QString &saveTo, const QString &insertCopyright, const QFont &withFont,
                                    const QColor &andColor);

@@ -2,7 +2,6 @@
 
 #include "import/ImportingPhotosController.h"
 #include "model/Album.h"
-#include "model/Data.h"
 #include "storage/Preferences.h"
 
 #include <QCheckBox>
@@ -70,10 +69,9 @@ QFont defaultCopyrightFont()
 
 } // namespace
 
-ImportPhotosController::ImportPhotosController(Data *data, Preferences *prefs, ImportingPhotosController *importing,
+ImportPhotosController::ImportPhotosController(Preferences *prefs, ImportingPhotosController *importing,
                                                QWidget *parent)
     : QDialog(parent)
-    , m_data(data)
     , m_prefs(prefs)
     , m_ctlImportingPhotos(importing)
 {
@@ -304,7 +302,6 @@ void ImportPhotosController::clickedImport()
     if (!m_btnImport->isEnabled() || !m_album)
         return;
     const PhotoImportRequest r = request();
-    m_data->setNeedsToSaveChanges(true);
     accept();
     m_prefs->setImportPhotosWidth(r.width, r.height);
     m_prefs->setImportPhotosSmallWidth(r.smallWidth, r.smallHeight);

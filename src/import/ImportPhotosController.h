@@ -16,7 +16,6 @@ class QStringListModel;
 namespace qm {
 
 class Album;
-class Data;
 class ImportingPhotosController;
 class Preferences;
 
@@ -44,8 +43,7 @@ class ImportPhotosController : public QDialog
 {
     Q_OBJECT
 public:
-    ImportPhotosController(Data *data, Preferences *prefs, ImportingPhotosController *importing,
-                           QWidget *parent = nullptr);
+    ImportPhotosController(Preferences *prefs, ImportingPhotosController *importing, QWidget *parent = nullptr);
 
     void setFiles(const QStringList &files);
     void setAlbum(Album *album) { m_album = album; }
@@ -86,7 +84,6 @@ private:
     void awakeFromNib();
     void updateImportButton();
 
-    Data *m_data;
     Preferences *m_prefs;
     ImportingPhotosController *m_ctlImportingPhotos;
     QStringList m_files;

@@ -2,41 +2,19 @@
 
 #include "import/ImportPhotosController.h"
 #include "model/Album.h"
-#include "model/Data.h"
 #include "model/Photo.h"
+#include "storage/Gallery.h"
+#include "storage/Job.h"
+#include "storage/JobSheet.h"
 #include "storage/Preferences.h"
-
-#include <QCoreApplication>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QThread>
-#include <QVBoxLayout>
 
 namespace qm {
 
-ImportingPhotosController::ImportingPhotosController(Data *data, Preferences *prefs, QWidget *parent)
-    : QDialog(parent)
-    , m_data(data)
-    , m_prefs(prefs)
+ImportingPhotosController::ImportingPhotosController(Gallery *gallery, QWidget *window)
+    : QObject(window)
+    , m_gallery(gallery)
+    , m_window(window)
 {
-    setObjectName(QStringLiteral("pnlImportingPhotos"));
-    setWindowTitle(tr("Importing Photos"));
-    setWindowModality(Qt::WindowModal);
-    m_lblStatus = new QLabel;
-    m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    m_lblStatus->setMinimumWidth(360);
-    m_progress = new QProgressBar;
-    m_progress->setObjectName(QStringLiteral("progindImporting"));
-    m_progress->setRange(0, 1000);
-    m_progress->setTextVisible(false);
-    m_btnStop = new QPushButton(tr("Stop"));
-    m_btnStop->setObjectName(QStringLiteral("btnStop"));
-    connect(m_btnStop, &QPushButton::clicked, this, &ImportingPhotosController::clickedStop);
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_lblStatus);
-    layout->addWidget(m_progress);
-    layout->addWidget(m_btnStop, 0, Qt::AlignRight);
 }
 
 ImportingPhotosController::~ImportingPhotosController()
@@ -44,17 +22,14 @@ ImportingPhotosController::~ImportingPhotosController()
     stopAndWait();
 }
 
-Album *ImportingPhotosController::liveAlbum() const
+bool ImportingPhotosController::isRunning() const
 {
-    // The sheet covers the window, but an album could still go (a gallery
-    // switch at quit); never add to one that is no longer in the tree.
-    const NodePtr node = m_data->findNode(m_albumId);
-    return node && node->isAlbum() ? static_cast<Album *>(node.get()) : nullptr;
+    return m_job && !m_job->isFinished();
 }
 
 void ImportingPhotosController::start(const PhotoImportRequest &r)
 {
-    if (m_thread || !r.album)
+    if (isRunning() || !r.album)
         return;
     PhotoImportSettings settings;
     settings.small = QSize(r.smallWidth, r.smallHeight);
@@ -67,84 +42,60 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     settings.copyrightFont = r.copyrightFont;
     settings.copyrightColor = r.copyrightColor;
 
-    m_albumId = r.album->id();
-    m_total = int(r.files.size());
-    m_added = 0;
-    m_progress->setValue(0);
-    m_lblStatus->setText(m_total == 1
-                             ? tr("Importing 1 picture into \u201c%1\u201d...").arg(r.album->title())
-                             : tr("Importing %1 pictures into \u201c%2\u201d...").arg(m_total).arg(r.album->title()));
-    m_btnStop->setEnabled(true);
-
-    m_thread = new QThread;
-    m_worker = new PhotoImportWorker(r.files, m_prefs->imgFolder(), settings);
-    m_worker->moveToThread(m_thread);
-    connect(m_thread, &QThread::started, m_worker, &PhotoImportWorker::run);
-    connect(m_worker, &PhotoImportWorker::progress, this, [this](double p) { m_progress->setValue(int(p * 10)); },
-            Qt::QueuedConnection);
-    connect(m_worker, &PhotoImportWorker::photoReady, this, &ImportingPhotosController::photoReady,
-            Qt::QueuedConnection);
-    connect(m_worker, &PhotoImportWorker::finished, this, &ImportingPhotosController::runFinished,
-            Qt::QueuedConnection);
-    open();
-    m_thread->start();
-}
-
-void ImportingPhotosController::photoReady(const ImportedPhoto &imported)
-{
-    Album *album = liveAlbum();
-    if (!album)
-        return;
-    auto photo = std::make_shared<Photo>();
-    photo->setTitle(imported.title);
-    photo->setImageFile(imported.imageFile);
-    photo->setSmallImageFile(imported.smallImageFile);
-    if (!imported.largeImageFile.isNull())
-        photo->setLargeImageFile(imported.largeImageFile);
-    album->addItem(photo);
-    ++m_added;
-    m_lblStatus->setText(tr("Imported %1 of %2: %3").arg(m_added).arg(m_total).arg(imported.title));
-}
-
-void ImportingPhotosController::runFinished(const QList<ImportFailure> &failures, bool stopped)
-{
-    if (!m_thread)
-        return;
-    m_thread->quit();
-    m_thread->wait();
-    delete m_worker;
-    m_worker = nullptr;
-    delete m_thread;
-    m_thread = nullptr;
-    accept();
-    emit importFinished(liveAlbum(), m_added, failures, stopped);
-}
-
-void ImportingPhotosController::clickedStop()
-{
-    if (m_worker)
-        m_worker->stop();
-    m_btnStop->setEnabled(false);
-    m_lblStatus->setText(tr("Stopping after the pictures in hand..."));
-}
-
-void ImportingPhotosController::reject()
-{
-    if (m_thread)
-        clickedStop();
-    else
-        QDialog::reject();
+    const std::shared_ptr<Gallery::Import> import = m_gallery->beginImport(r.album, tr("Photos"));
+    auto failures = std::make_shared<QList<ImportFailure>>();
+    const int total = int(r.files.size());
+    const QString albumTitle = r.album->title();
+    const QStringList files = r.files;
+    const QString folder = m_gallery->prefs().imgFolder();
+    auto *job = new Job(tr("Importing Photos"), [=](JobControl &control) {
+        PhotoImportWorker worker(files, folder, settings);
+        control.setTotal(qint64(worker.stepsPerFile()) * total);
+        control.setLabel(total == 1 ? tr("Importing 1 picture into \u201c%1\u201d\u2026").arg(albumTitle)
+                                    : tr("Importing %1 pictures into \u201c%2\u201d\u2026").arg(total).arg(albumTitle));
+        // The worker reports on this thread; the photos reach the gallery on the GUI thread.
+        QObject::connect(&worker, &PhotoImportWorker::stepsDone, &worker, [&](int steps) {
+            control.setDone(steps);
+            if (control.stopRequested())
+                worker.stop();
+        }, Qt::DirectConnection);
+        QObject::connect(&worker, &PhotoImportWorker::photoReady, &worker, [&, import](const ImportedPhoto &imported) {
+            control.post([import, imported, folder] {
+                auto photo = std::make_shared<Photo>();
+                photo->setTitle(imported.title);
+                photo->setImageFile(imported.imageFile);
+                photo->setSmallImageFile(imported.smallImageFile);
+                QStringList written{folder + QLatin1Char('/') + imported.imageFile,
+                                    folder + QLatin1Char('/') + imported.smallImageFile};
+                if (!imported.largeImageFile.isNull()) {
+                    photo->setLargeImageFile(imported.largeImageFile);
+                    written << folder + QLatin1Char('/') + imported.largeImageFile;
+                }
+                import->add(photo, written);
+            });
+            control.setLabel(tr("Imported: %1").arg(imported.title));
+        }, Qt::DirectConnection);
+        QObject::connect(&worker, &PhotoImportWorker::finished, &worker,
+                         [&](const QList<ImportFailure> &failed, bool) { *failures = failed; }, Qt::DirectConnection);
+        worker.run();
+    }, this);
+    m_job = job;
+    connect(job, &Job::finished, this, [this, job, import, failures] {
+        const int added = import->count();
+        Album *album = import->album();
+        m_gallery->endImport(import);
+        job->deleteLater();
+        emit importFinished(album, added, *failures, job->result().stopped);
+    });
+    JobSheet::run(m_window, job, tr("Stopping after the pictures in hand\u2026"));
 }
 
 void ImportingPhotosController::stopAndWait()
 {
-    if (!m_thread)
+    if (!isRunning())
         return;
-    m_worker->stop();
-    m_thread->quit(); // run() returns first: quit takes effect after it
-    m_thread->wait();
-    // Photos finished meanwhile are in the queue; take them in before the end.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    m_job->stop();
+    m_job->waitForFinished();
 }
 
 } // namespace qm

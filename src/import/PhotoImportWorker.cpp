@@ -66,17 +66,8 @@ void PhotoImportWorker::run()
     const QString folder = m_imgFolder;
     const quint64 key = m_key;
     std::atomic_int stepsDone{0};
-    double shown = -1;
-    // The bar never shows 100: the sheet closes instead.
-    auto report = [&] {
-        const int done = stepsDone;
-        const double p = n > 0 ? 100.0 * done / (double(s) * n) : 0.0;
-        if (p > shown && done < s * n) {
-            shown = p;
-            emit progress(p);
-        }
-    };
-    report();
+    // Each size written counts, on whichever thread wrote it.
+    auto step = [&](int steps) { emit this->stepsDone(stepsDone += steps); };
 
     auto work = [&, settings, folder, key](int i) -> Outcome {
         Outcome out;
@@ -97,7 +88,7 @@ void PhotoImportWorker::run()
         const Picture picture = ImageProc::loadPicture(photo.source, boxes, &error);
         if (picture.isNull()) {
             out.failure = error.isEmpty() ? QObject::tr("not a picture that can be read") : error;
-            stepsDone += s;
+            step(s);
             return out;
         }
         const float q = float(settings.quality) / 100.0f;
@@ -109,7 +100,7 @@ void PhotoImportWorker::run()
                                                      settings.copyrightText, settings.copyrightFont,
                                                      settings.copyrightColor)
                 : ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path);
-            ++stepsDone;
+            step(1);
             if (ok)
                 written << path;
             return ok;
@@ -122,7 +113,7 @@ void PhotoImportWorker::run()
             for (const QString &path : written)
                 QFile::remove(path);
             out.failure = QObject::tr("its JPEG files could not be written to %1").arg(QDir::toNativeSeparators(folder));
-            stepsDone = stepsDone - int(written.size()) + s;
+            step(s - int(written.size()) - 1);
         }
         return out;
     };
@@ -138,18 +129,12 @@ void PhotoImportWorker::run()
             inFlight.push_back(QtConcurrent::run(&pool, work, next++));
         if (inFlight.empty())
             break;
-        QFuture<Outcome> &head = inFlight.front();
-        while (!head.isFinished()) { // the bar moves with every size written
-            QThread::msleep(15);
-            report();
-        }
-        const Outcome out = head.result();
+        const Outcome out = inFlight.front().result();
         inFlight.pop_front();
         if (out.failure.isEmpty())
             emit photoReady(out.photo);
         else
             failures.append({out.photo.source, out.failure});
-        report();
     }
     emit finished(failures, m_done && next < n);
 }

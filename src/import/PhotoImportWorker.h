@@ -65,8 +65,9 @@ public slots:
     void run();
 
 signals:
-    // 100 x steps done / (steps per file x files); rises, never reaches 100.
-    void progress(double percent);
+    // Sizes written so far (failed files count whole), out of steps per
+    // file x files; sent from the thread that did the step.
+    void stepsDone(int steps);
     void photoReady(const qm::ImportedPhoto &photo);
     void finished(const QList<qm::ImportFailure> &failures, bool stopped);
 

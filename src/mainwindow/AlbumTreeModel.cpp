@@ -7,18 +7,51 @@
 #include "model/Video.h"
 #include "storage/Common.h"
 #include "storage/Preferences.h"
-#include "storage/Resources.h"
 
-#include <QFileInfo>
 #include <QMimeData>
 
 namespace qm {
 
-AlbumTreeModel::AlbumTreeModel(Data *data, Preferences *prefs, QObject *parent)
+AlbumTreeModel::AlbumTreeModel(Gallery *gallery, QObject *parent)
     : QAbstractItemModel(parent)
-    , m_data(data)
-    , m_prefs(prefs)
+    , m_gallery(gallery)
+    , m_data(&gallery->data())
 {
+    connectGallery();
+}
+
+void AlbumTreeModel::connectGallery()
+{
+    Gallery *g = m_gallery;
+    connect(g, &Gallery::aboutToReset, this, &AlbumTreeModel::beginResetModel);
+    connect(g, &Gallery::reset, this, &AlbumTreeModel::endResetModel);
+    connect(g, &Gallery::nodeAboutToBeInserted, this, [this](AlbumCollection *parent, int row) {
+        beginInsertRows(indexForNode(parent), row, row);
+    });
+    connect(g, &Gallery::nodeInserted, this, &AlbumTreeModel::endInsertRows);
+    connect(g, &Gallery::nodeAboutToBeRemoved, this, [this](TreeNode *node) {
+        const int row = rowOf(node);
+        beginRemoveRows(indexForNode(node->parentCollection()), row, row);
+    });
+    connect(g, &Gallery::nodeRemoved, this, &AlbumTreeModel::endRemoveRows);
+    connect(g, &Gallery::nodeAboutToBeMoved, this, [this](TreeNode *node, AlbumCollection *to, int row) {
+        const int from = rowOf(node);
+        const QModelIndex parent = indexForNode(node->parentCollection());
+        m_moveAnnounced = beginMoveRows(parent, from, from, indexForNode(to), row);
+        if (!m_moveAnnounced)
+            beginResetModel();
+    });
+    connect(g, &Gallery::nodeMoved, this, [this] {
+        if (m_moveAnnounced)
+            endMoveRows();
+        else
+            endResetModel();
+    });
+    connect(g, &Gallery::nodeChanged, this, [this](TreeNode *node) {
+        const QModelIndex first = indexForNode(node, 0);
+        if (first.isValid())
+            emit dataChanged(first, first.siblingAtColumn(ColumnCount - 1));
+    });
 }
 
 const QList<NodePtr> &AlbumTreeModel::childrenOf(const TreeNode *node) const
@@ -139,36 +172,18 @@ bool AlbumTreeModel::setData(const QModelIndex &index, const QVariant &value, in
         return false;
     const QString text = value.toString();
     if (index.column() == TitleColumn) {
-        if (text == node->title())
-            return true;
-        node->setTitle(text);
-    } else if (index.column() == XMLFileColumn && node->isAlbum()) {
-        auto *album = static_cast<Album *>(node);
-        if (text == album->XMLFile())
-            return true;
-        if (!isBareFileName(text)) {
-            emit editRefused(tr("\"%1\" is not a file name inside the gallery's xml folder.").arg(text));
-            return false;
-        }
-        // Two albums sharing one file would overwrite each other's items on save.
-        bool taken = false;
-        m_data->forEachNode([&](const NodePtr &n) {
-            if (n.get() != album && n->isAlbum() && static_cast<Album *>(n.get())->XMLFile() == text)
-                taken = true;
-            return !taken;
-        });
-        if (taken) {
-            emit editRefused(tr("Another album already uses the file \"%1\".").arg(text));
-            return false;
-        }
-        album->setXMLFile(text);
-    } else {
-        return false;
+        m_gallery->setTitle(node, text);
+        return true;
     }
-    // A rename must survive a quit, so it counts as an unsaved change.
-    m_data->setNeedsToSaveChanges(true);
-    emit dataChanged(index, index);
-    return true;
+    if (index.column() == XMLFileColumn && node->isAlbum()) {
+        const QString refused = m_gallery->setAlbumFile(static_cast<Album *>(node), text);
+        if (!refused.isEmpty()) {
+            emit editRefused(refused);
+            return false;
+        }
+        return true;
+    }
+    return false;
 }
 
 Qt::ItemFlags AlbumTreeModel::flags(const QModelIndex &index) const
@@ -201,85 +216,6 @@ QVariant AlbumTreeModel::headerData(int section, Qt::Orientation orientation, in
         return tr("File");
     }
     return {};
-}
-
-QString AlbumTreeModel::copyDefaultThumb(const QString &resource, QString *error)
-{
-    // A fresh name per node: a key shared with a thumbnail made in the same
-    // hundredth of a second would make two nodes overwrite one file.
-    quint64 key = timeKey();
-    QString name = thumbnailFileName(key);
-    while (QFileInfo::exists(m_prefs->imgPath(name)))
-        name = thumbnailFileName(++key);
-    QString why;
-    if (!copyResource(resource, m_prefs->imgPath(name), &why) && error)
-        *error = tr("The default thumbnail could not be written to %1: %2").arg(m_prefs->imgPath(name), why);
-    return name;
-}
-
-QModelIndex AlbumTreeModel::insertNode(NodePtr node, TreeNode *selected)
-{
-    AlbumCollection *parent = nullptr;
-    if (selected && selected->isCollection())
-        parent = static_cast<AlbumCollection *>(selected);
-    else if (selected && selected->isAlbum())
-        parent = selected->parentCollection();
-
-    QList<NodePtr> &list = parent ? parent->items() : m_data->albums();
-    const int row = int(list.size());
-    beginInsertRows(indexForNode(parent), row, row);
-    node->setParentCollection(parent);
-    list.append(node);
-    endInsertRows();
-    m_data->setNeedsToSaveChanges(true);
-    return indexForNode(node.get());
-}
-
-QModelIndex AlbumTreeModel::newCollection(TreeNode *selected, QString *error)
-{
-    auto coll = std::make_shared<AlbumCollection>();
-    coll->setTitle(QStringLiteral("Untitled"));
-    const QModelIndex index = insertNode(coll, selected);
-    coll->setThumbFile(copyDefaultThumb(QStringLiteral("collthumb.jpg"), error));
-    return index;
-}
-
-QModelIndex AlbumTreeModel::newAlbum(TreeNode *selected, QString *error)
-{
-    auto album = std::make_shared<Album>();
-    album->setTitle(QStringLiteral("Untitled"));
-    // Never reuse a name that is on disk or in the tree: that album's items
-    // would be overwritten by the next save.
-    const int digit = AlbumCounter::takeDigit();
-    quint64 key = timeKey();
-    auto inUse = [this](const QString &name) {
-        bool used = QFileInfo::exists(m_prefs->xmlPath(name));
-        m_data->forEachNode([&](const NodePtr &n) {
-            if (n->isAlbum() && static_cast<Album *>(n.get())->XMLFile() == name)
-                used = true;
-            return !used;
-        });
-        return used;
-    };
-    while (inUse(albumFileName(key, digit)))
-        ++key;
-    album->setXMLFile(albumFileName(key, digit));
-    const QModelIndex index = insertNode(album, selected);
-    album->setThumbFile(copyDefaultThumb(QStringLiteral("albumthumb.jpg"), error));
-    return index;
-}
-
-void AlbumTreeModel::reload()
-{
-    beginResetModel();
-    endResetModel();
-}
-
-void AlbumTreeModel::albumItemsChanged(const Album *album)
-{
-    const QModelIndex i = indexForNode(album, NumberColumn);
-    if (i.isValid())
-        emit dataChanged(i, i);
 }
 
 Qt::DropActions AlbumTreeModel::supportedDropActions() const
@@ -358,13 +294,18 @@ Qt::DropAction AlbumTreeModel::validateDrop(const QMimeData *mime, const TreeNod
     return Qt::IgnoreAction;
 }
 
-bool AlbumTreeModel::canDropMimeData(const QMimeData *mime, Qt::DropAction, int row, int,
-                                     const QModelIndex &parent) const
+Qt::DropAction AlbumTreeModel::dropAction(const QMimeData *mime, int row, const QModelIndex &parent) const
 {
     const TreeNode *target = nodeForIndex(parent.sibling(parent.row(), 0));
     if (parent.isValid() && !target)
-        return false;
-    return validateDrop(mime, target, row) != Qt::IgnoreAction;
+        return Qt::IgnoreAction;
+    return validateDrop(mime, target, row);
+}
+
+bool AlbumTreeModel::canDropMimeData(const QMimeData *mime, Qt::DropAction, int row, int,
+                                     const QModelIndex &parent) const
+{
+    return dropAction(mime, row, parent) != Qt::IgnoreAction;
 }
 
 bool AlbumTreeModel::dropMimeData(const QMimeData *mime, Qt::DropAction, int row, int, const QModelIndex &parent)
@@ -380,6 +321,11 @@ bool AlbumTreeModel::acceptDrop(const QMimeData *mime, TreeNode *target, int chi
     // The rules are asked again: the tree may have changed since the drag began.
     if (validateDrop(mime, target, childIndex) == Qt::IgnoreAction)
         return false;
+    auto thumbnail = [this](TreeNode &node, const QString &source) {
+        const WriteResult made = makeNodeThumbnail(*m_gallery, node, source);
+        if (!made)
+            emit editRefused(tr("No thumbnail could be made from %1: %2").arg(made.path, made.reason));
+    };
     const QStringList files = Pasteboard::localFiles(mime);
     if (!files.isEmpty() && target && target->isAlbum()) {
         auto *album = static_cast<Album *>(target);
@@ -392,8 +338,7 @@ bool AlbumTreeModel::acceptDrop(const QMimeData *mime, TreeNode *target, int chi
         return true;
     }
     if (!files.isEmpty() && target && target->isCollection()) {
-        makeThumbnail(*target, files.first());
-        m_data->setNeedsToSaveChanges(true);
+        thumbnail(*target, files.first());
         return true;
     }
     if (Pasteboard::hasItems(mime) && target) {
@@ -401,93 +346,30 @@ bool AlbumTreeModel::acceptDrop(const QMimeData *mime, TreeNode *target, int chi
         const QList<ItemPtr> items = Pasteboard::readItems(mime, from);
         if (target->isAlbum()) {
             auto *to = static_cast<Album *>(target);
-            for (const ItemPtr &item : items) {
-                to->addItem(item);
-                from->removeItem(item.get());
-            }
-            albumItemsChanged(to);
-            albumItemsChanged(from);
-            m_data->setNeedsToSaveChanges(true);
+            m_gallery->moveItems(from, items, to);
             emit itemsMoved(from, to);
             return true;
         }
         // One item onto a collection gives the collection its picture.
         const Item &item = *items.first();
-        QString name;
-        if (item.isPhoto())
-            name = static_cast<const Photo &>(item).smallImageFile();
-        else
-            name = static_cast<const Video &>(item).thumbFile();
-        const QString source = m_prefs->imgPath(name);
+        const QString name = item.isPhoto() ? static_cast<const Photo &>(item).smallImageFile()
+                                            : static_cast<const Video &>(item).thumbFile();
+        const QString source = m_gallery->prefs().imgPath(name);
         if (!source.isNull())
-            makeThumbnail(*target, source);
-        m_data->setNeedsToSaveChanges(true);
+            thumbnail(*target, source);
         return true;
     }
     NodePtr node = Pasteboard::readNode(mime, Pasteboard::AlbumType, *m_data);
     if (!node)
         node = Pasteboard::readNode(mime, Pasteboard::CollectionType, *m_data);
-    if (node) {
-        moveNode(node, target, childIndex);
-        m_data->setNeedsToSaveChanges(true);
-        return true;
-    }
-    return false;
-}
-
-void AlbumTreeModel::makeThumbnail(TreeNode &node, const QString &source)
-{
-    makeNodeThumbnail(*m_prefs, node, source);
-    emit thumbnailChanged(&node);
-}
-
-void AlbumTreeModel::moveNode(const NodePtr &node, TreeNode *target, int childIndex)
-{
-    AlbumCollection *from = node->parentCollection();
-    auto *to = static_cast<AlbumCollection *>(target); // validated: a collection or the top level
-    QList<NodePtr> &source = from ? from->items() : m_data->albums();
-    QList<NodePtr> &dest = to ? to->items() : m_data->albums();
-    const int oldRow = indexOfNode(source, node.get());
-    if (oldRow < 0)
-        return;
-    // The views are told in their own terms: the position before removal.
-    const int viewDest = childIndex < 0 ? int(dest.size()) : std::min(childIndex, int(dest.size()));
-    const bool same = from == to;
-    if (same && (viewDest == oldRow || viewDest == oldRow + 1)) {
-        emit nodeMoved(node.get()); // already there
-        return;
-    }
-    int i = childIndex;
-    if (same && i >= 0 && oldRow < i)
-        --i; // removing the node shifts the later positions
-    const bool announced = beginMoveRows(indexForNode(from), oldRow, oldRow, indexForNode(to), viewDest);
-    if (!announced)
-        beginResetModel();
-    qm::removeNode(source, node.get());
-    if (i < 0 || i > dest.size())
-        dest.append(node);
-    else
-        dest.insert(i, node);
-    node->setParentCollection(to);
-    if (announced)
-        endMoveRows();
-    else
-        endResetModel();
-    emit nodeMoved(node.get());
-}
-
-void AlbumTreeModel::removeNode(const TreeNode *node)
-{
     if (!node)
-        return;
-    AlbumCollection *parent = node->parentCollection();
-    QList<NodePtr> &list = parent ? parent->items() : m_data->albums();
-    const int row = indexOfNode(list, node);
-    if (row < 0)
-        return;
-    beginRemoveRows(indexForNode(parent), row, row);
-    qm::removeNode(list, node); // every occurrence of that very object
-    endRemoveRows();
+        return false;
+    QString why;
+    // Validated: the target is a collection or the top level.
+    if (!m_gallery->moveNode(node, static_cast<AlbumCollection *>(target), childIndex, &why))
+        emit editRefused(why);
+    emit nodeDropped(node.get());
+    return true;
 }
 
 } // namespace qm

@@ -3,7 +3,7 @@
 #include "mainwindow/MyImageView.h"
 #include "model/Album.h"
 #include "model/AlbumCollection.h"
-#include "model/Data.h"
+#include "storage/Gallery.h"
 #include "storage/Preferences.h"
 
 #include <QDialogButtonBox>
@@ -21,6 +21,8 @@ namespace qm {
 QStringList thumbnailCandidates(const QString &imgFolder)
 {
     QStringList found;
+    if (imgFolder.isEmpty())
+        return found;
     const QStringList names = QDir(imgFolder).entryList(QDir::Files | QDir::Readable, QDir::Name);
     for (const QString &name : names) {
         if (name.startsWith(QLatin1String("albthumb")) && QFileInfo(name).suffix() == QLatin1String("jpg"))
@@ -59,12 +61,10 @@ QVariant ThumbListModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
-ChangeAlbumThumbController::ChangeAlbumThumbController(Data *data, Preferences *prefs, MyImageView *ivAlbumThumb,
-                                                       QWidget *parent)
+ChangeAlbumThumbController::ChangeAlbumThumbController(Gallery *gallery, QWidget *parent)
     : QDialog(parent)
-    , m_data(data)
-    , m_prefs(prefs)
-    , m_ivAlbumThumb(ivAlbumThumb)
+    , m_gallery(gallery)
+    , m_prefs(&gallery->prefs())
 {
     setObjectName(QStringLiteral("pnlChangeAlbumThumb"));
     setWindowTitle(tr("Choose Thumbnail"));
@@ -99,8 +99,9 @@ void ChangeAlbumThumbController::scanForThumbs()
 {
     m_activateSelection = false;
     m_model->setFiles(m_prefs->imgFolder(), thumbnailCandidates(m_prefs->imgFolder()));
-    const TreeNode *node = m_data->selectedAlbum() ? static_cast<const TreeNode *>(m_data->selectedAlbum())
-                                                   : m_data->selectedCollection();
+    const Data &data = m_gallery->data();
+    const TreeNode *node = data.selectedAlbum() ? static_cast<const TreeNode *>(data.selectedAlbum())
+                                                : data.selectedCollection();
     if (node) {
         const int row = int(m_model->files().indexOf(node->thumbFile()));
         if (row >= 0) {
@@ -120,16 +121,14 @@ void ChangeAlbumThumbController::tableViewSelectionDidChange()
         return;
     m_activateSelection = false;
     const QString file = m_model->files().at(rows.first().row());
-    const QString path = m_prefs->imgPath(file);
-    if (m_ivAlbumThumb)
-        m_ivAlbumThumb->setImageFromFile(path);
     accept();
-    if (m_data->selectedAlbum())
-        m_data->selectedAlbum()->setThumbFile(file);
-    if (m_data->selectedCollection())
-        m_data->selectedCollection()->setThumbFile(file);
+    // The thumbnail well follows the node through the gallery's signal.
+    const Data &data = m_gallery->data();
+    if (data.selectedAlbum())
+        m_gallery->setThumbFile(data.selectedAlbum(), file);
+    if (data.selectedCollection())
+        m_gallery->setThumbFile(data.selectedCollection(), file);
     clearList();
-    m_data->setNeedsToSaveChanges(true);
     emit thumbnailChosen(file);
 }
 

@@ -8,8 +8,7 @@ class QListView;
 
 namespace qm {
 
-class Data;
-class MyImageView;
+class Gallery;
 class Preferences;
 
 // Thumbnail files of the img folder ("albthumb*.jpg", the extension in
@@ -38,7 +37,7 @@ class ChangeAlbumThumbController : public QDialog
 {
     Q_OBJECT
 public:
-    ChangeAlbumThumbController(Data *data, Preferences *prefs, MyImageView *ivAlbumThumb, QWidget *parent = nullptr);
+    ChangeAlbumThumbController(Gallery *gallery, QWidget *parent = nullptr);
 
     // Fills the list and marks the current thumbnail without choosing it.
     void scanForThumbs();
@@ -55,9 +54,8 @@ private:
     void tableViewSelectionDidChange();
     void clearList();
 
-    Data *m_data;
+    Gallery *m_gallery;
     Preferences *m_prefs;
-    MyImageView *m_ivAlbumThumb;
     QListView *m_tvThumbs;
     ThumbListModel *m_model;
     bool m_activateSelection = false;

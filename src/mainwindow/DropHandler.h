@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QModelIndex>
 #include <QString>
 #include <QStringList>
+
+class QMimeData;
 
 namespace qm {
 
@@ -17,6 +20,16 @@ public:
     virtual void importPhotos(const QStringList &files, Album *album) = 0;
     // `addStreamTo` set: the file becomes a further stream of that video.
     virtual void importVideo(const QString &file, Album *album, Video *addStreamTo) = 0;
+};
+
+// What a drop at a view position would do, as the model decides it: the
+// action the view reports back to the drag's source. Files from another
+// program are always copied, whatever the source proposes.
+class DropDecision
+{
+public:
+    virtual ~DropDecision() = default;
+    virtual Qt::DropAction dropAction(const QMimeData *mime, int row, const QModelIndex &parent) const = 0;
 };
 
 } // namespace qm

@@ -15,15 +15,76 @@
 
 namespace qm {
 
-ItemListModel::ItemListModel(Data *data, QObject *parent)
+ItemListModel::ItemListModel(Gallery *gallery, QObject *parent)
     : QAbstractTableModel(parent)
-    , m_data(data)
+    , m_gallery(gallery)
 {
+    connectGallery();
+}
+
+void ItemListModel::connectGallery()
+{
+    Gallery *g = m_gallery;
+    connect(g, &Gallery::aboutToReset, this, [this] { setAlbum(nullptr); });
+    connect(g, &Gallery::nodeAboutToBeRemoved, this, [this](TreeNode *node) {
+        const bool shown = m_album
+            && (m_album == node
+                || (node->isCollection() && m_album->isCollectionAncestor(static_cast<AlbumCollection *>(node))));
+        if (shown)
+            setAlbum(nullptr);
+    });
+    connect(g, &Gallery::itemsAboutToBeInserted, this, [this](Album *album, int first, int last) {
+        if (album == m_album)
+            beginInsertRows({}, first, last);
+    });
+    connect(g, &Gallery::itemsInserted, this, [this](Album *album) {
+        if (album == m_album)
+            endInsertRows();
+    });
+    connect(g, &Gallery::itemsAboutToBeRemoved, this, [this](Album *album, int first, int last) {
+        if (album == m_album)
+            beginRemoveRows({}, first, last);
+    });
+    connect(g, &Gallery::itemsRemoved, this, [this](Album *album) {
+        if (album == m_album)
+            endRemoveRows();
+    });
+    connect(g, &Gallery::itemsAboutToBeReordered, this, [this](Album *album) {
+        if (album != m_album)
+            return;
+        emit layoutAboutToBeChanged();
+        m_reordering.clear();
+        for (const QModelIndex &i : persistentIndexList())
+            m_reordering.append({QPersistentModelIndex(i), itemAt(i.row())});
+    });
+    connect(g, &Gallery::itemsReordered, this, [this](Album *album) {
+        if (album != m_album)
+            return;
+        // Persistent indexes (the selection, the current row) follow their items.
+        for (const auto &[index, item] : std::as_const(m_reordering)) {
+            const int row = m_album->indexOfItem(item);
+            changePersistentIndex(index, row < 0 ? QModelIndex() : this->index(row, index.column()));
+        }
+        m_reordering.clear();
+        emit layoutChanged();
+    });
+    connect(g, &Gallery::itemChanged, this, [this](Item *item) {
+        if (!m_album)
+            return;
+        const int row = m_album->indexOfItem(item);
+        if (row >= 0)
+            rowsChanged(row, row);
+    });
+}
+
+void ItemListModel::rowsChanged(int first, int last)
+{
+    emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
 }
 
 int ItemListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_rows;
+    return parent.isValid() || !m_album ? 0 : int(m_album->items().size());
 }
 
 int ItemListModel::columnCount(const QModelIndex &parent) const
@@ -33,7 +94,7 @@ int ItemListModel::columnCount(const QModelIndex &parent) const
 
 Item *ItemListModel::itemAt(int row) const
 {
-    if (!m_album || row < 0 || row >= m_rows || row >= m_album->items().size())
+    if (!m_album || row < 0 || row >= m_album->items().size())
         return nullptr;
     return m_album->items().at(row).get();
 }
@@ -87,20 +148,17 @@ bool ItemListModel::setData(const QModelIndex &index, const QVariant &value, int
     const QString text = value.toString();
     switch (index.column()) {
     case TitleColumn:
-        item->setTitle(text);
-        break;
+        m_gallery->setItemField(item, ItemField::Title, text);
+        return true;
     case DateColumn:
-        item->setDate(text);
-        break;
+        m_gallery->setItemField(item, ItemField::Date, text);
+        return true;
     case LocationColumn:
-        item->setLocation(text);
-        break;
+        m_gallery->setItemField(item, ItemField::Location, text);
+        return true;
     default:
         return false;
     }
-    m_data->setNeedsToSaveChanges(true);
-    emit dataChanged(index, index);
-    return true;
 }
 
 Qt::ItemFlags ItemListModel::flags(const QModelIndex &index) const
@@ -140,56 +198,7 @@ void ItemListModel::setAlbum(Album *album)
 {
     beginResetModel();
     m_album = album;
-    m_rows = album ? int(album->items().size()) : 0;
     endResetModel();
-}
-
-void ItemListModel::sync()
-{
-    const int now = m_album ? int(m_album->items().size()) : 0;
-    if (now > m_rows) {
-        beginInsertRows({}, m_rows, now - 1);
-        m_rows = now;
-        endInsertRows();
-    } else if (now != m_rows) {
-        beginResetModel();
-        m_rows = now;
-        endResetModel();
-    } else if (m_rows > 0) {
-        emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
-    }
-}
-
-void ItemListModel::itemChanged(const Item *item)
-{
-    if (!m_album)
-        return;
-    const int row = m_album->indexOfItem(item);
-    if (row >= 0 && row < m_rows)
-        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
-}
-
-void ItemListModel::applyToRest(int row, Field field)
-{
-    const Item *source = itemAt(row);
-    if (!source || m_rows < 2)
-        return;
-    const QString value = field == Title ? source->title() : field == Date ? source->date() : source->location();
-    const QList<ItemPtr> &items = m_album->items();
-    for (int i = 0; i < items.size(); ++i) {
-        if (i == row)
-            continue;
-        Item *item = items[i].get();
-        if (field == Title)
-            item->setTitle(value);
-        else if (field == Date)
-            item->setDate(value);
-        else
-            item->setLocation(value);
-    }
-    // Losing a bulk edit at quit would be worse than an extra save.
-    m_data->setNeedsToSaveChanges(true);
-    emit dataChanged(index(0, 0), index(m_rows - 1, ColumnCount - 1));
 }
 
 Qt::DropActions ItemListModel::supportedDropActions() const
@@ -234,14 +243,14 @@ Qt::DropAction ItemListModel::validateDrop(const QMimeData *mime, int &row, bool
             m_checkedAllImages = std::all_of(files.begin(), files.end(), Common::isValidImageFile);
         }
         if (m_checkedAllImages) {
-            row = m_rows;
+            row = rowCount();
             on = false;
             return Qt::CopyAction;
         }
         if (files.size() == 1 && Pasteboard::isFLVFile(files.first())) {
             const Item *item = on ? itemAt(row) : nullptr;
             if (!item || !item->isVideo()) {
-                row = m_rows;
+                row = rowCount();
                 on = false;
             }
             return Qt::CopyAction;
@@ -249,8 +258,8 @@ Qt::DropAction ItemListModel::validateDrop(const QMimeData *mime, int &row, bool
     }
     // Only items of the album shown here can be put in another order.
     if (Pasteboard::hasItems(mime) && !Pasteboard::readItems(mime, m_album).isEmpty()) {
-        if (row < 0 || row > m_rows)
-            row = m_rows;
+        if (row < 0 || row > rowCount())
+            row = rowCount();
         on = false;
         return Qt::MoveAction;
     }
@@ -270,13 +279,18 @@ static void dropPosition(int row, const QModelIndex &parent, int &r, bool &on)
     }
 }
 
-bool ItemListModel::canDropMimeData(const QMimeData *mime, Qt::DropAction, int row, int,
-                                    const QModelIndex &parent) const
+Qt::DropAction ItemListModel::dropAction(const QMimeData *mime, int row, const QModelIndex &parent) const
 {
     int r;
     bool on;
     dropPosition(row, parent, r, on);
-    return validateDrop(mime, r, on) != Qt::IgnoreAction;
+    return validateDrop(mime, r, on);
+}
+
+bool ItemListModel::canDropMimeData(const QMimeData *mime, Qt::DropAction, int row, int,
+                                    const QModelIndex &parent) const
+{
+    return dropAction(mime, row, parent) != Qt::IgnoreAction;
 }
 
 bool ItemListModel::dropMimeData(const QMimeData *mime, Qt::DropAction, int row, int, const QModelIndex &parent)
@@ -309,41 +323,9 @@ bool ItemListModel::acceptDrop(const QMimeData *mime, int row, bool on)
     const QList<ItemPtr> items = Pasteboard::readItems(mime, m_album);
     if (items.isEmpty())
         return false;
-    reorder(items, row < 0 ? m_rows : row);
-    return true;
-}
-
-void ItemListModel::reorder(const QList<ItemPtr> &items, int row)
-{
-    if (!m_album)
-        return;
-    int r = row;
-    for (const ItemPtr &item : items) {
-        const int at = m_album->indexOfItem(item.get());
-        if (at >= 0 && at < row)
-            --r;
-    }
-    beginResetModel();
-    for (const ItemPtr &item : items) // the list holds them while they are out
-        m_album->removeItem(item.get());
-    r = std::clamp(r, 0, int(m_album->items().size()));
-    for (const ItemPtr &item : items)
-        m_album->insertItem(item, r++);
-    m_rows = int(m_album->items().size());
-    endResetModel();
-    m_data->setNeedsToSaveChanges(true);
+    m_gallery->reorderItems(m_album, items, row < 0 ? rowCount() : row);
     emit itemsReordered();
-}
-
-void ItemListModel::removeItems(const QList<ItemPtr> &items)
-{
-    if (!m_album)
-        return;
-    beginResetModel();
-    for (const ItemPtr &item : items)
-        m_album->removeItem(item.get());
-    m_rows = int(m_album->items().size());
-    endResetModel();
+    return true;
 }
 
 } // namespace qm

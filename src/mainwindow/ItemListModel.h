@@ -1,25 +1,24 @@
 #pragma once
 
+#include "mainwindow/DropHandler.h"
 #include "model/Album.h"
+#include "storage/Gallery.h"
 
 #include <QAbstractTableModel>
 
 namespace qm {
 
-class Data;
-class DropHandler;
-
-// The items of the selected album. The row count is cached so that items
-// appended to the album from elsewhere (an import) can be announced to the
-// views afterwards with sync(), instead of leaving them out of step.
-class ItemListModel : public QAbstractTableModel
+// The items of the album selected in the tree, straight over the model.
+// Changes go to the gallery document; its signals come back as row signals.
+class ItemListModel : public QAbstractTableModel, public DropDecision
 {
     Q_OBJECT
 public:
-    enum Column { IndexColumn = 0, TitleColumn, DateColumn, LocationColumn, KindColumn, ColumnCount };
-    enum Field { Title, Date, Location };
-
-    explicit ItemListModel(Data *data, QObject *parent = nullptr);
+    // The title comes first: it is what a view of one column (the grid)
+    // shows, and the row number beside it is derived, not held. The table
+    // shows the number first.
+    enum Column { TitleColumn = 0, IndexColumn, DateColumn, LocationColumn, KindColumn, ColumnCount };
+    explicit ItemListModel(Gallery *gallery, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -39,13 +38,9 @@ public:
     bool dropMimeData(const QMimeData *mime, Qt::DropAction action, int row, int column,
                       const QModelIndex &parent) override;
     Qt::DropAction validateDrop(const QMimeData *mime, int &row, bool &on) const;
+    Qt::DropAction dropAction(const QMimeData *mime, int row, const QModelIndex &parent) const override;
     bool acceptDrop(const QMimeData *mime, int row, bool on);
     void setDropHandler(DropHandler *handler) { m_dropHandler = handler; }
-
-    // Moves the items to `row` (a position between rows before the move).
-    void reorder(const QList<ItemPtr> &items, int row);
-    // Takes the items out of the album (files are the caller's business).
-    void removeItems(const QList<ItemPtr> &items);
 
     // Shows another album (or none); the views reset.
     void setAlbum(Album *album);
@@ -53,27 +48,22 @@ public:
     Item *itemAt(int row) const;
     ItemPtr itemPtrAt(int row) const;
 
-    // Re-reads the album after it changed behind the model's back: appended
-    // rows are inserted, anything else resets.
-    void sync();
-    // One item's fields changed.
-    void itemChanged(const Item *item);
-
-    // Copies one field of the item at `row` to every other item of the album.
-    void applyToRest(int row, Field field);
-
 signals:
     // The rows were rearranged by a drop; no row stays selected.
     void itemsReordered();
 
 private:
-    Data *m_data;
+    void connectGallery();
+    void rowsChanged(int first, int last);
+
+    Gallery *m_gallery;
     DropHandler *m_dropHandler = nullptr;
     mutable const QMimeData *m_checkedMime = nullptr;
     mutable QStringList m_checkedFiles;
     mutable bool m_checkedAllImages = false;
     Album *m_album = nullptr;
-    int m_rows = 0;
+    // Items under persistent indexes while the album is put in another order.
+    QList<std::pair<QPersistentModelIndex, const Item *>> m_reordering;
 };
 
 } // namespace qm

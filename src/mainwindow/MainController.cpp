@@ -1,10 +1,12 @@
 #include "mainwindow/MainController.h"
 
 #include "mainwindow/AlbumTreeModel.h"
-#include "imaging/ImageProc.h"
 #include "import/ImportPhotosController.h"
 #include "import/ImportingPhotosController.h"
 #include "mainwindow/ChangeAlbumThumbController.h"
+#include "mainwindow/DeletionController.h"
+#include "mainwindow/ImageWells.h"
+#include "mainwindow/ItemDetailPanel.h"
 #include "video/CreateVideoThumbController.h"
 #include "video/ImportVideoController.h"
 #include "video/VideoPreviewController.h"
@@ -14,9 +16,10 @@
 #include "mainwindow/PreferencesController.h"
 #include "model/Photo.h"
 #include "model/Video.h"
-#include "storage/BackgroundTask.h"
 #include "storage/FirstRunController.h"
 #include "storage/FolderChooser.h"
+#include "storage/GalleryTrash.h"
+#include "storage/JobSheet.h"
 #include "storage/NewOrvaneFolderController.h"
 #include "storage/Resources.h"
 
@@ -29,7 +32,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QImageReader>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -37,6 +39,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QUndoStack>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -58,35 +61,39 @@ struct BusyCursor
     BusyCursor &operator=(const BusyCursor &) = delete;
 };
 
-QSize pictureSize(const QString &path)
-{
-    if (path.isEmpty())
-        return {};
-    // The frame header is enough for the files we write; anything else
-    // (a progressive JPEG, a PNG thumbnail) is asked of its reader's header.
-    const QSize size = ImageProc::sizeOfJPEG(path);
-    return size.width() > 0 ? size : QImageReader(path).size();
-}
-
-QString sizeText(const QSize &size)
-{
-    return QStringLiteral("%1 x %2").arg(qMax(0, size.width())).arg(qMax(0, size.height()));
-}
-
 } // namespace
 
 MainController::MainController(QSettings *settings, QWidget *parent)
     : QMainWindow(parent)
     , m_settings(settings)
     , m_prefs(settings)
-    , m_galleryFile(m_prefs)
+    , m_gallery(m_prefs)
 {
     setObjectName(QStringLiteral("win"));
     setWindowTitle(QStringLiteral("Quillmere"));
     setWindowIcon(QIcon(resourcePath(QStringLiteral("quillmere.png"))));
 
-    m_treeModel = new AlbumTreeModel(&m_data, &m_prefs, this);
-    m_itemModel = new ItemListModel(&m_data, this);
+    // What goes was selected: nothing is, rather than whatever the view
+    // moves its cursor to. Connected before the models are made, so that
+    // this runs before the views hear of the removal.
+    connect(&m_gallery, &Gallery::nodeAboutToBeRemoved, this, [this](TreeNode *node) {
+        const TreeNode *selected = selectedNode();
+        if (selected && (selected == node
+                         || (node->isCollection() && selected->isCollectionAncestor(static_cast<AlbumCollection *>(node)))))
+            deselectAllAlbums();
+    });
+    connect(&m_gallery, &Gallery::itemsAboutToBeRemoved, this, [this](Album *album, int first, int last) {
+        if (album != m_itemModel->album())
+            return;
+        for (const QModelIndex &row : m_tvPhotos->selectionModel()->selectedRows()) {
+            if (row.row() >= first && row.row() <= last) {
+                deselectAllItems();
+                return;
+            }
+        }
+    });
+    m_treeModel = new AlbumTreeModel(&m_gallery, this);
+    m_itemModel = new ItemListModel(&m_gallery, this);
     m_ctlNewOrvaneFolder = new NewOrvaneFolderController(this);
     m_ctlFirstRun = new FirstRunController(m_ctlNewOrvaneFolder, this);
     m_ctlPreferences = new PreferencesController(&m_prefs, this);
@@ -100,52 +107,108 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     });
 
     buildWindow();
+    m_deletion = new DeletionController(&m_gallery, this, m_ovAlbums, m_treeModel, m_tvPhotos, m_itemModel);
+    m_wells = new ImageWells(&m_gallery, m_ivAlbumThumb, m_itemDetails->ivTrash(), this);
+    connect(m_wells, &ImageWells::status, this, [this](const QString &text) { statusBar()->showMessage(text, 8000); });
     buildMenus();
-    m_ctlChangeAlbumThumb = new ChangeAlbumThumbController(&m_data, &m_prefs, m_ivAlbumThumb, this);
+    m_ctlChangeAlbumThumb = new ChangeAlbumThumbController(&m_gallery, this);
     m_ctlPhotoWindow = new PhotoWindowController(&m_prefs, this);
-    m_ctlImportingPhotos = new ImportingPhotosController(&m_data, &m_prefs, this);
-    m_ctlImportPhotos = new ImportPhotosController(&m_data, &m_prefs, m_ctlImportingPhotos, this);
+    m_ctlImportingPhotos = new ImportingPhotosController(&m_gallery, this);
+    m_ctlImportPhotos = new ImportPhotosController(&m_prefs, m_ctlImportingPhotos, this);
     connect(m_ctlImportingPhotos, &ImportingPhotosController::importFinished, this,
-            &MainController::photoImportFinished);
-    m_ctlImportVideo = new ImportVideoController(&m_data, &m_prefs, this);
-    m_ctlCreateVideoThumb = new CreateVideoThumbController(&m_data, &m_prefs, this);
-    m_ctlVideoPreview = new VideoPreviewController(&m_data, &m_prefs, m_ctlCreateVideoThumb, this);
-    connect(m_ctlImportVideo, &ImportVideoController::videoImported, this, [this](Album *album) {
-        m_treeModel->albumItemsChanged(album);
-        if (album == m_data.selectedAlbum())
-            m_itemModel->sync();
-    });
-    connect(m_ctlCreateVideoThumb, &CreateVideoThumbController::thumbnailCreated, this,
-            [this](Video *video, const QImage &thumbnail, QSize size) {
-                if (m_data.selectedItem() != video)
+            [this](Album *, int added, const QList<ImportFailure> &failures, bool stopped) {
+                QString text = tr("%1 imported.").arg(counted(added, "photo", "photos"));
+                if (stopped)
+                    text += QLatin1Char(' ') + tr("The import was stopped.");
+                statusBar()->showMessage(text, 8000);
+                if (failures.isEmpty())
                     return;
-                m_ivPhoto->setImage(thumbnail);
-                m_lblSmallImageSize->setText(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height()));
+                QList<FileProblem> problems;
+                for (const ImportFailure &f : failures)
+                    problems.append({f.path, f.reason});
+                showProblems(tr("%1 could not be imported and %2 left out.")
+                                 .arg(counted(int(failures.size()), "file", "files"),
+                                      failures.size() == 1 ? tr("was") : tr("were")),
+                             problems);
             });
+    m_ctlImportVideo = new ImportVideoController(&m_gallery, this);
+    m_ctlCreateVideoThumb = new CreateVideoThumbController(&m_gallery, this);
+    m_ctlVideoPreview = new VideoPreviewController(&m_gallery, m_ctlCreateVideoThumb, this);
     connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
     setupDragAndDrop();
+    wireGallery();
 
     // Start-up state: nothing loaded until the window first becomes active.
-    m_lblSmallImageSize->clear();
-    m_lblImageSize->clear();
-    m_lblLargeImageSize->clear();
-    m_miApplyTitleToRest->setEnabled(false);
-    m_miApplyDateToRest->setEnabled(false);
-    m_miApplyLocationToRest->setEnabled(false);
-    setDescription(m_txtAlbumDesc, QString(), false);
-    setDescription(m_txtPhotoDesc, QString(), false);
-    m_btnChangeAlbumThumb->setEnabled(false);
-    setShowVideoEnabled(false);
-    m_ivTrash->setImageFromFile(resourcePath(QStringLiteral("trashempty.png")));
+    setAlbumDescription(QString(), false);
+    updateCommands();
 }
 
 MainController::~MainController()
 {
-    // The document is destroyed before the child widgets; their last signals
+    // The gallery goes before the child widgets; their last signals
     // (selection and text changes while they go) must not reach it.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
     delete takeCentralWidget();
+}
+
+MyImageView *MainController::ivPhoto() const
+{
+    return m_itemDetails->ivPhoto();
+}
+
+MyImageView *MainController::ivTrash() const
+{
+    return m_itemDetails->ivTrash();
+}
+
+QLabel *MainController::lblSmallImageSize() const
+{
+    return m_itemDetails->lblSmallImageSize();
+}
+
+QLabel *MainController::lblImageSize() const
+{
+    return m_itemDetails->lblImageSize();
+}
+
+QLabel *MainController::lblLargeImageSize() const
+{
+    return m_itemDetails->lblLargeImageSize();
+}
+
+QPlainTextEdit *MainController::txtPhotoDesc() const
+{
+    return m_itemDetails->txtPhotoDesc();
+}
+
+QPushButton *MainController::btnShowVideo() const
+{
+    return m_itemDetails->btnShowVideo();
+}
+
+void MainController::wireGallery()
+{
+    connect(&m_gallery, &Gallery::jobStarted, this, [this](Job *job) { JobSheet::run(this, job); });
+    connect(&m_gallery, &Gallery::problems, this, &MainController::showProblems);
+    connect(&m_gallery, &Gallery::filesReport, this, [this](const QString &text) {
+        statusBar()->showMessage(text, 8000);
+    });
+    QUndoStack *stack = m_gallery.undoStack();
+    connect(stack, &QUndoStack::indexChanged, this, &MainController::updateUndoActions);
+    connect(stack, &QUndoStack::cleanChanged, this, &MainController::updateUndoActions);
+    // The album description follows an undo of its typing.
+    connect(&m_gallery, &Gallery::nodeChanged, this, [this](TreeNode *node) {
+        if (node == m_gallery.data().selectedAlbum()
+            && m_txtAlbumDesc->toPlainText() != static_cast<Album *>(node)->description())
+            setAlbumDescription(static_cast<Album *>(node)->description(), true);
+    });
+    // Rows that come or go (an undo, an import) change what is selected.
+    connect(m_itemModel, &QAbstractItemModel::rowsRemoved, this, &MainController::tableViewSelectionDidChange);
+    connect(m_itemModel, &QAbstractItemModel::modelReset, this, &MainController::tableViewSelectionDidChange);
+    connect(m_treeModel, &QAbstractItemModel::rowsRemoved, this, &MainController::outlineViewSelectionDidChange);
+    connect(m_treeModel, &QAbstractItemModel::modelReset, this, &MainController::outlineViewSelectionDidChange);
+    updateUndoActions();
 }
 
 void MainController::buildWindow()
@@ -155,7 +218,7 @@ void MainController::buildWindow()
     m_subvAlbums->setObjectName(QStringLiteral("subvAlbums"));
     m_subvAlbums->setMinimumWidth(240);
     m_subvAlbums->setMaximumWidth(460);
-    m_ovAlbums = new QTreeView;
+    m_ovAlbums = new AlbumTreeView;
     m_ovAlbums->setObjectName(QStringLiteral("ovAlbums"));
     m_ovAlbums->setModel(m_treeModel);
     m_ovAlbums->setHeaderHidden(false);
@@ -186,7 +249,7 @@ void MainController::buildWindow()
     m_txtAlbumDesc->setPlaceholderText(tr("Album description"));
     m_txtAlbumDesc->setTabChangesFocus(true);
     m_txtAlbumDesc->setMaximumHeight(110);
-    connect(m_txtAlbumDesc, &QPlainTextEdit::textChanged, this, [this] { textDidChange(m_txtAlbumDesc); });
+    connect(m_txtAlbumDesc, &QPlainTextEdit::textChanged, this, &MainController::albumDescriptionChanged);
 
     auto *albumBox = new QGroupBox(tr("Album"));
     auto *albumGrid = new QGridLayout(albumBox);
@@ -204,7 +267,7 @@ void MainController::buildWindow()
 
     // Right pane: the item list over the selected item's details.
     auto *right = new QWidget;
-    m_tvPhotos = new QTableView;
+    m_tvPhotos = new ItemListView;
     m_tvPhotos->setObjectName(QStringLiteral("tvPhotos"));
     m_tvPhotos->setModel(m_itemModel);
     m_tvPhotos->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -218,6 +281,7 @@ void MainController::buildWindow()
     m_tvPhotos->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_tvPhotos->verticalHeader()->setDefaultSectionSize(m_tvPhotos->fontMetrics().height() + 8);
     m_tvPhotos->horizontalHeader()->setHighlightSections(false);
+    m_tvPhotos->horizontalHeader()->moveSection(ItemListModel::IndexColumn, 0);
     m_tvPhotos->horizontalHeader()->setSectionResizeMode(ItemListModel::IndexColumn, QHeaderView::Fixed);
     m_tvPhotos->horizontalHeader()->setSectionResizeMode(ItemListModel::TitleColumn, QHeaderView::Stretch);
     m_tvPhotos->horizontalHeader()->setSectionResizeMode(ItemListModel::KindColumn, QHeaderView::Fixed);
@@ -229,59 +293,17 @@ void MainController::buildWindow()
     connect(m_tvPhotos->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainController::tableViewSelectionDidChange);
 
-    m_ivPhoto = new MyImageView;
-    m_ivPhoto->setObjectName(QStringLiteral("ivPhoto"));
-    m_ivPhoto->setAccessibleName(tr("Photo preview"));
-    m_ivPhoto->setToolTip(tr("Double-click to view the photo; Ctrl+double-click for the large size"));
-    m_ivPhoto->setFixedSize(176, 132);
-    m_lblSmallImageSize = new QLabel;
-    m_lblImageSize = new QLabel;
-    m_lblLargeImageSize = new QLabel;
-    m_lblSmallImageSize->setObjectName(QStringLiteral("lblSmallImageSize"));
-    m_lblImageSize->setObjectName(QStringLiteral("lblImageSize"));
-    m_lblLargeImageSize->setObjectName(QStringLiteral("lblLargeImageSize"));
-    for (QLabel *l : {m_lblSmallImageSize, m_lblImageSize, m_lblLargeImageSize}) {
-        l->setMinimumWidth(90);
-        l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    }
-    auto *sizes = new QFormLayout;
-    sizes->setLabelAlignment(Qt::AlignRight);
-    sizes->addRow(tr("Small:"), m_lblSmallImageSize);
-    sizes->addRow(tr("Normal:"), m_lblImageSize);
-    sizes->addRow(tr("Large:"), m_lblLargeImageSize);
-    m_btnShowVideo = new QPushButton(tr("Sho&w Video..."));
-    m_btnShowVideo->setObjectName(QStringLiteral("btnShowVideo"));
-    connect(m_btnShowVideo, &QPushButton::clicked, this, &MainController::clickedShowVideo);
-    auto *sizeColumn = new QVBoxLayout;
-    sizeColumn->addLayout(sizes);
-    sizeColumn->addStretch();
-    sizeColumn->addWidget(m_btnShowVideo);
-
-    m_txtPhotoDesc = new QPlainTextEdit;
-    m_txtPhotoDesc->setObjectName(QStringLiteral("txtPhotoDesc"));
-    m_txtPhotoDesc->setAccessibleName(tr("Item description"));
-    m_txtPhotoDesc->setPlaceholderText(tr("Item description"));
-    m_txtPhotoDesc->setTabChangesFocus(true);
-    connect(m_txtPhotoDesc, &QPlainTextEdit::textChanged, this, [this] { textDidChange(m_txtPhotoDesc); });
-
-    m_ivTrash = new MyImageView;
-    m_ivTrash->setObjectName(QStringLiteral("ivTrash"));
-    m_ivTrash->setAccessibleName(tr("Trash"));
-    m_ivTrash->setToolTip(tr("Drop albums, collections or items here to delete them with their files"));
-    m_ivTrash->setFrameStyle(QFrame::NoFrame);
-    m_ivTrash->setFixedSize(72, 72);
-
-    auto *itemBox = new QGroupBox(tr("Item"));
-    auto *itemRow = new QHBoxLayout(itemBox);
-    itemRow->addWidget(m_ivPhoto, 0, Qt::AlignTop);
-    itemRow->addLayout(sizeColumn);
-    itemRow->addWidget(m_txtPhotoDesc, 1);
-    itemRow->addWidget(m_ivTrash, 0, Qt::AlignBottom);
+    m_itemDetails = new ItemDetailPanel(&m_gallery);
+    connect(m_itemDetails->btnShowVideo(), &QPushButton::clicked, this, &MainController::clickedShowVideo);
+    connect(m_itemDetails, &ItemDetailPanel::showVideoEnabledChanged, this, [this](bool on) {
+        if (m_miShowVideo)
+            m_miShowVideo->setEnabled(on);
+    });
 
     auto *rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->addWidget(m_tvPhotos, 1);
-    rightLayout->addWidget(itemBox);
+    rightLayout->addWidget(m_itemDetails);
 
     m_splitter = new QSplitter(Qt::Horizontal);
     m_splitter->setObjectName(QStringLiteral("splitView"));
@@ -302,7 +324,7 @@ void MainController::buildWindow()
     m_tvPhotos->setTabKeyNavigation(false);
     setTabOrder(m_ovAlbums, m_txtAlbumDesc);
     setTabOrder(m_txtAlbumDesc, m_tvPhotos);
-    setTabOrder(m_tvPhotos, m_txtPhotoDesc);
+    setTabOrder(m_tvPhotos, m_itemDetails->txtPhotoDesc());
     resize(1040, 680);
 }
 
@@ -329,6 +351,11 @@ void MainController::buildMenus()
     quit->setMenuRole(QAction::QuitRole);
 
     QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    m_miUndo = add(edit, QStringLiteral("miUndo"), tr("&Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), &MainController::clickedUndo);
+    // Ctrl+Y belongs to Show Photo.
+    m_miRedo = add(edit, QStringLiteral("miRedo"), tr("&Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+                   &MainController::clickedRedo);
+    edit->addSeparator();
     m_miApplyTitleToRest = add(edit, QStringLiteral("miApplyTitleToRest"), tr("Apply &Title to Rest"),
                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), &MainController::clickedApplyTitleToRest);
     m_miApplyDateToRest = add(edit, QStringLiteral("miApplyDateToRest"), tr("Apply D&ate to Rest"),
@@ -336,7 +363,7 @@ void MainController::buildMenus()
     m_miApplyLocationToRest = add(edit, QStringLiteral("miApplyLocationToRest"), tr("Apply &Location to Rest"),
                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), &MainController::clickedApplyLocationToRest);
     edit->addSeparator();
-    add(edit, QStringLiteral("miRename"), tr("&Rename"), QKeySequence(Qt::Key_F2), &MainController::clickedRename)
+    add(edit, QStringLiteral("miRename"), tr("Rena&me"), QKeySequence(Qt::Key_F2), &MainController::clickedRename)
         ->setShortcutContext(Qt::WindowShortcut);
     auto *del = add(edit, QStringLiteral("miDelete"), tr("&Delete..."), QKeySequence(Qt::Key_Delete), &MainController::clickedDelete);
     del->setShortcutContext(Qt::WindowShortcut);
@@ -367,7 +394,6 @@ void MainController::buildMenus()
     auto *showVideo = add(gallery, QStringLiteral("miShowVideo"), tr("Show Vi&deo..."), QKeySequence(Qt::CTRL | Qt::Key_E),
                           &MainController::clickedShowVideo);
     m_miShowVideo = showVideo;
-    m_miShowVideo->setEnabled(m_btnShowVideo->isEnabled());
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
     add(help, QStringLiteral("miHelp"), tr("Quillmere &Help"), QKeySequence(Qt::Key_F1), [this] { showGalleryHelp(this); });
@@ -422,12 +448,11 @@ void MainController::loadData()
     LoadReport report;
     {
         const BusyCursor busy;
-        deselectAllAlbums();
-        report = m_galleryFile.loadData(m_data);
-        m_treeModel->reload();
+        report = m_gallery.load();
         deselectAllAlbums();
         m_ovAlbums->expandAll();
     }
+    updateCommands();
     if (!report.ok()) {
         showProblems(tr("Some files of the gallery could not be read. What they hold is not shown, and they "
                         "will not be replaced: a copy is kept beside each one before the next save."),
@@ -437,28 +462,79 @@ void MainController::loadData()
 
 bool MainController::saveData()
 {
+    commitEditors();
     const SaveReport report = [this] {
         const BusyCursor busy;
-        return m_galleryFile.saveData(m_data);
+        return m_gallery.save();
     }();
     if (!report.ok()) {
         showProblems(tr("The gallery could not be saved completely. Your changes are still open and "
                         "marked unsaved."),
-                     report.failed);
+                     report.failed + report.notes);
         return false;
     }
+    if (!report.notes.isEmpty())
+        showProblems(tr("The gallery was saved. To keep everything, Quillmere did this as well:"), report.notes);
     statusBar()->showMessage(tr("Saved"), 3000);
     return true;
 }
 
 void MainController::clickedSave()
 {
-    saveData();
+    if (!m_prefs.orvaneFolder().isEmpty())
+        saveData();
+}
+
+void MainController::clickedUndo()
+{
+    commitEditors();
+    m_gallery.undo();
+}
+
+void MainController::clickedRedo()
+{
+    commitEditors();
+    m_gallery.redo();
+}
+
+void MainController::updateUndoActions()
+{
+    const QUndoStack *stack = m_gallery.undoStack();
+    m_miUndo->setEnabled(m_gallery.canUndo());
+    m_miRedo->setEnabled(m_gallery.canRedo());
+    m_miUndo->setText(stack->canUndo() ? tr("&Undo %1").arg(stack->undoText()) : tr("&Undo"));
+    m_miRedo->setText(stack->canRedo() ? tr("&Redo %1").arg(stack->redoText()) : tr("&Redo"));
+    setWindowModified(m_gallery.needsToSaveChanges());
+}
+
+void MainController::updateCommands()
+{
+    // Without a gallery nothing may touch files.
+    const bool open = !m_prefs.orvaneFolder().isEmpty() && m_windowWasKey;
+    const Data &data = m_gallery.data();
+    const TreeNode *node = selectedNode();
+    const Item *item = m_itemModel->itemAt(selectedItemRow());
+    const bool photo = item && item->isPhoto();
+    for (const char *name : {"miSave", "miNewAlbum", "miNewCollection"})
+        action(QLatin1String(name))->setEnabled(open);
+    action(QStringLiteral("miImportPhotos"))->setEnabled(open && data.selectedAlbum());
+    action(QStringLiteral("miImportVideo"))->setEnabled(open && data.selectedAlbum());
+    action(QStringLiteral("miChangeAlbumThumb"))->setEnabled(open && node);
+    m_btnChangeAlbumThumb->setEnabled(open && node);
+    action(QStringLiteral("miShowPhoto"))->setEnabled(photo);
+    const QString large = photo ? m_prefs.imgPath(static_cast<const Photo *>(item)->largeImageFile()) : QString();
+    action(QStringLiteral("miShowLargePhoto"))->setEnabled(!large.isEmpty() && QFileInfo::exists(large));
+    m_miShowVideo->setEnabled(item && item->isVideo());
+    action(QStringLiteral("miRename"))->setEnabled(open && (node || item));
+    action(QStringLiteral("miDelete"))->setEnabled(open && (node || !m_tvPhotos->selectionModel()->selectedRows().isEmpty()));
+    for (QAction *a : {m_miApplyTitleToRest, m_miApplyDateToRest, m_miApplyLocationToRest})
+        a->setEnabled(item != nullptr);
+    updateUndoActions();
 }
 
 bool MainController::openGallery(const QString &path)
 {
-    if (m_data.needsToSaveChanges() && !saveData()) {
+    if (m_gallery.needsToSaveChanges() && !saveData()) {
         QMessageBox box(QMessageBox::Warning, tr("Unsaved Changes"),
                         tr("The open gallery could not be saved. Open the other gallery anyway and lose "
                            "the unsaved changes?"),
@@ -474,7 +550,6 @@ bool MainController::openGallery(const QString &path)
     m_prefs.setOrvaneFolder(path);
     m_settings->sync();
     loadData();
-    m_data.setNeedsToSaveChanges(false);
     return true;
 }
 
@@ -508,22 +583,24 @@ TreeNode *MainController::selectedNode() const
 
 void MainController::clickedNewAlbum()
 {
-    QString error;
-    const QModelIndex index = m_treeModel->newAlbum(selectedNode(), &error);
+    QString why;
+    const NodePtr node = m_gallery.newAlbum(selectedNode(), &why);
+    const QModelIndex index = m_treeModel->indexForNode(node.get());
     m_ovAlbums->expand(index.parent());
     m_ovAlbums->scrollTo(index);
-    if (!error.isEmpty())
-        showError(tr("The new album has no thumbnail picture."), error);
+    if (!why.isEmpty())
+        showError(node ? tr("The new album has no thumbnail picture.") : tr("No album could be made."), why);
 }
 
 void MainController::clickedNewCollection()
 {
-    QString error;
-    const QModelIndex index = m_treeModel->newCollection(selectedNode(), &error);
+    QString why;
+    const NodePtr node = m_gallery.newCollection(selectedNode(), &why);
+    const QModelIndex index = m_treeModel->indexForNode(node.get());
     m_ovAlbums->expand(index.parent());
     m_ovAlbums->scrollTo(index);
-    if (!error.isEmpty())
-        showError(tr("The new collection has no thumbnail picture."), error);
+    if (!why.isEmpty())
+        showError(node ? tr("The new collection has no thumbnail picture.") : tr("No collection could be made."), why);
 }
 
 void MainController::clickedPreferences()
@@ -533,28 +610,27 @@ void MainController::clickedPreferences()
     m_ctlPreferences->activateWindow();
 }
 
-void MainController::setShowVideoEnabled(bool on)
-{
-    m_btnShowVideo->setEnabled(on);
-    if (m_miShowVideo)
-        m_miShowVideo->setEnabled(on);
-}
-
 void MainController::clickedShowVideo()
 {
-    Item *item = m_data.selectedItem();
+    Item *item = m_gallery.data().selectedItem();
     if (!item || !item->isVideo())
         return;
     m_ctlVideoPreview->setVideo(static_cast<Video *>(item));
     m_ctlVideoPreview->showWindow();
 }
 
-void MainController::setDescription(QPlainTextEdit *view, const QString &text, bool editable)
+void MainController::setAlbumDescription(const QString &text, bool editable)
 {
-    // Loading a description is not an edit: keep it from reaching textDidChange.
-    const QSignalBlocker block(view);
-    view->setPlainText(text);
-    view->setReadOnly(!editable);
+    // Loading a description is not an edit: keep it from reaching the gallery.
+    const QSignalBlocker block(m_txtAlbumDesc);
+    m_txtAlbumDesc->setPlainText(text);
+    m_txtAlbumDesc->setReadOnly(!editable);
+}
+
+void MainController::albumDescriptionChanged()
+{
+    if (Album *album = m_gallery.data().selectedAlbum())
+        m_gallery.setAlbumDescription(album, m_txtAlbumDesc->toPlainText());
 }
 
 void MainController::deselectAllAlbums()
@@ -575,26 +651,16 @@ void MainController::outlineViewSelectionDidChange()
     TreeNode *node = selectedNode();
     Album *album = node && node->isAlbum() ? static_cast<Album *>(node) : nullptr;
     AlbumCollection *collection = node && node->isCollection() ? static_cast<AlbumCollection *>(node) : nullptr;
-    m_data.setSelectedAlbum(album);
-    m_data.setSelectedCollection(collection);
-    m_btnChangeAlbumThumb->setEnabled(node != nullptr);
-    setDescription(m_txtAlbumDesc, album ? album->description() : QString(), album != nullptr);
-
-    m_tvPhotos->selectionModel()->clearSelection();
-    if (m_itemModel->album() != album)
+    const bool changed = album != m_gallery.data().selectedAlbum() || collection != m_gallery.data().selectedCollection();
+    m_gallery.setSelection(album, collection);
+    if (changed || !album)
+        setAlbumDescription(album ? album->description() : QString(), album != nullptr);
+    if (m_itemModel->album() != album) {
+        m_tvPhotos->selectionModel()->clearSelection();
         m_itemModel->setAlbum(album);
+    }
     tableViewSelectionDidChange();
-    showNodeThumbnail();
-}
-
-void MainController::showNodeThumbnail()
-{
-    const TreeNode *node = m_data.selectedAlbum() ? static_cast<TreeNode *>(m_data.selectedAlbum())
-                                                  : m_data.selectedCollection();
-    if (node && !node->thumbFile().isEmpty())
-        m_ivAlbumThumb->setImageFromFile(m_prefs.imgPath(node->thumbFile()));
-    else
-        m_ivAlbumThumb->setImage(QImage());
+    m_wells->showNodeThumbnail();
 }
 
 int MainController::selectedItemRow() const
@@ -603,86 +669,45 @@ int MainController::selectedItemRow() const
     return rows.size() == 1 ? rows.first().row() : -1;
 }
 
-void MainController::clearItemDetails()
-{
-    m_lblSmallImageSize->clear();
-    m_lblImageSize->clear();
-    m_lblLargeImageSize->clear();
-    m_data.setSelectedItem(nullptr);
-    m_ivPhoto->setImage(QImage());
-    setDescription(m_txtPhotoDesc, QString(), false);
-    setShowVideoEnabled(false);
-    m_miApplyTitleToRest->setEnabled(false);
-    m_miApplyDateToRest->setEnabled(false);
-    m_miApplyLocationToRest->setEnabled(false);
-}
-
 void MainController::tableViewSelectionDidChange()
 {
     Item *item = m_itemModel->itemAt(selectedItemRow());
-    if (!item) {
-        clearItemDetails();
-        return;
-    }
-    if (item->isPhoto()) {
-        const auto *photo = static_cast<const Photo *>(item);
-        const QString small = m_prefs.imgPath(photo->smallImageFile());
-        m_ivPhoto->setImageFromFile(small);
-        m_lblSmallImageSize->setText(sizeText(pictureSize(small)));
-        m_lblImageSize->setText(sizeText(pictureSize(m_prefs.imgPath(photo->imageFile()))));
-        const QSize large = pictureSize(m_prefs.imgPath(photo->largeImageFile()));
-        if (large.width() > 0)
-            m_lblLargeImageSize->setText(sizeText(large));
-        else
-            m_lblLargeImageSize->clear();
-        setShowVideoEnabled(false);
-    } else {
-        const auto *video = static_cast<const Video *>(item);
-        const QString thumb = m_prefs.imgPath(video->thumbFile());
-        m_ivPhoto->setImageFromFile(thumb);
-        m_lblSmallImageSize->setText(sizeText(pictureSize(thumb)));
-        m_lblImageSize->clear();
-        m_lblLargeImageSize->clear();
-        setShowVideoEnabled(true);
-    }
-    m_data.setSelectedItem(item);
-    setDescription(m_txtPhotoDesc, item->description(), true);
-    m_miApplyTitleToRest->setEnabled(true);
-    m_miApplyDateToRest->setEnabled(true);
-    m_miApplyLocationToRest->setEnabled(true);
+    m_gallery.setSelectedItem(item);
+    m_itemDetails->showItem(item);
+    updateCommands();
 }
 
-void MainController::textDidChange(QPlainTextEdit *view)
+void MainController::applyToRest(ItemField field)
 {
-    if (view == m_txtPhotoDesc) {
-        if (Item *item = m_itemModel->itemAt(selectedItemRow())) {
-            item->setDescription(view->toPlainText());
-            m_data.setNeedsToSaveChanges(true);
-        }
-    } else if (view == m_txtAlbumDesc && m_data.selectedAlbum()) {
-        m_data.selectedAlbum()->setDescription(view->toPlainText());
-        m_data.setNeedsToSaveChanges(true);
-    }
+    commitEditors();
+    m_gallery.applyToRest(m_itemModel->album(), selectedItemRow(), field);
 }
 
 void MainController::clickedApplyTitleToRest()
 {
-    m_itemModel->applyToRest(selectedItemRow(), ItemListModel::Title);
+    applyToRest(ItemField::Title);
 }
 
 void MainController::clickedApplyDateToRest()
 {
-    m_itemModel->applyToRest(selectedItemRow(), ItemListModel::Date);
+    applyToRest(ItemField::Date);
 }
 
 void MainController::clickedApplyLocationToRest()
 {
-    m_itemModel->applyToRest(selectedItemRow(), ItemListModel::Location);
+    applyToRest(ItemField::Location);
+}
+
+void MainController::commitEditors()
+{
+    m_ovAlbums->commitOpenEditors();
+    m_tvPhotos->commitOpenEditors();
 }
 
 bool MainController::applicationShouldTerminate()
 {
-    if (!m_data.needsToSaveChanges())
+    commitEditors();
+    if (!m_gallery.needsToSaveChanges())
         return true;
     if (saveData())
         return true;
@@ -700,14 +725,14 @@ bool MainController::applicationShouldTerminate()
 
 void MainController::closeEvent(QCloseEvent *event)
 {
-    // Quitting while files move or copy would save a tree that is about to change.
-    if (BackgroundTask::isRunning()) {
-        event->ignore();
-        return;
-    }
-    // An import in progress ends with the pictures in hand, so that what is
-    // saved now has every file it names.
+    // Work in the middle ends first: an import with the pictures in hand,
+    // a deletion put back or finished, so that what is saved names only
+    // files that are there.
     m_ctlImportingPhotos->stopAndWait();
+    if (Job *job = m_gallery.currentJob()) {
+        job->stop();
+        job->waitForFinished();
+    }
     if (m_terminating || applicationShouldTerminate()) {
         m_terminating = true;
         m_ctlPreferences->close();

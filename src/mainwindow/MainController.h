@@ -1,9 +1,9 @@
 #pragma once
 
 #include "mainwindow/DropHandler.h"
+#include "mainwindow/DropViews.h"
 #include "mainwindow/MyImageView.h"
-#include "model/Data.h"
-#include "storage/GalleryFile.h"
+#include "storage/Gallery.h"
 #include "storage/Preferences.h"
 
 #include <QMainWindow>
@@ -22,42 +22,49 @@ namespace qm {
 class AlbumTreeModel;
 class ChangeAlbumThumbController;
 class CreateVideoThumbController;
-class ImportVideoController;
-class VideoPreviewController;
+class DeletionController;
+class FirstRunController;
+class ImageWells;
 class ImportPhotosController;
 class ImportingPhotosController;
-struct ImportFailure;
-class FirstRunController;
+class ImportVideoController;
+class ItemDetailPanel;
 class ItemListModel;
-class PhotoWindowController;
 class NewOrvaneFolderController;
+class PhotoWindowController;
 class PreferencesController;
+class VideoPreviewController;
 
-// The one main window: the album tree, the item list of the selected album
-// and the details of the selection. It owns the document and the settings
-// store and starts every other window.
-class MainController : public QMainWindow, public ImageViewDataSource, public DropHandler
+using ItemListView = DecidedDropView<QTableView>;
+
+// The one main window: the layout, the menus and the wiring between the
+// album tree, the item list, the detail panel and the other windows. The
+// gallery document holds the data; every change goes through it.
+class MainController : public QMainWindow, public DropHandler
 {
     Q_OBJECT
 public:
     explicit MainController(QSettings *settings, QWidget *parent = nullptr);
     ~MainController() override;
 
-    Data &data() { return m_data; }
+    Gallery &gallery() { return m_gallery; }
+    const Data &data() const { return m_gallery.data(); }
     Preferences &prefs() { return m_prefs; }
     AlbumTreeModel *treeModel() const { return m_treeModel; }
     ItemListModel *itemModel() const { return m_itemModel; }
     QTreeView *ovAlbums() const { return m_ovAlbums; }
     QTableView *tvPhotos() const { return m_tvPhotos; }
+    ItemDetailPanel *itemDetails() const { return m_itemDetails; }
+    ImageWells *wells() const { return m_wells; }
     MyImageView *ivAlbumThumb() const { return m_ivAlbumThumb; }
-    MyImageView *ivPhoto() const { return m_ivPhoto; }
-    MyImageView *ivTrash() const { return m_ivTrash; }
-    QLabel *lblSmallImageSize() const { return m_lblSmallImageSize; }
-    QLabel *lblImageSize() const { return m_lblImageSize; }
-    QLabel *lblLargeImageSize() const { return m_lblLargeImageSize; }
-    QPlainTextEdit *txtPhotoDesc() const { return m_txtPhotoDesc; }
+    MyImageView *ivPhoto() const;
+    MyImageView *ivTrash() const;
+    QLabel *lblSmallImageSize() const;
+    QLabel *lblImageSize() const;
+    QLabel *lblLargeImageSize() const;
+    QPlainTextEdit *txtPhotoDesc() const;
     QPlainTextEdit *txtAlbumDesc() const { return m_txtAlbumDesc; }
-    QPushButton *btnShowVideo() const { return m_btnShowVideo; }
+    QPushButton *btnShowVideo() const;
     QPushButton *btnChangeAlbumThumb() const { return m_btnChangeAlbumThumb; }
     QAction *miApplyTitleToRest() const { return m_miApplyTitleToRest; }
     QAction *miApplyDateToRest() const { return m_miApplyDateToRest; }
@@ -74,18 +81,9 @@ public:
     VideoPreviewController *videoPreviewController() const { return m_ctlVideoPreview; }
     CreateVideoThumbController *createVideoThumbController() const { return m_ctlCreateVideoThumb; }
 
-    // The wells' drop rules (album thumbnail and trash).
-    Qt::DropAction validateDrop(MyImageView *view, const QMimeData *mime) override;
-    bool acceptDrop(MyImageView *view, const QMimeData *mime) override;
-    void dragHasLeft(MyImageView *view) override;
-
     // Outside files dropped on the tree or the list.
     void importPhotos(const QStringList &files, Album *album) override;
     void importVideo(const QString &file, Album *album, Video *addStreamTo) override;
-
-    // Deletion with the files, as a drop on the trash does it.
-    void deleteNode(const NodePtr &node);
-    void deleteItems(const QList<ItemPtr> &items);
 
     // Reads the gallery named by the settings and shows it.
     void loadData();
@@ -98,6 +96,8 @@ public:
 public slots:
     void windowDidBecomeKey();
     void clickedSave();
+    void clickedUndo();
+    void clickedRedo();
     void clickedFileNew();
     void clickedFileOpen();
     void clickedNewAlbum();
@@ -124,48 +124,44 @@ protected:
 private:
     void buildWindow();
     void buildMenus();
-    void showNodeThumbnail();
-    void clearItemDetails();
-    void setShowVideoEnabled(bool on);
-    void textDidChange(QPlainTextEdit *view);
-    void setDescription(QPlainTextEdit *view, const QString &text, bool editable);
+    void wireGallery();
+    void updateUndoActions();
+    void updateCommands();
+    void albumDescriptionChanged();
+    void setAlbumDescription(const QString &text, bool editable);
     void deselectAllAlbums();
     void deselectAllItems();
     TreeNode *selectedNode() const;
     int selectedItemRow() const;
+    void applyToRest(ItemField field);
+    // Ends every edit still open in a cell, so that it counts.
+    void commitEditors();
     bool applicationShouldTerminate();
     void showProblems(const QString &message, const QList<FileProblem> &problems);
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
-    void reportDeletion(const struct DeleteReport &report);
-    struct DeleteReport carryOutDeletion(const struct DeletePlan &plan);
-    bool confirmDelete(const QString &what);
-    void photoImportFinished(Album *album, int added, const QList<ImportFailure> &failures, bool stopped);
 
     QSettings *m_settings;
-    Data m_data;
     Preferences m_prefs;
-    GalleryFile m_galleryFile;
+    Gallery m_gallery;
     bool m_windowWasKey = false;
     bool m_terminating = false;
 
     AlbumTreeModel *m_treeModel = nullptr;
     ItemListModel *m_itemModel = nullptr;
+    DeletionController *m_deletion = nullptr;
+    ImageWells *m_wells = nullptr;
 
     QSplitter *m_splitter = nullptr;
     QWidget *m_subvAlbums = nullptr;
-    QTreeView *m_ovAlbums = nullptr;
-    QTableView *m_tvPhotos = nullptr;
+    AlbumTreeView *m_ovAlbums = nullptr;
+    ItemListView *m_tvPhotos = nullptr;
+    ItemDetailPanel *m_itemDetails = nullptr;
     MyImageView *m_ivAlbumThumb = nullptr;
-    MyImageView *m_ivPhoto = nullptr;
-    MyImageView *m_ivTrash = nullptr;
-    QLabel *m_lblSmallImageSize = nullptr;
-    QLabel *m_lblImageSize = nullptr;
-    QLabel *m_lblLargeImageSize = nullptr;
-    QPlainTextEdit *m_txtPhotoDesc = nullptr;
     QPlainTextEdit *m_txtAlbumDesc = nullptr;
-    QPushButton *m_btnShowVideo = nullptr;
     QPushButton *m_btnChangeAlbumThumb = nullptr;
+    QAction *m_miUndo = nullptr;
+    QAction *m_miRedo = nullptr;
     QAction *m_miApplyTitleToRest = nullptr;
     QAction *m_miApplyDateToRest = nullptr;
     QAction *m_miApplyLocationToRest = nullptr;

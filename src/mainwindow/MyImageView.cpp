@@ -66,11 +66,15 @@ void MyImageView::mouseDoubleClickEvent(QMouseEvent *event)
 void MyImageView::dragEnterEvent(QDragEnterEvent *event)
 {
     m_entryAnswer = m_dataSource ? m_dataSource->validateDrop(this, event->mimeData()) : Qt::IgnoreAction;
-    if (m_entryAnswer != Qt::IgnoreAction && (event->possibleActions() & m_entryAnswer)) {
+    // The source hears the well's own answer; one it does not offer (a
+    // file manager offering only Move) is no drop at all.
+    if (m_entryAnswer != Qt::IgnoreAction && !(event->possibleActions() & m_entryAnswer)) {
+        m_entryAnswer = Qt::IgnoreAction;
+        m_dataSource->dragHasLeft(this);
+    }
+    if (m_entryAnswer != Qt::IgnoreAction) {
         event->setDropAction(m_entryAnswer);
         event->accept();
-    } else if (m_entryAnswer != Qt::IgnoreAction) {
-        event->acceptProposedAction();
     } else {
         event->ignore();
     }
@@ -83,8 +87,7 @@ void MyImageView::dragMoveEvent(QDragMoveEvent *event)
         event->ignore();
         return;
     }
-    if (event->possibleActions() & m_entryAnswer)
-        event->setDropAction(m_entryAnswer);
+    event->setDropAction(m_entryAnswer);
     event->accept();
 }
 
@@ -97,10 +100,9 @@ void MyImageView::dragLeaveEvent(QDragLeaveEvent *event)
 
 void MyImageView::dropEvent(QDropEvent *event)
 {
-    const bool taken = m_dataSource && m_dataSource->acceptDrop(this, event->mimeData());
+    const bool taken = m_entryAnswer != Qt::IgnoreAction && m_dataSource && m_dataSource->acceptDrop(this, event->mimeData());
     if (taken) {
-        if (event->possibleActions() & m_entryAnswer)
-            event->setDropAction(m_entryAnswer);
+        event->setDropAction(m_entryAnswer);
         event->accept();
     } else {
         event->ignore();

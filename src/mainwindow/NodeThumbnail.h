@@ -1,17 +1,18 @@
 #pragma once
 
+#include "storage/FileWriter.h"
+
 #include <QString>
 
 namespace qm {
 
-class Preferences;
+class Gallery;
 class TreeNode;
 
 // Makes the 60 x 40 thumbnail of an album or collection from a picture
-// file. The node keeps its thumbnail name when it has one (the picture is
-// replaced) and gets a fresh "albthumb_<key>.jpg" otherwise. Returns the
-// path written, or a null string when the picture could not be made; the
-// name is set either way.
-QString makeNodeThumbnail(const Preferences &prefs, TreeNode &node, const QString &source);
+// file: under the node's thumbnail name when it has one (the picture is
+// replaced), under a fresh "albthumb_<key>.jpg" otherwise. A picture that
+// cannot be made changes nothing and says why.
+WriteResult makeNodeThumbnail(Gallery &gallery, TreeNode &node, const QString &source);
 
 } // namespace qm

@@ -7,7 +7,7 @@
 namespace qm {
 
 // Common base of Photo and Video: the text fields both carry.
-class Item
+class Item : public std::enable_shared_from_this<Item>
 {
 public:
     enum class Kind { Photo, Video };

@@ -10,7 +10,7 @@ class AlbumCollection;
 
 // Common base of the two kinds of tree node. Code that needs to tell them
 // apart asks kind(); there are no other subclasses.
-class TreeNode
+class TreeNode : public std::enable_shared_from_this<TreeNode>
 {
 public:
     enum class Kind { Album, Collection };

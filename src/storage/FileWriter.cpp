@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -192,8 +193,8 @@ WriteResult FileWriter::writeFile(const QString &path, QByteArrayView bytes, Mod
     return writer.result();
 }
 
-WriteResult FileWriter::copyFile(const QString &from, const QString &to, Mode mode, const std::atomic_bool *stop,
-                                 std::atomic<qint64> *copied)
+WriteResult FileWriter::copyFile(const QString &from, const QString &to, Mode mode,
+                                 const std::function<bool(qint64)> &piece)
 {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
@@ -203,11 +204,8 @@ WriteResult FileWriter::copyFile(const QString &from, const QString &to, Mode mo
         return writer.result();
     constexpr qint64 kPiece = 4 << 20;
     const auto buffer = std::make_unique<char[]>(kPiece);
+    qint64 copied = 0;
     for (;;) {
-        if (stop && stop->load()) {
-            writer.cancel();
-            return {to, stoppedReason()};
-        }
         const qint64 n = source.read(buffer.get(), kPiece);
         if (n < 0)
             return {from, source.errorString()};
@@ -215,10 +213,13 @@ WriteResult FileWriter::copyFile(const QString &from, const QString &to, Mode mo
             break;
         if (!writer.write(QByteArrayView(buffer.get(), n)))
             return writer.result();
-        if (copied)
-            *copied += n;
+        copied += n;
         if (copyPieceDelay > 0)
             QThread::msleep(copyPieceDelay);
+        if (piece && !piece(copied)) {
+            writer.cancel();
+            return {to, stoppedReason()};
+        }
     }
     writer.commit();
     return writer.result();

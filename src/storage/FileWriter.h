@@ -4,7 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include <atomic>
+#include <functional>
 
 namespace qm {
 
@@ -53,11 +53,11 @@ public:
     // The whole of `bytes` as the file at `path`.
     static WriteResult writeFile(const QString &path, QByteArrayView bytes, Mode mode = Mode::Replace);
 
-    // Copies a file in pieces (a movie may be gigabytes). `stop` is read
-    // between pieces; `copied` counts bytes. A stopped copy leaves nothing
-    // and says "stopped".
+    // Copies a file in pieces (a movie may be gigabytes). `piece` hears the
+    // bytes copied so far after each piece; when it answers false the copy
+    // stops, leaves nothing and says "stopped".
     static WriteResult copyFile(const QString &from, const QString &to, Mode mode = Mode::CreateNew,
-                                const std::atomic_bool *stop = nullptr, std::atomic<qint64> *copied = nullptr);
+                                const std::function<bool(qint64 copied)> &piece = {});
 
     // Why `path` may not be written: it exists and is not a plain file. Empty when it may.
     static QString refusal(const QString &path);

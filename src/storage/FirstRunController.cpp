@@ -94,6 +94,13 @@ void FirstRunController::clickedOpen()
 void FirstRunController::clickedQuit()
 {
     reject();
+}
+
+void FirstRunController::reject()
+{
+    // Escape and the close button too: without a gallery there is nothing
+    // the main window could do.
+    QDialog::reject();
     emit quitRequested();
 }
 

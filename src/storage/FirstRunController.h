@@ -22,6 +22,7 @@ public slots:
     void clickedOpen();
     void clickedQuit();
     void clickedHelp();
+    void reject() override;
 
 private:
     NewOrvaneFolderController *m_ctlNewOrvaneFolder;

@@ -34,6 +34,14 @@ void JobControl::advance(qint64 steps)
     m_job->reportProgress(false);
 }
 
+void JobControl::setDone(qint64 done)
+{
+    qint64 now = m_job->m_done;
+    while (done > now && !m_job->m_done.compare_exchange_weak(now, done)) {
+    }
+    m_job->reportProgress(false);
+}
+
 void JobControl::setLabel(const QString &text)
 {
     {

@@ -24,6 +24,8 @@ public:
     bool stopRequested() const;
     void setTotal(qint64 total);
     void advance(qint64 steps = 1);
+    // Sets the count outright; a lower one than before (from a slower thread) is ignored.
+    void setDone(qint64 done);
     void setLabel(const QString &text);
     void addProblem(const FileProblem &problem);
     // Runs `call` on the GUI thread, in the order posted and before the

@@ -80,33 +80,40 @@ void Preferences::setVideoThumbWidth(int width, int height)
 int Preferences::videoThumbQuality() const { return intValue("VideoThumbQuality"); }
 void Preferences::setVideoThumbQuality(int quality) { setValue("VideoThumbQuality", quality); }
 
+// Without a gallery folder there are no gallery paths: never "/img" at the
+// root of the file system.
 QString Preferences::imgFolder() const
 {
-    return QStringLiteral("%1/img").arg(orvaneFolder());
+    const QString folder = orvaneFolder();
+    return folder.isEmpty() ? QString() : QStringLiteral("%1/img").arg(folder);
 }
 
 QString Preferences::xmlFolder() const
 {
-    return QStringLiteral("%1/xml").arg(orvaneFolder());
+    const QString folder = orvaneFolder();
+    return folder.isEmpty() ? QString() : QStringLiteral("%1/xml").arg(folder);
 }
 
 QString Preferences::albumsXMLFile() const
 {
-    return QStringLiteral("%1/albums.xml").arg(xmlFolder());
+    const QString folder = xmlFolder();
+    return folder.isEmpty() ? QString() : QStringLiteral("%1/albums.xml").arg(folder);
 }
 
 QString Preferences::imgPath(const QString &name) const
 {
-    if (!isBareFileName(name))
+    const QString folder = imgFolder();
+    if (folder.isEmpty() || !isBareFileName(name))
         return QString();
-    return QStringLiteral("%1/%2").arg(imgFolder(), name);
+    return QStringLiteral("%1/%2").arg(folder, name);
 }
 
 QString Preferences::xmlPath(const QString &name) const
 {
-    if (!isBareFileName(name))
+    const QString folder = xmlFolder();
+    if (folder.isEmpty() || !isBareFileName(name))
         return QString();
-    return QStringLiteral("%1/%2").arg(xmlFolder(), name);
+    return QStringLiteral("%1/%2").arg(folder, name);
 }
 
 } // namespace qm

@@ -1,6 +1,6 @@
 #include "video/CreateVideoThumbController.h"
 
-#include "model/Data.h"
+#include "storage/Gallery.h"
 #include "model/Video.h"
 #include "storage/Common.h"
 #include "storage/Preferences.h"
@@ -17,16 +17,15 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSlider>
 #include <QVBoxLayout>
 
 namespace qm {
 
-CreateVideoThumbController::CreateVideoThumbController(Data *data, Preferences *prefs, QWidget *parent)
+CreateVideoThumbController::CreateVideoThumbController(Gallery *gallery, QWidget *parent)
     : QDialog(parent)
-    , m_data(data)
-    , m_prefs(prefs)
+    , m_gallery(gallery)
+    , m_prefs(&gallery->prefs())
 {
     setObjectName(QStringLiteral("pnlCreateVideoThumb"));
     setWindowTitle(tr("Video Thumbnail"));
@@ -145,29 +144,18 @@ void CreateVideoThumbController::clickedCreateThumb()
 {
     if (!m_video)
         return;
-    QSize size;
-    const QByteArray jpeg = renderThumbnail(&size);
-    QString name = m_video->thumbFile();
-    if (name.isEmpty() || m_prefs->imgPath(name).isNull()) {
-        quint64 key = timeKey();
-        name = videoThumbFileName(key);
-        while (QFileInfo::exists(m_prefs->imgPath(name)))
-            name = videoThumbFileName(++key);
-    }
-    QSaveFile file(m_prefs->imgPath(name));
-    if (jpeg.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size() || !file.commit()) {
+    const WriteResult written = m_gallery->setVideoThumbnail(m_video, renderThumbnail());
+    if (!written) {
         // The old thumbnail stays; nothing is recorded that is not on disk.
         QMessageBox box(QMessageBox::Warning, tr("Video Thumbnail"), tr("The thumbnail could not be written."),
                         QMessageBox::Ok, this);
-        box.setInformativeText(QStringLiteral("%1: %2").arg(m_prefs->imgPath(name), file.errorString()));
+        box.setInformativeText(QStringLiteral("%1: %2").arg(written.path, written.reason));
         box.exec();
         return;
     }
-    m_video->setThumbFile(name);
+    // The main window's details follow the video through the gallery's signal.
     m_prefs->setVideoThumbWidth(m_txtThumbWidth->text().toInt(), m_txtThumbHeight->text().toInt());
     m_prefs->setVideoThumbQuality(m_sldQuality->value());
-    m_data->setNeedsToSaveChanges(true);
-    emit thumbnailCreated(m_video, QImage::fromData(jpeg, "JPG"), size);
     accept();
 }
 

@@ -10,7 +10,7 @@ class QSlider;
 namespace qm {
 
 class CroppingImageView;
-class Data;
+class Gallery;
 class Preferences;
 class Video;
 
@@ -21,7 +21,7 @@ class CreateVideoThumbController : public QDialog
 {
     Q_OBJECT
 public:
-    CreateVideoThumbController(Data *data, Preferences *prefs, QWidget *parent = nullptr);
+    explicit CreateVideoThumbController(Gallery *gallery, QWidget *parent = nullptr);
 
     void setImage(const QImage &image);
     void setVideo(Video *video) { m_video = video; }
@@ -44,12 +44,8 @@ public slots:
     void updateThumbnail();
     void clickedCreateThumb();
 
-signals:
-    // The main window's details follow at once: the new picture and its size.
-    void thumbnailCreated(qm::Video *video, const QImage &thumbnail, QSize size);
-
 private:
-    Data *m_data;
+    Gallery *m_gallery;
     Preferences *m_prefs;
     Video *m_video = nullptr;
     CroppingImageView *m_imgCapture;

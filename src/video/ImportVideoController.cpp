@@ -1,12 +1,13 @@
 #include "video/ImportVideoController.h"
 
 #include "model/Album.h"
-#include "model/Data.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
-#include "storage/BackgroundTask.h"
 #include "storage/Common.h"
-#include "storage/FileCopy.h"
+#include "storage/FileWriter.h"
+#include "storage/Gallery.h"
+#include "storage/Job.h"
+#include "storage/JobSheet.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 #include "video/FLVMetadata.h"
@@ -48,10 +49,10 @@ Video *findVideo(const Data &data, quint64 id)
 
 } // namespace
 
-ImportVideoController::ImportVideoController(Data *data, Preferences *prefs, QWidget *parent)
+ImportVideoController::ImportVideoController(Gallery *gallery, QWidget *parent)
     : QDialog(parent)
-    , m_data(data)
-    , m_prefs(prefs)
+    , m_gallery(gallery)
+    , m_prefs(&gallery->prefs())
 {
     setObjectName(QStringLiteral("winImportVideo"));
     setWindowModality(Qt::WindowModal);
@@ -132,73 +133,71 @@ void ImportVideoController::runJavaScriptAlertPanelWithMessage(const QString &me
 
 Album *ImportVideoController::liveAlbum() const
 {
-    const NodePtr node = m_data->findNode(m_albumId);
+    const NodePtr node = m_gallery->data().findNode(m_albumId);
     return node && node->isAlbum() ? static_cast<Album *>(node.get()) : nullptr;
 }
 
 Video *ImportVideoController::liveVideo() const
 {
-    return m_videoId ? findVideo(*m_data, m_videoId) : nullptr;
+    return m_videoId ? findVideo(m_gallery->data(), m_videoId) : nullptr;
 }
 
-void ImportVideoController::insertStreamByBitrate(Video &video, const std::shared_ptr<VideoStream> &stream)
+void ImportVideoController::fail(const QString &what, const QString &why)
 {
-    QList<StreamPtr> &streams = video.streams();
-    for (qsizetype i = 0; i < streams.size(); ++i) {
-        if (streams[i]->bitrate() < stream->bitrate()) {
-            streams.insert(i, stream);
-            return;
-        }
-    }
-    video.addStream(stream);
-}
-
-CopyResult ImportVideoController::copyMovie(const QString &from, const QString &to, QString *why)
-{
-    // A few seconds of movie copy in a moment; anything longer is shown
-    // and can be stopped.
-    constexpr qint64 kBytesInBackground = 32 << 20;
-    const qint64 size = QFileInfo(from).size();
-    if (size < kBytesInBackground)
-        return copyFileInPieces(from, to, why);
-    CopyResult result = CopyResult::Failed;
-    BackgroundTask::run(this, windowTitle(),
-                        tr("Copying \u201c%1\u201d into the gallery\u2026").arg(QFileInfo(from).fileName()),
-                        tr("Stopping\u2026"), size, [&](const std::atomic_bool &stop, std::atomic<qint64> &done) {
-                            result = copyFileInPieces(from, to, why, &stop, &done);
-                        });
-    return result;
+    QMessageBox box(QMessageBox::Warning, windowTitle(), what, QMessageBox::Ok, this);
+    box.setInformativeText(why);
+    box.exec();
 }
 
 void ImportVideoController::clickedImport()
 {
-    Album *album = liveAlbum();
-    Video *video = m_addingStream ? liveVideo() : nullptr;
-    if ((!m_addingStream && !album) || (m_addingStream && !video)) {
+    if ((!m_addingStream && !liveAlbum()) || (m_addingStream && !liveVideo())) {
         reject();
         return;
     }
-    auto fail = [this](const QString &what, const QString &why) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), what, QMessageBox::Ok, this);
-        box.setInformativeText(why);
-        box.exec();
-    };
+    if (m_copy)
+        return;
     const QString streamName = freeName(*m_prefs, videoStreamFileName);
     const QString streamPath = m_prefs->imgPath(streamName);
-    QString why;
-    const CopyResult copied = copyMovie(m_file, streamPath, &why);
-    if (copied == CopyResult::Stopped)
-        return; // the window stays, for another try or Cancel
-    if (copied == CopyResult::Failed) {
-        // Nothing is recorded that is not on disk.
-        fail(tr("The video could not be copied into the gallery."),
-             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file), why));
+    // A few seconds of movie copy in a moment; anything longer is shown
+    // and can be stopped.
+    constexpr qint64 kBytesInBackground = 32 << 20;
+    const qint64 size = QFileInfo(m_file).size();
+    if (size < kBytesInBackground) {
+        copied(streamName, FileWriter::copyFile(m_file, streamPath).reason);
         return;
     }
-    // The main window stays usable during a long copy: the album or video
-    // may have gone meanwhile (another gallery opened).
-    album = liveAlbum();
-    video = m_addingStream ? liveVideo() : nullptr;
+    auto failure = std::make_shared<QString>();
+    const QString from = m_file;
+    auto *job = new Job(windowTitle(), [from, streamPath, size, failure](JobControl &control) {
+        control.setTotal(size);
+        control.setLabel(tr("Copying \u201c%1\u201d into the gallery\u2026").arg(QFileInfo(from).fileName()));
+        *failure = FileWriter::copyFile(from, streamPath, FileWriter::Mode::CreateNew, [&](qint64 copied) {
+            control.setDone(copied);
+            return !control.stopRequested();
+        }).reason;
+    }, this);
+    m_copy = job;
+    connect(job, &Job::finished, this, [this, job, streamName, failure] {
+        job->deleteLater();
+        if (!job->result().stopped)
+            copied(streamName, *failure);
+    });
+    JobSheet::run(this, job);
+}
+
+void ImportVideoController::copied(const QString &streamName, const QString &failure)
+{
+    const QString streamPath = m_prefs->imgPath(streamName);
+    if (!failure.isEmpty()) {
+        // Nothing is recorded that is not on disk.
+        fail(tr("The video could not be copied into the gallery."),
+             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file), failure));
+        return;
+    }
+    // The album or video may have gone during a long copy.
+    Album *album = liveAlbum();
+    Video *video = m_addingStream ? liveVideo() : nullptr;
     if ((!m_addingStream && !album) || (m_addingStream && !video)) {
         QFile::remove(streamPath);
         reject();
@@ -207,25 +206,22 @@ void ImportVideoController::clickedImport()
     auto stream = std::make_shared<VideoStream>();
     stream->setBitrate(m_movieBitrate);
     stream->setFile(streamName);
-
     if (m_addingStream) {
-        insertStreamByBitrate(*video, stream);
+        m_gallery->addStream(video, stream, streamPath);
     } else {
         auto newVideo = std::make_shared<Video>();
         newVideo->setTitle(QFileInfo(m_file).completeBaseName());
         newVideo->addStream(stream);
         const QString thumbName = freeName(*m_prefs, videoThumbFileName);
+        QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             QFile::remove(streamPath);
             fail(tr("The video's placeholder thumbnail could not be written."), why);
             return;
         }
         newVideo->setThumbFile(thumbName);
-        album->addItem(newVideo);
-        video = newVideo.get();
+        m_gallery->addItems(album, {newVideo}, {streamPath, m_prefs->imgPath(thumbName)}, tr("Import Video"));
     }
-    m_data->setNeedsToSaveChanges(true);
-    emit videoImported(album, video);
     accept();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "storage/FileCopy.h"
+#include "storage/Job.h"
 
 #include <QDialog>
+#include <QPointer>
 
 class QLabel;
 class QPushButton;
@@ -10,7 +11,7 @@ class QPushButton;
 namespace qm {
 
 class Album;
-class Data;
+class Gallery;
 class PlayerView;
 class Preferences;
 class Video;
@@ -23,7 +24,7 @@ class ImportVideoController : public QDialog
 {
     Q_OBJECT
 public:
-    ImportVideoController(Data *data, Preferences *prefs, QWidget *parent = nullptr);
+    explicit ImportVideoController(Gallery *gallery, QWidget *parent = nullptr);
 
     void setAddingStream(bool adding);
     bool addingStream() const { return m_addingStream; }
@@ -41,17 +42,10 @@ public:
     QLabel *lblMovieBitrate() const { return m_lblMovieBitrate; }
     QPushButton *btnImport() const { return m_btnImport; }
 
-    // Inserts before the first stream of lower bitrate (equal ones stay ahead).
-    static void insertStreamByBitrate(Video &video, const std::shared_ptr<VideoStream> &stream);
-
 public slots:
     void clickedImport();
     // The page's "w|h|bitrate"; messages of an earlier load are dropped.
     void runJavaScriptAlertPanelWithMessage(const QString &message, int load);
-
-signals:
-    // A new video was appended to `album`, or a stream added to a video of it.
-    void videoImported(qm::Album *album, qm::Video *video);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -59,12 +53,14 @@ protected:
 
 private:
     void showMetadata();
-    CopyResult copyMovie(const QString &from, const QString &to, QString *why);
+    void copied(const QString &streamName, const QString &failure);
+    void fail(const QString &what, const QString &why);
     Album *liveAlbum() const;
     Video *liveVideo() const;
 
-    Data *m_data;
+    Gallery *m_gallery;
     Preferences *m_prefs;
+    QPointer<Job> m_copy;
     PlayerView *m_webView;
     QLabel *m_lblMovieSize;
     QLabel *m_lblMovieBitrate;

@@ -1,10 +1,9 @@
 #include "video/VideoPreviewController.h"
 
-#include "model/Data.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
+#include "storage/Gallery.h"
 #include "storage/Preferences.h"
-#include "storage/Trash.h"
 #include "video/CaptureGeometry.h"
 #include "video/CreateVideoThumbController.h"
 #include "video/FLVMetadata.h"
@@ -24,11 +23,10 @@
 
 namespace qm {
 
-VideoPreviewController::VideoPreviewController(Data *data, Preferences *prefs, CreateVideoThumbController *thumbs,
-                                               QWidget *parent)
+VideoPreviewController::VideoPreviewController(Gallery *gallery, CreateVideoThumbController *thumbs, QWidget *parent)
     : QDialog(parent)
-    , m_data(data)
-    , m_prefs(prefs)
+    , m_gallery(gallery)
+    , m_prefs(&gallery->prefs())
     , m_ctlCreateVideoThumb(thumbs)
 {
     setObjectName(QStringLiteral("pnlVideoPreview"));
@@ -137,25 +135,14 @@ void VideoPreviewController::clickedRemoveStream()
     const int index = m_cmbStreams->currentIndex();
     if (index < 0 || index >= m_video->streams().size())
         return;
-    const StreamPtr stream = m_video->streams().at(index);
     // Stop playing it before it goes.
     m_webView->loadEmpty();
-    const QString path = m_prefs->imgPath(stream->file());
-    bool shared = false;
-    for (const StreamPtr &s : m_video->streams())
-        shared = shared || (s != stream && s->file() == stream->file());
-    const QFileInfo info(path);
-    if (!path.isNull() && !shared && info.exists() && !info.isDir()) {
-        if (!moveFileToTrash(path))
-            QFile::remove(path);
-    }
-    m_video->streams().removeAt(index);
+    // The file goes to the trash (Undo brings it back) unless another stream names it.
+    m_gallery->removeStream(m_video, index);
     m_cmbStreams->removeItem(index);
     m_cmbStreams->setCurrentIndex(0);
     m_currentStreamIndex = 0;
     loadStream(*m_video->streams().first());
-    m_data->setNeedsToSaveChanges(true);
-    emit streamsChanged(m_video);
 }
 
 QRect VideoPreviewController::captureRect() const

@@ -8,7 +8,7 @@ class QPushButton;
 namespace qm {
 
 class CreateVideoThumbController;
-class Data;
+class Gallery;
 class PlayerView;
 class Preferences;
 class Video;
@@ -20,8 +20,7 @@ class VideoPreviewController : public QDialog
 {
     Q_OBJECT
 public:
-    VideoPreviewController(Data *data, Preferences *prefs, CreateVideoThumbController *thumbs,
-                           QWidget *parent = nullptr);
+    VideoPreviewController(Gallery *gallery, CreateVideoThumbController *thumbs, QWidget *parent = nullptr);
 
     void setVideo(Video *video);
     // Shows the window and returns at once.
@@ -45,9 +44,6 @@ public slots:
     void clickedCaptureThumbnail();
     void runJavaScriptAlertPanelWithMessage(const QString &message, int load);
 
-signals:
-    void streamsChanged(qm::Video *video);
-
 protected:
     void done(int result) override;
     void closeEvent(QCloseEvent *event) override;
@@ -55,7 +51,7 @@ protected:
 private:
     void fillStreams();
 
-    Data *m_data;
+    Gallery *m_gallery;
     Preferences *m_prefs;
     CreateVideoThumbController *m_ctlCreateVideoThumb;
     PlayerView *m_webView;

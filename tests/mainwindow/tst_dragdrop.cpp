@@ -1,14 +1,13 @@
 #include "common/TestFiles.h"
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/DropHandler.h"
-#include "mainwindow/GalleryTrash.h"
 #include "mainwindow/ItemListModel.h"
 #include "mainwindow/Pasteboard.h"
 #include "model/AlbumCollection.h"
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Preferences.h"
-#include "storage/Trash.h"
+#include "storage/Gallery.h"
 
 #include <QDataStream>
 #include <QDir>
@@ -21,7 +20,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <thread>
 
 using namespace qm;
 using testing::filesMime;
@@ -52,14 +50,17 @@ struct RecordingHandler : DropHandler
 };
 
 // A gallery folder with the tree model, the item list model and a handler.
+// The tree is built in `staged`, then handed to the gallery by ready().
 struct Fixture
 {
     QTemporaryDir dir;
     QSettings settings{dir.filePath("prefs.ini"), QSettings::IniFormat};
     Preferences prefs{&settings};
-    Data data;
-    AlbumTreeModel tree{&data, &prefs};
-    ItemListModel list{&data};
+    Data staged;
+    Gallery gallery{prefs};
+    const Data &data = gallery.data();
+    AlbumTreeModel tree{&gallery};
+    ItemListModel list{&gallery};
     RecordingHandler handler;
 
     Fixture()
@@ -77,7 +78,7 @@ struct Fixture
         a->setTitle(title);
         a->setXMLFile(title + ".xml");
         a->setParentCollection(parent);
-        (parent ? parent->items() : data.albums()).append(a);
+        (parent ? parent->items() : staged.albums()).append(a);
         return a;
     }
     std::shared_ptr<AlbumCollection> collection(const QString &title, AlbumCollection *parent = nullptr)
@@ -85,7 +86,7 @@ struct Fixture
         auto c = std::make_shared<AlbumCollection>();
         c->setTitle(title);
         c->setParentCollection(parent);
-        (parent ? parent->items() : data.albums()).append(c);
+        (parent ? parent->items() : staged.albums()).append(c);
         return c;
     }
     std::shared_ptr<Photo> photo(Album &album, const QString &title)
@@ -113,9 +114,10 @@ struct Fixture
         return path;
     }
     QString img(const QString &name) const { return prefs.imgPath(name); }
+    void ready() { gallery.adoptTree(staged.albums()); }
     void select(Album *a)
     {
-        data.setSelectedAlbum(a);
+        gallery.setSelection(a, nullptr);
         list.setAlbum(a);
     }
 };
@@ -145,18 +147,12 @@ QStringList titles(const Album &album)
     return t;
 }
 
-QStringList filesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::Files, QDir::Name);
-}
-
 } // namespace
 
 class TestDragDrop : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void movingNodesInTheTree();
     void itemsOntoTheTree();
     void filesOntoTheTree();
@@ -164,25 +160,14 @@ private slots:
     void reorderingTheItemList();
     void reorderingTheItemList_data();
     void filesOntoTheItemList();
-    void deletingRemovesTheFiles();
-    void sharedFilesAreKept();
-    void stoppingADeletion();
-    void noTrashInTheWorkingFolder();
 };
-
-void TestDragDrop::initTestCase()
-{
-    // Deleted files go to a trash of the test's own.
-    static QTemporaryDir home;
-    QDir(home.path()).mkpath("share");
-    qputenv("XDG_DATA_HOME", home.filePath("share").toLocal8Bit());
-}
 
 void TestDragDrop::movingNodesInTheTree()
 {
     {
         Fixture f;
         auto a = f.album("A"), b = f.album("B"), c = f.album("C");
+        f.ready();
         std::unique_ptr<QMimeData> drag(f.tree.mimeData({f.tree.indexForNode(b.get())}));
         QVERIFY(drag->hasFormat(Pasteboard::AlbumType));
         // The second of three to the end: the index is reduced before reinsertion.
@@ -207,7 +192,8 @@ void TestDragDrop::movingNodesInTheTree()
         auto album = f.album("Alb", low.get());
         auto other = f.collection("Other");
         auto loose = f.album("Loose");
-        QSignalSpy moved(&f.tree, &AlbumTreeModel::nodeMoved);
+        f.ready();
+        QSignalSpy moved(&f.tree, &AlbumTreeModel::nodeDropped);
 
         std::unique_ptr<QMimeData> drag(f.tree.mimeData({f.tree.indexForNode(top.get())}));
         QVERIFY(drag->hasFormat(Pasteboard::CollectionType));
@@ -252,6 +238,7 @@ void TestDragDrop::itemsOntoTheTree()
     auto p1 = f.photo(*from, "p1"), p2 = f.photo(*from, "p2"), p3 = f.photo(*from, "p3");
     auto v = f.video(*from, "v");
     f.photo(*to, "t1");
+    f.ready();
     f.select(from.get());
     QSignalSpy moved(&f.tree, &AlbumTreeModel::itemsMoved);
 
@@ -296,6 +283,8 @@ void TestDragDrop::filesOntoTheTree()
     QFile(flv).open(QIODevice::WriteOnly);
     const QString text = f.dir.filePath("notes.txt");
     QFile(text).open(QIODevice::WriteOnly);
+    auto bare = f.collection("Bare");
+    f.ready();
 
     std::unique_ptr<QMimeData> drop(filesMime(jpegs));
     QCOMPARE(f.tree.validateDrop(drop.get(), album.get(), -1), Qt::CopyAction);
@@ -340,7 +329,6 @@ void TestDragDrop::filesOntoTheTree()
     QVERIFY(b.open(QIODevice::WriteOnly));
     b.write("not a picture");
     b.close();
-    auto bare = f.collection("Bare");
     drop.reset(filesMime({broken}));
     QVERIFY(f.tree.acceptDrop(drop.get(), bare.get(), -1));
     QVERIFY(bare->thumbFile().isEmpty());
@@ -352,6 +340,8 @@ void TestDragDrop::foreignAndStalePayloadsAreRefused()
     auto a = f.album("A");
     auto c = f.collection("C");
     f.photo(*a, "p");
+    auto gone = f.album("Gone");
+    f.ready();
     f.select(a.get());
 
     // Bytes that only look like a payload: another process's token, garbage, truncated.
@@ -374,9 +364,8 @@ void TestDragDrop::foreignAndStalePayloadsAreRefused()
         }
     }
     // A node that has left the tree is not found again.
-    auto gone = f.album("Gone");
     std::unique_ptr<QMimeData> drag(f.tree.mimeData({f.tree.indexForNode(gone.get())}));
-    f.tree.removeNode(gone.get());
+    f.gallery.removeNode(gone);
     QCOMPARE(f.tree.validateDrop(drag.get(), c.get(), -1), Qt::IgnoreAction);
     QVERIFY(!f.tree.acceptDrop(drag.get(), c.get(), -1));
     QCOMPARE(titles(f.data.albums()), (QStringList{"A", "C"}));
@@ -414,6 +403,7 @@ void TestDragDrop::reorderingTheItemList()
     auto album = f.album("A");
     for (QChar c : items)
         f.photo(*album, QString(c));
+    f.ready();
     f.select(album.get());
     QSignalSpy reordered(&f.list, &ItemListModel::itemsReordered);
     QModelIndexList indexes;
@@ -440,6 +430,7 @@ void TestDragDrop::filesOntoTheItemList()
     QFile(flv).open(QIODevice::WriteOnly);
     const QString text = f.dir.filePath("readme.txt");
     QFile(text).open(QIODevice::WriteOnly);
+    f.ready();
 
     // No album shown: nothing can be dropped.
     std::unique_ptr<QMimeData> drop(filesMime(pics));
@@ -480,204 +471,6 @@ void TestDragDrop::filesOntoTheItemList()
     drop.reset(filesMime({flv, flv}));
     QVERIFY(!f.list.canDropMimeData(drop.get(), Qt::CopyAction, 0, 0, {}));
     QCOMPARE(titles(*album), (QStringList{"p", "v"}));
-}
-
-void TestDragDrop::deletingRemovesTheFiles()
-{
-    Fixture f;
-    auto coll = f.collection("C");
-    coll->setThumbFile("albthumb_c.jpg");
-    auto inner = f.collection("Inner", coll.get());
-    inner->setThumbFile("albthumb_i.jpg");
-    auto album = f.album("A", inner.get());
-    album->setThumbFile("albthumb_a.jpg");
-    auto p = f.photo(*album, "p");
-    p->setLargeImageFile("img_p_lg.jpg");
-    auto v = f.video(*album, "v");
-    v->setThumbFile("vthumb_v.jpg");
-    for (int rate : {800, 400, 150}) {
-        auto s = std::make_shared<VideoStream>();
-        s->setBitrate(rate);
-        s->setFile(QStringLiteral("vstream_%1.flv").arg(rate));
-        v->addStream(s);
-    }
-    auto keep = f.album("Keep");
-    auto solo = f.photo(*keep, "solo"); // no large image
-    auto twin = f.photo(*keep, "twin");
-    for (const char *name : {"albthumb_c.jpg", "albthumb_i.jpg", "albthumb_a.jpg", "img_p.jpg", "img_p_sm.jpg",
-                                "img_p_lg.jpg", "vthumb_v.jpg", "vstream_800.flv", "vstream_400.flv",
-                                "vstream_150.flv", "img_solo.jpg", "img_solo_sm.jpg", "img_twin.jpg",
-                                "unrelated.jpg"})
-        f.file(QStringLiteral("g/img/") + QLatin1String(name));
-    f.file("g/xml/A.xml");
-    QDir().mkpath(f.img("img_twin_sm.jpg")); // a folder where a file is expected
-    GalleryTrash trash(f.data, f.prefs);
-
-    // A photo without a large image: exactly its two files.
-    DeleteReport r = trash.deleteItems({solo});
-    QCOMPARE(r.trashed + r.removed, 2);
-    QVERIFY(!QFile::exists(f.img("img_solo.jpg")) && !QFile::exists(f.img("img_solo_sm.jpg")));
-    // Missing files and folders are passed over.
-    r = trash.deleteItems({twin});
-    QCOMPARE(r.trashed + r.removed, 1);
-    QVERIFY(QFileInfo(f.img("img_twin_sm.jpg")).isDir());
-    QVERIFY(r.failed.isEmpty());
-
-    // A collection holding a collection holding an album: all three
-    // thumbnails, every item's files and the album file.
-    r = trash.deleteNode(*coll);
-    QCOMPARE(r.trashed + r.removed, 11);
-    QCOMPARE(filesIn(f.prefs.imgFolder()), QStringList{"unrelated.jpg"});
-    QVERIFY(filesIn(f.prefs.xmlFolder()).isEmpty());
-    // The files can be had back from the desktop's trash.
-    QCOMPARE(r.trashed, 11);
-    const QString trashFiles = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash/files";
-    QVERIFY(QFile::exists(trashFiles + "/vstream_400.flv"));
-
-    // Where there is no trash the files are removed.
-    GalleryTrash::setTrashDisabledForTesting(true);
-    auto last = f.album("Last");
-    auto lp = f.photo(*last, "lp");
-    f.file("g/img/img_lp.jpg");
-    f.file("g/img/img_lp_sm.jpg");
-    r = trash.deleteNode(*last);
-    GalleryTrash::setTrashDisabledForTesting(false);
-    QCOMPARE(r.removed, 2);
-    QCOMPARE(r.trashed, 0);
-    QCOMPARE(filesIn(f.prefs.imgFolder()), QStringList{"unrelated.jpg"});
-}
-
-void TestDragDrop::sharedFilesAreKept()
-{
-    Fixture f;
-    auto a = f.album("A"), b = f.album("B");
-    auto c = f.collection("C");
-    for (TreeNode *n : std::initializer_list<TreeNode *>{a.get(), b.get(), c.get()})
-        n->setThumbFile("albthumb_shared.jpg");
-    f.file("g/img/albthumb_shared.jpg");
-    // Names that would reach outside the gallery are never touched.
-    a->setXMLFile("../../outside.xml");
-    f.file("outside.xml");
-    GalleryTrash trash(f.data, f.prefs);
-    DeleteReport r = trash.deleteNode(*a);
-    QCOMPARE(r.kept, 1);
-    QVERIFY(QFile::exists(f.img("albthumb_shared.jpg")));
-    QVERIFY(QFile::exists(f.dir.filePath("outside.xml")));
-    f.tree.removeNode(a.get());
-    f.tree.removeNode(b.get());
-    // The last node naming it takes the file with it.
-    r = trash.deleteNode(*c);
-    QCOMPARE(r.kept, 0);
-    QVERIFY(!QFile::exists(f.img("albthumb_shared.jpg")));
-    QCOMPARE(GalleryTrash::countNode(*c).collections, 1);
-}
-
-void TestDragDrop::stoppingADeletion()
-{
-    Fixture f;
-    const QString trash = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash";
-    auto fill = [&](const QString &prefix, int count) {
-        DeletePlan plan;
-        for (int i = 0; i < count; ++i) {
-            plan.paths << f.img(QStringLiteral("%1%2.jpg").arg(prefix).arg(i));
-            f.file(QStringLiteral("g/img/%1%2.jpg").arg(prefix).arg(i));
-        }
-        return plan;
-    };
-    // Stops once `after` files are done, from another thread as the window does.
-    auto run = [](const DeletePlan &plan, int after) {
-        std::atomic_bool stop{false};
-        std::atomic<qint64> done{0};
-        DeleteReport report;
-        std::thread worker([&] { report = GalleryTrash::carryOut(plan, &stop, &done); });
-        while (done < after)
-            std::this_thread::yield();
-        stop = true;
-        worker.join();
-        return std::make_pair(report, int(done.load()));
-    };
-    auto inTrash = [&](const QString &prefix, const char *sub) {
-        return QDir(trash + "/" + sub).entryList({prefix + "*"}, QDir::Files).size();
-    };
-
-    // Stopped part way: what went to the trash comes back, records and all.
-    const DeletePlan plan = fill("stop", 2000);
-    auto [report, done] = run(plan, 20);
-    QVERIFY(report.undone);
-    QVERIFY2(done < 2000, "the deletion went on after the stop");
-    QCOMPARE(report.trashed + report.removed, 0);
-    for (const QString &p : plan.paths)
-        QVERIFY2(QFile::exists(p), qPrintable(p));
-    QCOMPARE(inTrash("stop", "files"), 0);
-    QCOMPARE(inTrash("stop", "info"), 0);
-
-    // Files removed for good cannot come back: the deletion finishes.
-    GalleryTrash::setTrashDisabledForTesting(true);
-    const DeletePlan gone = fill("gone", 2000);
-    auto [final, all] = run(gone, 20);
-    GalleryTrash::setTrashDisabledForTesting(false);
-    QVERIFY(!final.undone);
-    QCOMPARE(all, 2000);
-    QCOMPARE(final.removed, 2000);
-    for (const QString &p : gone.paths)
-        QVERIFY2(!QFile::exists(p), qPrintable(p));
-
-    // Without a stop, everything goes and the count says so.
-    const DeletePlan whole = fill("whole", 50);
-    const DeleteReport r = GalleryTrash::carryOut(whole);
-    QCOMPARE(r.trashed, 50);
-    QCOMPARE(inTrash("whole", "files"), 50);
-}
-
-void TestDragDrop::noTrashInTheWorkingFolder()
-{
-    // Where no trash can be made, Qt would move files into "files" and
-    // "info" of the working folder; they must be trashed properly or removed.
-    Fixture f;
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    const QString oldCwd = QDir::currentPath();
-    QTemporaryDir cwd;
-    QVERIFY(QDir::setCurrent(cwd.path()));
-    auto restore = qScopeGuard([&] {
-        QDir::setCurrent(oldCwd);
-        qputenv("XDG_DATA_HOME", oldData);
-    });
-    auto album = f.album("A");
-    auto p = f.photo(*album, "p");
-    auto q = f.photo(*album, "q");
-    GalleryTrash trash(f.data, f.prefs);
-
-    // A fresh account without a data folder: the home trash is made.
-    const QString fresh = f.dir.filePath("fresh/.local/share");
-    qputenv("XDG_DATA_HOME", fresh.toLocal8Bit());
-    f.file("g/img/img_p.jpg");
-    f.file("g/img/img_p_sm.jpg");
-    DeleteReport r = trash.deleteItems({p});
-    QCOMPARE(r.trashed, 2);
-    QVERIFY(QFile::exists(fresh + "/Trash/files/img_p.jpg"));
-    QVERIFY(QFile::exists(fresh + "/Trash/info/img_p.jpg.trashinfo"));
-    QVERIFY2(QDir(cwd.path()).isEmpty(), "files were put in the working folder");
-
-    // A home trash that cannot be made: the files go for good, nowhere else.
-    const QString blocked = f.dir.filePath("blocked");
-    QDir().mkpath(blocked);
-    f.file("blocked/Trash"); // a file where the trash folder would be
-    qputenv("XDG_DATA_HOME", blocked.toLocal8Bit());
-    f.file("g/img/img_q.jpg");
-    f.file("g/img/img_q_sm.jpg");
-    r = trash.deleteItems({q});
-    QCOMPARE(r.trashed, 0);
-    QCOMPARE(r.removed, 2);
-    QVERIFY(r.failed.isEmpty());
-    QVERIFY(!QFile::exists(f.img("img_q.jpg")) && !QFile::exists(f.img("img_q_sm.jpg")));
-    QVERIFY2(QDir(cwd.path()).isEmpty(), "files were put in the working folder");
-
-    // A folder of the user's own called "files" is left alone.
-    QDir(cwd.path()).mkdir("files");
-    f.file("g/img/lone.jpg");
-    QVERIFY(!moveFileToTrash(f.img("lone.jpg")));
-    QVERIFY(QFile::exists(f.img("lone.jpg")));
-    QCOMPARE(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"files"});
 }
 
 QTEST_MAIN(TestDragDrop)

@@ -8,7 +8,11 @@
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/ChangeAlbumThumbController.h"
 #include "mainwindow/ItemListModel.h"
+#include "mainwindow/ImageWells.h"
 #include "mainwindow/MainController.h"
+#include "storage/JobSheet.h"
+
+#include <QProgressBar>
 #include "mainwindow/Pasteboard.h"
 #include "mainwindow/PhotoWindowController.h"
 #include "model/Photo.h"
@@ -126,7 +130,7 @@ void TestGalleryGui::importWith(MainController &w, const std::function<void(Impo
     QTRY_VERIFY(*shown);
     QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 30000);
     disconnect(conn);
-    QVERIFY(!w.importingPhotosController()->isVisible());
+    QVERIFY(!w.findChild<JobSheet *>());
 }
 
 void TestGalleryGui::importFromTheMenuAndByDrop()
@@ -134,7 +138,7 @@ void TestGalleryGui::importFromTheMenuAndByDrop()
     auto w = openGallery();
     auto *album = static_cast<Album *>(w->data().albums().at(0).get());
     QCOMPARE(w->data().selectedAlbum(), album);
-    w->data().setNeedsToSaveChanges(false);
+    w->gallery().undoStack()->setClean();
 
     // From the command: four pictures, other sizes and quality, no large size.
     m_filesAnswer = pictures(4);
@@ -261,13 +265,13 @@ void TestGalleryGui::rearrangeDeleteAndSave()
     const QString doomedFile = m_gallery + "/img/" + doomed->imageFile();
     QVERIFY(QFile::exists(doomedFile));
     drag.reset(w->itemModel()->mimeData({w->itemModel()->index(0, 0)}));
-    QCOMPARE(w->validateDrop(w->ivTrash(), drag.get()), Qt::MoveAction);
+    QCOMPARE(w->wells()->validateDrop(w->ivTrash(), drag.get()), Qt::MoveAction);
     const QImage full = w->ivTrash()->image();
-    w->dragHasLeft(w->ivTrash());
+    w->wells()->dragHasLeft(w->ivTrash());
     QVERIFY(w->ivTrash()->image() != full);
     std::unique_ptr<QMimeData> outside(filesMime({m_filesAnswer[0]}));
-    QCOMPARE(w->validateDrop(w->ivTrash(), outside.get()), Qt::IgnoreAction);
-    QVERIFY(w->acceptDrop(w->ivTrash(), drag.get()));
+    QCOMPARE(w->wells()->validateDrop(w->ivTrash(), outside.get()), Qt::IgnoreAction);
+    QVERIFY(w->wells()->acceptDrop(w->ivTrash(), drag.get()));
     QCOMPARE(album->items().size(), 2);
     QVERIFY(!QFile::exists(doomedFile));
     QCOMPARE(w->data().selectedItem(), nullptr);
@@ -317,19 +321,19 @@ void TestGalleryGui::thumbnailChooserAndViewer()
     // A picture dropped on the album thumbnail well: 60 x 40 at most, the name kept.
     const QString picture = pictures(1, {1024, 768}).first();
     std::unique_ptr<QMimeData> drop(filesMime({picture}));
-    QCOMPARE(w->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::CopyAction);
+    QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::CopyAction);
     const QString before = first->thumbFile();
-    QVERIFY(w->acceptDrop(w->ivAlbumThumb(), drop.get()));
+    QVERIFY(w->wells()->acceptDrop(w->ivAlbumThumb(), drop.get()));
     QCOMPARE(first->thumbFile(), before);
     QCOMPARE(QImageReader(m_gallery + "/img/" + before).size(), QSize(53, 40));
     QCOMPARE(w->ivAlbumThumb()->image().size(), QSize(53, 40));
     std::unique_ptr<QMimeData> two(filesMime({picture, picture}));
-    QCOMPARE(w->validateDrop(w->ivAlbumThumb(), two.get()), Qt::IgnoreAction);
+    QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), two.get()), Qt::IgnoreAction);
 
     // The chooser lists the gallery's thumbnails with the current one marked;
     // picking another makes the two albums share it.
     QFile::copy(picture, m_gallery + "/img/albthumb_big.JPG"); // upper-case extension: not listed
-    w->data().setNeedsToSaveChanges(false);
+    w->gallery().undoStack()->setClean();
     auto chosen = whenShown<ChangeAlbumThumbController>([&](ChangeAlbumThumbController *d) {
         QCOMPARE(d->files().size(), 2);
         QVERIFY(!d->files().contains("albthumb_big.JPG"));
@@ -371,18 +375,20 @@ void TestGalleryGui::deletingABigAlbum()
     auto *album = static_cast<Album *>(w->data().albums().at(0).get());
     constexpr int kPhotos = 1500;
     QStringList paths;
+    QList<ItemPtr> photos;
     for (int i = 0; i < kPhotos; ++i) {
         auto p = std::make_shared<Photo>();
         p->setTitle(QStringLiteral("p%1").arg(i));
         p->setImageFile(QStringLiteral("img_big%1.jpg").arg(i));
         p->setSmallImageFile(QStringLiteral("img_big%1_sm.jpg").arg(i));
-        album->addItem(p);
+        photos << p;
         for (const QString &name : {p->imageFile(), p->smallImageFile()}) {
             QFile f(m_gallery + "/img/" + name);
             QVERIFY(f.open(QIODevice::WriteOnly));
             paths << f.fileName();
         }
     }
+    w->gallery().addItems(album, photos, {}, "Add");
     const QString trashFiles = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash/files";
     auto inTrash = [&] { return QDir(trashFiles).entryList({"img_big*"}, QDir::Files).size(); };
     auto existing = [&] { return std::count_if(paths.begin(), paths.end(), [](const QString &p) { return QFile::exists(p); }); };
@@ -390,29 +396,38 @@ void TestGalleryGui::deletingABigAlbum()
     w->ovAlbums()->setFocus();
 
     // Stopped while the files move: they all come back and the album stays.
+    auto sheet = [&] { return w->findChild<JobSheet *>(); };
     auto confirm = answerMessageBox(QStringLiteral("&Delete"));
-    auto stopped = whenShown<QProgressDialog>(
-        [](QProgressDialog *d) { d->findChild<QPushButton *>()->click(); },
-        [](QProgressDialog *d) { return d->value() >= 70; });
     w->action("miDelete")->trigger();
-    QVERIFY(*stopped);
+    QVERIFY2(sheet(), "a deletion of this size shows its progress");
+    QTRY_VERIFY(sheet()->progressBar()->value() >= 70);
+    sheet()->btnStop()->click();
+    QTRY_VERIFY(!sheet());
     QCOMPARE(w->data().albums().size(), 2);
     QCOMPARE(album->items().size(), kPhotos);
     QCOMPARE(existing(), 2 * kPhotos);
     QCOMPARE(inTrash(), 0);
-    QVERIFY(w->statusBar()->currentMessage().contains("nothing was deleted"));
+    QVERIFY2(w->statusBar()->currentMessage().contains("nothing was changed"), qPrintable(w->statusBar()->currentMessage()));
 
     // Left to run, it takes every file and then the album.
     auto again = answerMessageBox(QStringLiteral("&Delete"));
-    auto progress = whenShown<QProgressDialog>([](QProgressDialog *) {});
     w->action("miDelete")->trigger();
-    QVERIFY2(*progress, "a deletion of this size shows its progress");
+    QVERIFY(sheet());
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet(), 60000);
     QCOMPARE(w->data().albums().size(), 1);
     QCOMPARE(existing(), 0);
     QCOMPARE(inTrash(), 2 * kPhotos);
     // The photos' files and the album's thumbnail.
     QVERIFY2(w->statusBar()->currentMessage().contains("3001 files moved to the trash"),
              qPrintable(w->statusBar()->currentMessage()));
+
+    // Undo puts every file back, as a job too, and the album with them.
+    w->action("miUndo")->trigger();
+    QVERIFY(sheet());
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet(), 60000);
+    QCOMPARE(w->data().albums().size(), 2);
+    QCOMPARE(existing(), 2 * kPhotos);
+    QCOMPARE(inTrash(), 0);
     QVERIFY(w->close());
 }
 

@@ -128,7 +128,7 @@ void TestMainWindow::firstRunCreateEditSaveRestart()
         renameInTree(w, w.treeModel()->index(0, 0, coll), QStringLiteral("Rome <2026>"));
         QCOMPARE(w.data().albums().first()->title(), QStringLiteral("Travel"));
 
-        w.data().setNeedsToSaveChanges(false);
+        w.gallery().undoStack()->setClean();
         renameInTree(w, coll, QStringLiteral("Journeys"));
         QCOMPARE(w.data().albums().first()->title(), QStringLiteral("Journeys"));
         QVERIFY(w.data().needsToSaveChanges()); // a rename alone must survive a quit
@@ -302,7 +302,10 @@ void TestMainWindow::unreadableIndexIsReportedAndKept()
     QVERIFY2(message->contains(QStringLiteral("albums.xml")), qPrintable(*message));
 
     w.action("miNewAlbum")->trigger();
+    // The save says what it did to keep the old content.
+    auto note = answerMessageBox();
     w.action("miSave")->trigger();
+    QVERIFY2(note->contains(QStringLiteral("was kept as")), qPrintable(*note));
     // The unreadable content survives beside the new index.
     bool kept = false;
     for (const QFileInfo &fi : QDir(gallery + "/xml").entryInfoList(QDir::Files)) {
@@ -343,9 +346,8 @@ void TestMainWindow::selectionShowsDetails()
     photo->setDescription(QStringLiteral("A photo"));
     auto video = std::make_shared<Video>();
     video->setThumbFile("t.jpg");
-    album->addItem(photo);
-    album->addItem(video);
-    w.data().setNeedsToSaveChanges(false);
+    w.gallery().addItems(album, {photo, video}, {}, "Add");
+    w.gallery().undoStack()->setClean();
 
     // An album: its description, editable, without marking anything changed.
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(1, 0));
@@ -470,8 +472,7 @@ void TestMainWindow::keyboardAndAccessibility()
     // item's description in that order.
     w.action("miNewAlbum")->trigger();
     auto *album = static_cast<Album *>(w.data().albums().first().get());
-    for (int i = 0; i < 2; ++i)
-        album->addItem(std::make_shared<Photo>());
+    w.gallery().addItems(album, {std::make_shared<Photo>(), std::make_shared<Photo>()}, {}, "Add");
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
     w.tvPhotos()->selectRow(0); // a current cell, which Tab must not walk through
     w.activateWindow();

@@ -5,7 +5,7 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
-#include "storage/FileCopy.h"
+#include "storage/FileWriter.h"
 #include "storage/GalleryFile.h"
 #include "storage/Preferences.h"
 
@@ -604,29 +604,28 @@ void TestGalleryFile::copyingInPieces()
     QVERIFY(writeBytes(from, bytes));
     const QString img = g.prefs.imgFolder();
     auto listing = [&] { return QDir(img).entryList(QDir::Files | QDir::Hidden); };
-    QString why;
 
-    QCOMPARE(copyFileInPieces(from, img + "/a.flv", &why), CopyResult::Copied);
+    QVERIFY(FileWriter::copyFile(from, img + "/a.flv").ok());
     QCOMPARE(readBytes(img + "/a.flv"), bytes);
-    std::atomic<qint64> copied{0};
-    QCOMPARE(copyFileInPieces(from, img + "/b.flv", &why, nullptr, &copied), CopyResult::Copied);
-    QCOMPARE(copied.load(), qint64(bytes.size()));
+    qint64 copied = 0;
+    QVERIFY(FileWriter::copyFile(from, img + "/b.flv", FileWriter::Mode::CreateNew, [&](qint64 n) {
+        copied = n;
+        return true;
+    }).ok());
+    QCOMPARE(copied, qint64(bytes.size()));
 
     // A file already there is never replaced.
     QVERIFY(writeBytes(img + "/taken.flv", "mine"));
-    QCOMPARE(copyFileInPieces(from, img + "/taken.flv", &why), CopyResult::Failed);
+    QVERIFY(!FileWriter::copyFile(from, img + "/taken.flv").reason.isEmpty());
     QCOMPARE(readBytes(img + "/taken.flv"), QByteArray("mine"));
-    QVERIFY(!why.isEmpty());
 
     // Stopped, unreadable or unwritable: nothing is left behind.
     const QStringList before = listing();
-    std::atomic_bool stop{true};
-    QCOMPARE(copyFileInPieces(from, img + "/c.flv", &why, &stop), CopyResult::Stopped);
-    why.clear();
-    QCOMPARE(copyFileInPieces(g.dir.filePath("missing.flv"), img + "/d.flv", &why), CopyResult::Failed);
-    QVERIFY(!why.isEmpty());
-    QCOMPARE(copyFileInPieces(from, img + "/no/such/folder/e.flv", &why), CopyResult::Failed);
-    QCOMPARE(copyFileInPieces(g.dir.path(), img + "/f.flv", &why), CopyResult::Failed); // a folder
+    QCOMPARE(FileWriter::copyFile(from, img + "/c.flv", FileWriter::Mode::CreateNew, [](qint64) { return false; }).reason,
+             FileWriter::stoppedReason());
+    QVERIFY(!FileWriter::copyFile(g.dir.filePath("missing.flv"), img + "/d.flv").ok());
+    QVERIFY(!FileWriter::copyFile(from, img + "/no/such/folder/e.flv").ok());
+    QVERIFY(!FileWriter::copyFile(g.dir.path(), img + "/f.flv").ok()); // a folder
     QCOMPARE(listing(), before);
 }
 

@@ -12,7 +12,9 @@
 #include "model/Data.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
-#include "storage/FileCopy.h"
+#include "storage/FileWriter.h"
+#include "storage/Gallery.h"
+#include "storage/JobSheet.h"
 #include "storage/NewOrvaneFolderController.h"
 #include "storage/Preferences.h"
 #include "video/CaptureGeometry.h"
@@ -133,8 +135,8 @@ void TestVideoGui::staleMessagesAreDropped()
 {
     QSettings settings(m_dir.filePath("stale.ini"), QSettings::IniFormat);
     Preferences prefs(&settings);
-    Data data;
-    ImportVideoController window(&data, &prefs);
+    Gallery doc(prefs);
+    ImportVideoController window(&doc);
     window.setFile(m_low, nullptr);
     const int first = window.webView()->currentLoad();
     window.setFile(m_spark, nullptr);
@@ -160,7 +162,7 @@ void TestVideoGui::staleMessagesAreDropped()
         auto s = std::make_shared<VideoStream>();
         s->setBitrate(r);
         s->setFile(QStringLiteral("%1new").arg(r));
-        ImportVideoController::insertStreamByBitrate(video, s);
+        video.streams().insert(video.streamIndexForBitrate(r), s);
     }
     QStringList order;
     for (const StreamPtr &s : video.streams())
@@ -181,7 +183,7 @@ void TestVideoGui::importStreamsAndThumbnailFromTheMainWindow()
     w.action("miNewAlbum")->trigger();
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
     auto *album = static_cast<Album *>(w.data().albums().first().get());
-    w.data().setNeedsToSaveChanges(false);
+    w.gallery().undoStack()->setClean();
 
     // One FLV dropped onto the album in the tree: the import window, new-video mode.
     QMimeData drop;
@@ -281,9 +283,9 @@ void TestVideoGui::bigMoviesCopyInTheBackground()
     QSettings settings(m_dir.filePath("big.ini"), QSettings::IniFormat);
     Preferences prefs(&settings);
     prefs.setOrvaneFolder(gallery);
-    Data data;
-    auto album = std::make_shared<Album>();
-    data.albums().append(album);
+    Gallery doc(prefs);
+    const NodePtr node = doc.newAlbum(nullptr);
+    auto *album = static_cast<Album *>(node.get());
     // A real movie with 40 MB of padding: its header still tells its size.
     const QString big = m_dir.filePath("long evening.flv");
     {
@@ -296,41 +298,44 @@ void TestVideoGui::bigMoviesCopyInTheBackground()
     auto imgFiles = [&] { return QDir(gallery + "/img").entryList(QDir::Files | QDir::Hidden); };
     const QStringList before = imgFiles();
 
-    ImportVideoController window(&data, &prefs);
-    window.setFile(big, album.get());
+    ImportVideoController window(&doc);
+    window.setFile(big, album);
     window.showWindow();
     QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("320 x 240"));
+    auto sheet = [&] { return window.findChild<JobSheet *>(); };
 
     // Stopped: no video, no file, and the window stays for another try.
-    setCopyPieceDelayForTesting(50); // so that the stop lands in the middle
-    auto stopped = whenShown<QProgressDialog>([](QProgressDialog *d) { d->findChild<QPushButton *>()->click(); });
+    FileWriter::setCopyPieceDelayForTesting(50); // so that the stop lands in the middle
     QTest::mouseClick(window.btnImport(), Qt::LeftButton);
-    QVERIFY2(*stopped, "a copy of this size shows its progress");
+    QVERIFY2(sheet(), "a copy of this size shows its progress");
+    sheet()->btnStop()->click();
+    QTRY_VERIFY(!sheet());
     QVERIFY(album->items().isEmpty());
     QCOMPARE(imgFiles(), before);
     QVERIFY(window.isVisible());
 
     // Left to run: the whole movie and its placeholder thumbnail.
-    auto shown = whenShown<QProgressDialog>([](QProgressDialog *) {});
     QTest::mouseClick(window.btnImport(), Qt::LeftButton);
-    QVERIFY(*shown);
+    QVERIFY(sheet());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
     QCOMPARE(album->items().size(), 1);
     auto *video = static_cast<Video *>(album->items().first().get());
     QCOMPARE(QFileInfo(gallery + "/img/" + video->streams().first()->file()).size(), size);
     QVERIFY(QFile::exists(gallery + "/img/" + video->thumbFile()));
     QCOMPARE(imgFiles().size(), before.size() + 2);
-    QVERIFY(!window.isVisible());
 
-    // The album goes while its movie copies (another gallery opened): no stray file.
+    // The album goes while its movie copies: no stray file.
     const QStringList withVideo = imgFiles();
-    window.setFile(big, album.get());
+    window.setFile(big, album);
     window.showWindow();
-    auto gone = whenShown<QProgressDialog>([&](QProgressDialog *) { data.albums().clear(); });
     QTest::mouseClick(window.btnImport(), Qt::LeftButton);
-    QVERIFY(*gone);
-    QCOMPARE(imgFiles(), withVideo);
-    QVERIFY(!window.isVisible());
-    setCopyPieceDelayForTesting(0);
+    QVERIFY(sheet());
+    doc.removeNode(node);
+    QStringList gone = imgFiles();
+    gone.removeIf([](const QString &name) { return name.contains(".tmp-"); }); // the copy under way
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
+    QCOMPARE(imgFiles(), gone);
+    FileWriter::setCopyPieceDelayForTesting(0);
 }
 
 QTEST_MAIN(TestVideoGui)

@@ -1,12 +1,14 @@
-#include "mainwindow/GalleryTrash.h"
+#include "storage/GalleryTrash.h"
 
 #include "model/AlbumCollection.h"
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Preferences.h"
+#include "storage/Job.h"
 #include "storage/Trash.h"
 
 #include <QFile>
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace qm {
@@ -35,11 +37,6 @@ void markGoing(const TreeNode &node, QSet<const void *> &going)
 }
 
 } // namespace
-
-void GalleryTrash::setTrashDisabledForTesting(bool disabled)
-{
-    trashDisabled = disabled;
-}
 
 void GalleryTrash::collectItem(const Item &item, QList<FileRef> &out)
 {
@@ -122,52 +119,6 @@ DeletePlan GalleryTrash::plan(const QList<FileRef> &files, const QSet<const void
     return plan;
 }
 
-DeleteReport GalleryTrash::carryOut(const DeletePlan &plan, const std::atomic_bool *stop, std::atomic<qint64> *done)
-{
-    DeleteReport report;
-    report.kept = plan.kept;
-    QList<std::pair<QString, QString>> trashed; // original, in the trash
-    bool undoable = true;
-    for (const QString &path : plan.paths) {
-        if (stop && undoable && stop->load()) {
-            QList<QString> back;
-            for (auto it = trashed.crbegin(); it != trashed.crend(); ++it) {
-                if (putBackFromTrash(it->first, it->second))
-                    back.append(it->first);
-            }
-            if (back.size() == trashed.size()) {
-                report = DeleteReport();
-                report.undone = true;
-                return report;
-            }
-            // Something could not go back: finish the deletion after all.
-            for (const QString &again : back) {
-                QFile file(again);
-                if (!moveFileToTrash(again) && !file.remove())
-                    report.failed.append({again, file.errorString()});
-            }
-            undoable = false;
-        }
-        if (done)
-            ++*done;
-        const QFileInfo info(path);
-        if (!info.exists() || info.isDir())
-            continue;
-        QFile file(path);
-        QString inTrash;
-        if (!trashDisabled && moveFileToTrash(path, &inTrash)) {
-            ++report.trashed;
-            trashed.append({path, inTrash});
-        } else if (file.remove()) {
-            ++report.removed;
-            undoable = false;
-        } else {
-            report.failed.append({path, file.errorString()});
-        }
-    }
-    return report;
-}
-
 DeletePlan GalleryTrash::planNode(const TreeNode &node) const
 {
     QList<FileRef> files;
@@ -205,6 +156,99 @@ GalleryTrash::Counts GalleryTrash::countNode(const TreeNode &node)
         }
     }
     return c;
+}
+
+QString counted(int n, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QCoreApplication::translate("qm", n == 1 ? one : many));
+}
+
+void TrashedFiles::setTrashDisabledForTesting(bool disabled)
+{
+    trashDisabled = disabled;
+}
+
+int TrashedFiles::removedForGood() const
+{
+    return int(std::count_if(m_entries.begin(), m_entries.end(), [](const Entry &e) { return e.inTrash.isEmpty(); }));
+}
+
+bool TrashedFiles::trash(const QStringList &paths, JobControl *control, QList<FileProblem> &problems)
+{
+    if (control)
+        control->setTotal(paths.size());
+    bool undoable = true;
+    for (const QString &path : paths) {
+        if (undoable && control && control->stopRequested()) {
+            QList<FileProblem> stuck;
+            if (restore(nullptr, stuck))
+                return false;
+            // Something could not go back: finish the deletion after all.
+            problems.append(stuck);
+            undoable = false;
+        }
+        if (control)
+            control->advance();
+        // A link is taken itself, never what it points to.
+        const QFileInfo info(path);
+        if (!info.isSymLink() && (!info.exists() || info.isDir()))
+            continue;
+        QString inTrash;
+        QFile file(path);
+        if (!trashDisabled && moveFileToTrash(path, &inTrash)) {
+            m_entries.append({path, inTrash});
+        } else if (file.remove()) {
+            m_entries.append({path, QString()});
+            undoable = false;
+        } else {
+            problems.append({path, file.errorString()});
+        }
+    }
+    return true;
+}
+
+QList<FileProblem> TrashedFiles::restoreProblems() const
+{
+    QList<FileProblem> problems;
+    for (const Entry &e : m_entries) {
+        if (e.inTrash.isEmpty())
+            problems.append({e.original, QStringLiteral("it was removed for good (there was no trash for it)")});
+        else if (!QFileInfo(e.inTrash).isSymLink() && !QFileInfo::exists(e.inTrash))
+            problems.append({e.original, QStringLiteral("it is no longer in the trash (%1)").arg(e.inTrash)});
+        else if (QFileInfo(e.original).isSymLink() || QFileInfo::exists(e.original))
+            problems.append({e.original, QStringLiteral("another file has taken its place")});
+    }
+    return problems;
+}
+
+bool TrashedFiles::restore(JobControl *control, QList<FileProblem> &problems)
+{
+    const QList<FileProblem> blocked = restoreProblems();
+    if (!blocked.isEmpty()) {
+        problems.append(blocked);
+        return false;
+    }
+    if (control)
+        control->setTotal(m_entries.size());
+    // Last out, first back: the order a deletion took them in reverse.
+    for (qsizetype i = m_entries.size() - 1; i >= 0; --i) {
+        if (control)
+            control->advance();
+        if (putBackFromTrash(m_entries[i].original, m_entries[i].inTrash))
+            continue;
+        problems.append({m_entries[i].original, QStringLiteral("it could not be moved back from %1").arg(m_entries[i].inTrash)});
+        // All or nothing: what came back goes to the trash again.
+        for (qsizetype j = i + 1; j < m_entries.size(); ++j) {
+            QString inTrash;
+            if (moveFileToTrash(m_entries[j].original, &inTrash))
+                m_entries[j].inTrash = inTrash;
+            else
+                problems.append({m_entries[j].original, QStringLiteral("it is back in the gallery folder")});
+        }
+        return false;
+    }
+    m_entries.clear();
+    return true;
 }
 
 } // namespace qm

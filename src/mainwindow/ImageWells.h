@@ -1,0 +1,42 @@
+#pragma once
+
+#include "mainwindow/MyImageView.h"
+
+#include <QObject>
+
+namespace qm {
+
+class Gallery;
+class TreeNode;
+
+// The drop rules of the album thumbnail well (a picture file or an item
+// becomes the selected node's thumbnail) and of the trash well (albums,
+// collections and items dropped on it are deleted with their files), and
+// what the thumbnail well shows.
+class ImageWells : public QObject, public ImageViewDataSource
+{
+    Q_OBJECT
+public:
+    ImageWells(Gallery *gallery, MyImageView *albumThumb, MyImageView *trash, QObject *parent = nullptr);
+
+    Qt::DropAction validateDrop(MyImageView *view, const QMimeData *mime) override;
+    bool acceptDrop(MyImageView *view, const QMimeData *mime) override;
+    void dragHasLeft(MyImageView *view) override;
+
+    // The selected album's or collection's thumbnail, or nothing.
+    void showNodeThumbnail();
+
+signals:
+    // Something to tell the user in passing.
+    void status(const QString &text);
+
+private:
+    TreeNode *selectedNode() const;
+    void showTrash(bool full);
+
+    Gallery *m_gallery;
+    MyImageView *m_albumThumb;
+    MyImageView *m_trash;
+};
+
+} // namespace qm

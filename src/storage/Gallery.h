@@ -1,0 +1,184 @@
+#pragma once
+
+#include "model/Data.h"
+#include "model/Video.h"
+#include "storage/FileWriter.h"
+#include "storage/GalleryFile.h"
+#include "storage/Job.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUndoStack>
+
+#include <memory>
+
+namespace qm {
+
+class GalleryCommand;
+class Preferences;
+
+enum class ItemField { Title, Date, Location, Description };
+
+// The gallery document: it owns the tree and is the only code that changes
+// it. Every change is a command on the undo stack; the dirty flag follows
+// the stack (unsaved means the stack is away from its clean index). The
+// item models listen to the signals below and turn them into row signals.
+//
+// GUI thread only. A change that moves many files does its file work as a
+// Job first (jobStarted() lets the window show it) and changes the model
+// when the job has ended; a stopped or failed job changes nothing.
+class Gallery : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Gallery(Preferences &prefs, QObject *parent = nullptr);
+    ~Gallery() override;
+
+    const Data &data() const { return m_data; }
+    Preferences &prefs() const { return m_prefs; }
+    GalleryFile &galleryFile() { return m_file; }
+    QUndoStack *undoStack() { return &m_stack; }
+
+    // The selection of the main window, mirrored here for the commands
+    // that act on "the selected album"; not a change of the gallery.
+    void setSelection(Album *album, AlbumCollection *collection);
+    void setSelectedItem(Item *item);
+
+    LoadReport load();
+    SaveReport save();
+    // A tree made in memory (a benchmark, a test) replaces the gallery's,
+    // as a load would; the parent links are taken as they are.
+    void adoptTree(const QList<NodePtr> &nodes);
+    bool needsToSaveChanges() const { return m_data.needsToSaveChanges(); }
+
+    // False (with problems()) when the step's files cannot be put back or
+    // taken away again; the model then stays as it is.
+    bool undo();
+    bool redo();
+    bool canUndo() const;
+    bool canRedo() const;
+    // A change is running as a job: further changes wait for it.
+    bool isBusy() const { return m_busy; }
+    Job *currentJob() const { return m_job; }
+
+    // --- the tree
+    // "Untitled" nodes placed by the selection rule: at the top level with
+    // nothing selected, last among a selected album's siblings, last in a
+    // selected collection. Null (with `why`) when it cannot be made.
+    NodePtr newAlbum(TreeNode *selected, QString *why = nullptr);
+    NodePtr newCollection(TreeNode *selected, QString *why = nullptr);
+    // `to` null is the top level; `childIndex` -1 appends, else the position
+    // before the node leaves its place. Refused: into itself or below, or
+    // deeper than the index file can hold.
+    bool moveNode(const NodePtr &node, AlbumCollection *to, int childIndex, QString *why = nullptr);
+    void setTitle(TreeNode *node, const QString &title);
+    // Empty when taken; otherwise why the name was refused.
+    QString setAlbumFile(Album *album, const QString &name);
+    // A run of typing in one album's description is one step.
+    void setAlbumDescription(Album *album, const QString &text);
+    // A thumbnail the gallery already has (the chooser).
+    void setThumbFile(TreeNode *node, const QString &name);
+    // A picture (the 60 x 40 JPEG made from a drop) becomes the node's
+    // thumbnail: under its name when it has one, else under a fresh one.
+    WriteResult setNodeThumbnail(TreeNode *node, const QByteArray &jpeg);
+    // Deepest nesting of collections the index file keeps.
+    int depthOf(const TreeNode *node) const;
+
+    // --- items
+    void setItemField(Item *item, ItemField field, const QString &value);
+    void applyToRest(Album *album, int row, ItemField field);
+    // Items of `from` are appended to `to`, in the given order.
+    void moveItems(Album *from, const QList<ItemPtr> &items, Album *to);
+    // The items go to `row` (a position between rows before the move).
+    void reorderItems(Album *album, const QList<ItemPtr> &items, int row);
+    // New items whose files are written already, appended to the album;
+    // undo sends the files to the trash, redo brings them back.
+    void addItems(Album *album, const QList<ItemPtr> &items, const QStringList &files, const QString &text);
+    void addStream(Video *video, const StreamPtr &stream, const QString &file);
+    bool removeStream(Video *video, int index, QString *why = nullptr);
+    WriteResult setVideoThumbnail(Video *video, const QByteArray &jpeg);
+
+    // A long import adds its items as they are ready, and becomes one step
+    // when it ends.
+    class Import
+    {
+    public:
+        void add(const ItemPtr &item, const QStringList &files);
+        int count() const { return int(m_items.size()); }
+        Album *album() const { return m_album.get(); }
+
+    private:
+        friend class Gallery;
+        Gallery *m_gallery = nullptr;
+        std::shared_ptr<Album> m_album;
+        QList<ItemPtr> m_items;
+        QStringList m_files;
+        QString m_kind;
+    };
+    std::shared_ptr<Import> beginImport(Album *album, const QString &kind);
+    void endImport(const std::shared_ptr<Import> &import);
+
+    // --- deletion: the files go to the desktop's trash
+    void removeNode(const NodePtr &node);
+    void removeItems(Album *album, const QList<ItemPtr> &items);
+    // Files in the gallery's folders that nothing names.
+    void trashFiles(const QStringList &paths);
+
+    // Below this many files, file work runs at once on the GUI thread.
+    static constexpr int kFilesInBackground = 300;
+
+signals:
+    void aboutToReset();
+    void reset();
+    void nodeAboutToBeInserted(qm::AlbumCollection *parent, int row);
+    void nodeInserted(qm::TreeNode *node);
+    void nodeAboutToBeRemoved(qm::TreeNode *node);
+    void nodeRemoved(qm::AlbumCollection *parent, int row);
+    // `row`: where the node goes, counted before it leaves its place.
+    void nodeAboutToBeMoved(qm::TreeNode *node, qm::AlbumCollection *to, int row);
+    void nodeMoved(qm::TreeNode *node);
+    // Title, file, description, thumbnail or item count.
+    void nodeChanged(qm::TreeNode *node);
+    void itemsAboutToBeInserted(qm::Album *album, int first, int last);
+    void itemsInserted(qm::Album *album, int first, int last);
+    void itemsAboutToBeRemoved(qm::Album *album, int first, int last);
+    void itemsRemoved(qm::Album *album, int first, int last);
+    void itemsAboutToBeReordered(qm::Album *album);
+    void itemsReordered(qm::Album *album);
+    // Fields, thumbnail or streams.
+    void itemChanged(qm::Item *item);
+    // A change moves files in the background; the window shows the job.
+    void jobStarted(qm::Job *job);
+    // What a change could not do, or a step that could not be undone.
+    void problems(const QString &message, const QList<qm::FileProblem> &problems);
+    // A deletion or restore finished; `text` says what happened to the files.
+    void filesReport(const QString &text);
+
+private:
+    friend class GalleryCommand;
+    friend class GalleryOps;
+
+    void push(GalleryCommand *command);
+    // File work of a step, at once or as a job; `then` changes the model
+    // when it went through. An `owned` command not yet on the stack is
+    // deleted when it did not.
+    void runFiles(GalleryCommand *command, bool undo, std::function<void()> then, bool owned);
+    // A new step whose files move first.
+    void runNew(GalleryCommand *command, std::function<void()> after);
+    void updateDirty();
+    void forgetSelectionIn(const TreeNode *node);
+    void forgetSelectedItems(const QList<ItemPtr> &items);
+    WriteResult writeThumbnail(const NodePtr &node, const ItemPtr &video, const QString &name, const QByteArray &jpeg,
+                               const QString &text);
+    NodePtr insertNewNode(const NodePtr &node, TreeNode *selected, const QString &thumbResource, QString *why);
+
+    Preferences &m_prefs;
+    Data m_data;
+    GalleryFile m_file;
+    QUndoStack m_stack;
+    QPointer<Job> m_job;
+    bool m_busy = false;
+    int m_openImports = 0;
+};
+
+} // namespace qm
