@@ -504,7 +504,6 @@ void MainController::updateUndoActions()
     m_miRedo->setEnabled(m_gallery.canRedo());
     m_miUndo->setText(stack->canUndo() ? tr("&Undo %1").arg(stack->undoText()) : tr("&Undo"));
     m_miRedo->setText(stack->canRedo() ? tr("&Redo %1").arg(stack->redoText()) : tr("&Redo"));
-    setWindowModified(m_gallery.needsToSaveChanges());
 }
 
 void MainController::updateCommands()

@@ -542,13 +542,7 @@ void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to)
     const NodePtr fromHeld = from->shared_from_this();
     const NodePtr toHeld = to->shared_from_this();
     // Where each was, in album order, for putting them back.
-    QList<std::pair<int, ItemPtr>> places;
-    for (const ItemPtr &item : items) {
-        const int at = from->indexOfItem(item.get());
-        if (at >= 0)
-            places.append({at, item});
-    }
-    std::sort(places.begin(), places.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    const QList<std::pair<int, ItemPtr>> places = GalleryOps::placesOf(from, items);
     push(new FunctionCommand(
         *this, itemsText("Move", items),
         [this, from, to, items, fromHeld, toHeld] {
@@ -559,8 +553,7 @@ void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to)
         [this, from, to, items, places, fromHeld, toHeld] {
             GalleryOps ops(*this);
             ops.removeItems(to, items);
-            for (const auto &[at, item] : places)
-                ops.insertItems(from, at, {item});
+            ops.restoreItems(from, places);
         }));
 }
 
@@ -755,21 +748,11 @@ void Gallery::removeItems(Album *album, const QList<ItemPtr> &items)
         return;
     const DeletePlan plan = GalleryTrash(m_data, m_prefs).planItems(items);
     const NodePtr held = album->shared_from_this();
-    QList<std::pair<int, ItemPtr>> places;
-    for (const ItemPtr &item : items) {
-        const int at = album->indexOfItem(item.get());
-        if (at >= 0)
-            places.append({at, item});
-    }
-    std::sort(places.begin(), places.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    const QList<std::pair<int, ItemPtr>> places = GalleryOps::placesOf(album, items);
     auto *command = new TrashingCommand(
         *this, itemsText("Delete", items), plan.paths, true,
         [this, held, items] { GalleryOps(*this).removeItems(static_cast<Album *>(held.get()), items); },
-        [this, held, places] {
-            GalleryOps ops(*this);
-            for (const auto &[at, item] : places)
-                ops.insertItems(static_cast<Album *>(held.get()), at, {item});
-        });
+        [this, held, places] { GalleryOps(*this).restoreItems(static_cast<Album *>(held.get()), places); });
     runNew(command, [this, command, plan] { emit filesReport(deletionText(command->trashed(), plan.kept)); });
 }
 

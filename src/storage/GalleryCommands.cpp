@@ -72,6 +72,33 @@ void GalleryOps::insertItems(Album *album, int row, const QList<ItemPtr> &items)
     emit m_g.nodeChanged(album);
 }
 
+void GalleryOps::restoreItems(Album *album, const QList<std::pair<int, ItemPtr>> &places)
+{
+    for (qsizetype i = 0; i < places.size();) {
+        qsizetype end = i + 1;
+        while (end < places.size() && places[end].first == places[end - 1].first + 1)
+            ++end;
+        QList<ItemPtr> run;
+        for (qsizetype j = i; j < end; ++j)
+            run << places[j].second;
+        insertItems(album, places[i].first, run);
+        i = end;
+    }
+}
+
+QList<std::pair<int, ItemPtr>> GalleryOps::placesOf(const Album *album, const QList<ItemPtr> &items)
+{
+    QSet<const Item *> wanted;
+    for (const ItemPtr &item : items)
+        wanted.insert(item.get());
+    QList<std::pair<int, ItemPtr>> places;
+    for (int i = 0; i < album->items().size(); ++i) {
+        if (wanted.contains(album->items()[i].get()))
+            places.append({i, album->items()[i]});
+    }
+    return places;
+}
+
 void GalleryOps::removeItems(Album *album, const QList<ItemPtr> &items)
 {
     QSet<const Item *> going;

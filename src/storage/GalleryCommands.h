@@ -29,6 +29,11 @@ public:
     void nodeChanged(TreeNode *node) { emit m_g.nodeChanged(node); }
 
     void insertItems(Album *album, int row, const QList<ItemPtr> &items);
+    // Puts items back where they were: (index, item) in ascending order,
+    // neighbours in one go.
+    void restoreItems(Album *album, const QList<std::pair<int, ItemPtr>> &places);
+    // Where each of the items is in the album, in album order.
+    static QList<std::pair<int, ItemPtr>> placesOf(const Album *album, const QList<ItemPtr> &items);
     // Takes the items out wherever they are in the album.
     void removeItems(Album *album, const QList<ItemPtr> &items);
     void setOrder(Album *album, const QList<ItemPtr> &order);

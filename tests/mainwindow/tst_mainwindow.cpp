@@ -6,6 +6,7 @@
 #include "mainwindow/MainController.h"
 #include "mainwindow/MyImageView.h"
 #include "mainwindow/PreferencesController.h"
+#include "import/ImportPhotosController.h"
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/FirstRunController.h"
@@ -13,6 +14,8 @@
 #include "storage/NewOrvaneFolderController.h"
 
 #include <QAction>
+#include <QDir>
+#include <QMimeData>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,6 +69,8 @@ private slots:
     void selectionShowsDetails();
     void preferencesWindow();
     void keyboardAndAccessibility();
+    void undoAndOpenEditors();
+    void dropsFromAnotherProgramAreCopies();
 
 private:
     QSettings *settings() { return m_settings.get(); }
@@ -203,12 +208,14 @@ void TestMainWindow::firstRunCancelAndQuit()
         d->findChild<QPushButton *>("btnOpen")->click();
         d->findChild<QPushButton *>("btnCreateNew")->click();
         *stillOpen = d->isVisible();
-        d->findChild<QPushButton *>("btnQuit")->click();
+        QTest::keyClick(d, Qt::Key_Escape); // means Quit: there is no gallery to work on
     });
     w.show();
     QTRY_VERIFY(!w.isVisible());
     QVERIFY(*stillOpen);
     QVERIFY(!settings()->contains("OrvaneFolder"));
+    QVERIFY(!w.action("miNewAlbum")->isEnabled() && !w.action("miSave")->isEnabled());
+    QVERIFY(w.prefs().imgPath("x.jpg").isNull()); // never "/img/x.jpg"
     QCOMPARE(m_chooserTitles, (QStringList{QStringLiteral("Select orvane folder"), QStringLiteral("Select location for orvane folder")}));
 }
 
@@ -339,7 +346,7 @@ void TestMainWindow::selectionShowsDetails()
     w.action("miNewCollection")->trigger();
     w.action("miNewAlbum")->trigger();
     auto *album = static_cast<Album *>(w.data().albums().at(1).get());
-    album->setDescription(QStringLiteral("Line one\nLine two"));
+    w.gallery().setAlbumDescription(album, QStringLiteral("Line one\nLine two"));
     auto photo = std::make_shared<Photo>();
     photo->setImageFile("n.jpg");
     photo->setSmallImageFile("s.jpg");
@@ -502,6 +509,97 @@ void TestMainWindow::keyboardAndAccessibility()
     QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
     QTRY_VERIFY(w.changeAlbumThumbController()->isVisible());
     w.changeAlbumThumbController()->reject();
+}
+
+void TestMainWindow::undoAndOpenEditors()
+{
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
+    settings()->setValue("OrvaneFolder", gallery);
+    auto w = std::make_unique<MainController>(settings());
+    w->show();
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
+    w->action("miNewAlbum")->trigger();
+    w->action("miSave")->trigger();
+    const QModelIndex album = w->treeModel()->index(0, 0);
+    QVERIFY(!w->action("miUndo")->isEnabled() || w->action("miUndo")->text().contains("New Album"));
+
+    // Undo and Redo name the step and move the dirty flag with it.
+    renameInTree(*w, album, QStringLiteral("Harbour"));
+    QCOMPARE(w->action("miUndo")->text(), QStringLiteral("&Undo Rename Album"));
+    w->action("miUndo")->trigger();
+    QCOMPARE(album.data().toString(), QStringLiteral("Untitled"));
+    QVERIFY(!w->data().needsToSaveChanges());
+    QCOMPARE(w->action("miRedo")->text(), QStringLiteral("&Redo Rename Album"));
+    w->action("miRedo")->trigger();
+    QCOMPARE(album.data().toString(), QStringLiteral("Harbour"));
+
+    // A title typed but not confirmed still reaches the file at Save...
+    w->ovAlbums()->setCurrentIndex(album);
+    w->ovAlbums()->edit(album);
+    auto *editor = qobject_cast<QLineEdit *>(w->ovAlbums()->indexWidget(album));
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("Typed, not confirmed"));
+    w->action("miSave")->trigger();
+    QVERIFY(readFile(gallery + "/xml/albums.xml").contains("<title>Typed, not confirmed</title>"));
+
+    // ...and at quit, from the item list too.
+    w->gallery().addItems(static_cast<Album *>(w->treeModel()->nodeForIndex(album)), {std::make_shared<Photo>()}, {}, "Add");
+    const QModelIndex title = w->itemModel()->index(0, ItemListModel::TitleColumn);
+    w->tvPhotos()->setCurrentIndex(title);
+    w->tvPhotos()->edit(title);
+    editor = qobject_cast<QLineEdit *>(w->tvPhotos()->indexWidget(title));
+    QVERIFY(editor);
+    QTest::keyClicks(editor, QStringLiteral("Left open"));
+    QVERIFY(w->close());
+    w.reset();
+    QVERIFY(readFile(gallery + "/xml/" + QDir(gallery + "/xml").entryList({"album_*"}).first()).contains("<title>Left open</title>"));
+}
+
+void TestMainWindow::dropsFromAnotherProgramAreCopies()
+{
+    QString error;
+    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
+    settings()->setValue("OrvaneFolder", gallery);
+    MainController w(settings());
+    w.resize(1000, 700);
+    w.show();
+    QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
+    w.action("miNewAlbum")->trigger();
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
+    const QString picture = m_dir->filePath("pic.jpg");
+    QImage(40, 30, QImage::Format_RGB32).save(picture);
+    std::unique_ptr<QMimeData> files(testing::filesMime({picture}));
+
+    // Real drag events as a file manager sends them, Shift held: it proposes Move.
+    auto drop = [&](QWidget *target, QPoint at, Qt::DropActions offered) {
+        QDragEnterEvent enter(at, offered, files.get(), Qt::LeftButton, Qt::ShiftModifier);
+        enter.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(at, offered, files.get(), Qt::LeftButton, Qt::ShiftModifier);
+        move.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(target, &move);
+        if (!move.isAccepted())
+            return Qt::IgnoreAction;
+        QDropEvent dropped(at, offered, files.get(), Qt::LeftButton, Qt::ShiftModifier);
+        dropped.setDropAction(Qt::MoveAction);
+        QApplication::sendEvent(target, &dropped);
+        return dropped.isAccepted() ? dropped.dropAction() : Qt::IgnoreAction;
+    };
+    auto sheets = std::make_shared<int>(0);
+    for (int i = 0; i < 2; ++i)
+        whenShown<ImportPhotosController>([sheets](ImportPhotosController *d) { ++*sheets, d->reject(); });
+    const QPoint onAlbum = w.ovAlbums()->visualRect(w.treeModel()->index(0, 0)).center();
+    QCOMPARE(drop(w.ovAlbums()->viewport(), onAlbum, Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
+    QTRY_COMPARE(*sheets, 1);
+    QCOMPARE(drop(w.tvPhotos()->viewport(), {20, 20}, Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
+    QTRY_COMPARE(*sheets, 2);
+    QCOMPARE(drop(w.ivAlbumThumb(), {10, 10}, Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
+    // A source that offers only Move is not taken up: it might delete its files.
+    for (QWidget *target : {w.ovAlbums()->viewport(), w.tvPhotos()->viewport(), static_cast<QWidget *>(w.ivAlbumThumb())})
+        QCOMPARE(drop(target, target == w.ovAlbums()->viewport() ? onAlbum : QPoint(10, 10), Qt::MoveAction), Qt::IgnoreAction);
+    QVERIFY(QFile::exists(picture));
 }
 
 QTEST_MAIN(TestMainWindow)

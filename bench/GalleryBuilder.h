@@ -1,0 +1,75 @@
+#pragma once
+
+// The generated gallery the benchmarks open: ten years of ten trips of ten
+// albums, a hundred items each, every twentieth a video with two streams.
+
+#include "model/Album.h"
+#include "model/AlbumCollection.h"
+#include "model/Data.h"
+#include "model/Photo.h"
+#include "model/Video.h"
+#include "model/VideoStream.h"
+
+#include <QString>
+
+namespace bench {
+
+using namespace qm;
+
+inline constexpr int kAlbums = 1000;
+inline constexpr int kItemsPerAlbum = 100;
+
+inline void buildGallery(Data &data)
+{
+    int serial = 0;
+    // Ten top collections of ten sub-collections, each holding ten albums.
+    for (int c = 0; c < 10; ++c) {
+        auto top = std::make_shared<AlbumCollection>();
+        top->setTitle(QStringLiteral("Year %1").arg(2000 + c));
+        for (int s = 0; s < 10; ++s) {
+            auto sub = std::make_shared<AlbumCollection>();
+            sub->setTitle(QStringLiteral("Trip %1 \u00e9t\u00e9 & friends").arg(s));
+            sub->setParentCollection(top.get());
+            for (int a = 0; a < kAlbums / 100; ++a) {
+                auto album = std::make_shared<Album>();
+                album->setTitle(QStringLiteral("Album %1").arg(serial));
+                album->setDescription(QStringLiteral("Pictures of day %1 <by the sea>\nwith notes").arg(serial));
+                album->setXMLFile(QStringLiteral("album_%1.xml").arg(serial));
+                album->setThumbFile(QStringLiteral("athumb_%1.jpg").arg(serial));
+                album->setParentCollection(sub.get());
+                for (int i = 0; i < kItemsPerAlbum; ++i) {
+                    const QString base = QStringLiteral("img_%1_%2").arg(serial).arg(i);
+                    if (i % 20 == 19) {
+                        auto v = std::make_shared<Video>();
+                        v->setTitle(QStringLiteral("Clip %1").arg(i));
+                        v->setThumbFile(base + "_vthumb.jpg");
+                        for (int rate : {800, 400}) {
+                            auto st = std::make_shared<VideoStream>();
+                            st->setBitrate(rate);
+                            st->setFile(base + QStringLiteral("_%1.flv").arg(rate));
+                            v->addStream(st);
+                        }
+                        album->addItem(v);
+                    } else {
+                        auto p = std::make_shared<Photo>();
+                        p->setTitle(QStringLiteral("Photo %1 of album %2").arg(i).arg(serial));
+                        p->setDate(QStringLiteral("2026-06-%1").arg(1 + i % 28));
+                        p->setLocation(QStringLiteral("Z\u00fcrich"));
+                        p->setDescription(QStringLiteral("A short & sweet caption"));
+                        p->setImageFile(base + ".jpg");
+                        p->setSmallImageFile(base + "_small.jpg");
+                        p->setLargeImageFile(base + "_large.jpg");
+                        album->addItem(p);
+                    }
+                }
+                sub->addItem(album);
+                ++serial;
+            }
+            top->addItem(sub);
+        }
+        data.albums().append(top);
+    }
+}
+
+
+} // namespace bench
