@@ -9,7 +9,7 @@
 
 namespace qm {
 
-QString makeNodeThumbnail(const Preferences &prefs, TreeNode &node, const QString &source)
+QString makeNodeThumbnail(const Preferences &prefs, TreeNode &node, const QString &source, QString *why)
 {
     QString name = node.thumbFile();
     const bool fresh = name.isEmpty() || prefs.imgPath(name).isNull();
@@ -22,7 +22,7 @@ QString makeNodeThumbnail(const Preferences &prefs, TreeNode &node, const QStrin
     }
     const QString path = prefs.imgPath(name);
     // A quality above 1 asks for the best there is.
-    const bool written = ImageProc::scaleAndSaveAsJPEG(source, 60, 40, 80.0f, path);
+    const bool written = ImageProc::scaleAndSaveAsJPEG(source, 60, 40, 80.0f, path, why);
     // A new name for a picture that was never written would leave the web
     // gallery showing a broken image; an existing name keeps its old picture.
     if (fresh && written)

@@ -3,6 +3,7 @@
 #include "model/Data.h"
 #include "model/Video.h"
 #include "storage/Common.h"
+#include "storage/FileWriter.h"
 #include "storage/Preferences.h"
 #include "video/CroppingImageView.h"
 
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -154,12 +154,14 @@ void CreateVideoThumbController::clickedCreateThumb()
         while (QFileInfo::exists(m_prefs->imgPath(name)))
             name = videoThumbFileName(++key);
     }
-    QSaveFile file(m_prefs->imgPath(name));
-    if (jpeg.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size() || !file.commit()) {
+    const WriteResult written = jpeg.isEmpty()
+        ? WriteResult{m_prefs->imgPath(name), tr("there is no picture to write")}
+        : FileWriter::writeFile(m_prefs->imgPath(name), jpeg);
+    if (!written) {
         // The old thumbnail stays; nothing is recorded that is not on disk.
         QMessageBox box(QMessageBox::Warning, tr("Video Thumbnail"), tr("The thumbnail could not be written."),
                         QMessageBox::Ok, this);
-        box.setInformativeText(QStringLiteral("%1: %2").arg(m_prefs->imgPath(name), file.errorString()));
+        box.setInformativeText(QStringLiteral("%1: %2").arg(written.path, written.reason));
         box.exec();
         return;
     }

@@ -6,7 +6,6 @@
 #include "model/VideoStream.h"
 #include "storage/BackgroundTask.h"
 #include "storage/Common.h"
-#include "storage/FileCopy.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 #include "video/FLVMetadata.h"
@@ -153,19 +152,19 @@ void ImportVideoController::insertStreamByBitrate(Video &video, const std::share
     video.addStream(stream);
 }
 
-CopyResult ImportVideoController::copyMovie(const QString &from, const QString &to, QString *why)
+WriteResult ImportVideoController::copyMovie(const QString &from, const QString &to)
 {
     // A few seconds of movie copy in a moment; anything longer is shown
     // and can be stopped.
     constexpr qint64 kBytesInBackground = 32 << 20;
     const qint64 size = QFileInfo(from).size();
     if (size < kBytesInBackground)
-        return copyFileInPieces(from, to, why);
-    CopyResult result = CopyResult::Failed;
+        return FileWriter::copyFile(from, to);
+    WriteResult result{to, tr("the copy did not start")};
     BackgroundTask::run(this, windowTitle(),
                         tr("Copying \u201c%1\u201d into the gallery\u2026").arg(QFileInfo(from).fileName()),
                         tr("Stopping\u2026"), size, [&](const std::atomic_bool &stop, std::atomic<qint64> &done) {
-                            result = copyFileInPieces(from, to, why, &stop, &done);
+                            result = FileWriter::copyFile(from, to, FileWriter::Mode::CreateNew, &stop, &done);
                         });
     return result;
 }
@@ -185,14 +184,13 @@ void ImportVideoController::clickedImport()
     };
     const QString streamName = freeName(*m_prefs, videoStreamFileName);
     const QString streamPath = m_prefs->imgPath(streamName);
-    QString why;
-    const CopyResult copied = copyMovie(m_file, streamPath, &why);
-    if (copied == CopyResult::Stopped)
+    const WriteResult copied = copyMovie(m_file, streamPath);
+    if (copied.reason == FileWriter::stoppedReason())
         return; // the window stays, for another try or Cancel
-    if (copied == CopyResult::Failed) {
+    if (!copied) {
         // Nothing is recorded that is not on disk.
         fail(tr("The video could not be copied into the gallery."),
-             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file), why));
+             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(copied.path), copied.reason));
         return;
     }
     // The main window stays usable during a long copy: the album or video
@@ -215,6 +213,7 @@ void ImportVideoController::clickedImport()
         newVideo->setTitle(QFileInfo(m_file).completeBaseName());
         newVideo->addStream(stream);
         const QString thumbName = freeName(*m_prefs, videoThumbFileName);
+        QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             QFile::remove(streamPath);
             fail(tr("The video's placeholder thumbnail could not be written."), why);

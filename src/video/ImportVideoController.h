@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage/FileCopy.h"
+#include "storage/FileWriter.h"
 
 #include <QDialog>
 
@@ -59,7 +59,7 @@ protected:
 
 private:
     void showMetadata();
-    CopyResult copyMovie(const QString &from, const QString &to, QString *why);
+    WriteResult copyMovie(const QString &from, const QString &to);
     Album *liveAlbum() const;
     Video *liveVideo() const;
 

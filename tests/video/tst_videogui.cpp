@@ -12,7 +12,7 @@
 #include "model/Data.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
-#include "storage/FileCopy.h"
+#include "storage/FileWriter.h"
 #include "storage/NewOrvaneFolderController.h"
 #include "storage/Preferences.h"
 #include "video/CaptureGeometry.h"
@@ -302,7 +302,7 @@ void TestVideoGui::bigMoviesCopyInTheBackground()
     QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("320 x 240"));
 
     // Stopped: no video, no file, and the window stays for another try.
-    setCopyPieceDelayForTesting(50); // so that the stop lands in the middle
+    FileWriter::setCopyPieceDelayForTesting(50); // so that the stop lands in the middle
     auto stopped = whenShown<QProgressDialog>([](QProgressDialog *d) { d->findChild<QPushButton *>()->click(); });
     QTest::mouseClick(window.btnImport(), Qt::LeftButton);
     QVERIFY2(*stopped, "a copy of this size shows its progress");
@@ -330,7 +330,7 @@ void TestVideoGui::bigMoviesCopyInTheBackground()
     QVERIFY(*gone);
     QCOMPARE(imgFiles(), withVideo);
     QVERIFY(!window.isVisible());
-    setCopyPieceDelayForTesting(0);
+    FileWriter::setCopyPieceDelayForTesting(0);
 }
 
 QTEST_MAIN(TestVideoGui)
