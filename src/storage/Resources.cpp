@@ -2,8 +2,6 @@
 
 #include "storage/FileWriter.h"
 
-#include <QFile>
-
 namespace qm {
 
 QString resourcePath(const QString &name)
