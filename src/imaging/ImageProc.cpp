@@ -328,17 +328,26 @@ Picture ImageProc::loadPicture(const QString &path, const QList<QSize> &boxes, Q
     QImageReader reader(&device);
     reader.setAutoTransform(true);
     reader.setAllocationLimit(kAllocationLimitMB);
+    // Whatever the name says, the content decides how it is decoded.
     const QByteArray format = reader.format();
-    if (format != "jpeg" && format != "png" && format != "tiff")
-        return fail(QStringLiteral("not a picture Quillmere can read: the file holds no JPEG, PNG or TIFF picture"));
+    if (format.isEmpty())
+        return fail(QStringLiteral("not a picture Quillmere can read: the file holds no picture in a known format"));
     if (endsBeforeItsPicture(format, bytes))
         return fail(QStringLiteral("the file ends before its picture does: it was cut short, perhaps by an "
                                    "interrupted copy"));
+    const auto done = [](QImage image, QSize upright) -> Picture {
+        if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
+            image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+        return {flattened(image), upright};
+    };
     QSize size = reader.size();
     if (!size.isValid()) {
-        // The handler says why only once it tries to read.
-        reader.read();
-        return fail(QStringLiteral("not a picture Quillmere can read: %1").arg(reader.errorString()));
+        // Some handlers know the size only by decoding; all say why they
+        // failed only then.
+        const QImage image = reader.read();
+        if (image.isNull())
+            return fail(QStringLiteral("not a picture Quillmere can read: %1").arg(reader.errorString()));
+        return done(image, image.size());
     }
     // Reported sizes are before the EXIF turn; the picture we stand for is upright.
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
@@ -368,12 +377,10 @@ Picture ImageProc::loadPicture(const QString &path, const QList<QSize> &boxes, Q
         if (denom > 1)
             reader.setScaledSize(QSize((size.width() + denom - 1) / denom, (size.height() + denom - 1) / denom));
     }
-    QImage image = reader.read();
+    const QImage image = reader.read();
     if (image.isNull())
         return fail(QStringLiteral("not a picture Quillmere can read: %1").arg(reader.errorString()));
-    if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb))
-        image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
-    return {flattened(image), upright};
+    return done(image, upright);
 }
 
 bool ImageProc::scaleAndSaveAsJPEG(const QString &source, int maxWidth, int maxHeight, float quality,

@@ -95,7 +95,7 @@ void writeAlbumEntry(QXmlStreamWriter &w, const Album &album)
     w.writeEndElement();
 }
 
-void writeNodes(QXmlStreamWriter &w, const QList<NodePtr> &nodes, int depth)
+void writeNodes(QXmlStreamWriter &w, const QList<NodePtr> &nodes)
 {
     for (const NodePtr &node : nodes) {
         if (node->isAlbum()) {
@@ -106,7 +106,7 @@ void writeNodes(QXmlStreamWriter &w, const QList<NodePtr> &nodes, int depth)
             textElement(w, u"title"_s, coll.title());
             if (hasThumb(coll))
                 urlElement(w, u"thumb"_s, coll.thumbFile());
-            writeNodes(w, coll.items(), depth + 1);
+            writeNodes(w, coll.items());
             w.writeEndElement();
         }
     }
@@ -707,7 +707,7 @@ QByteArray serializeIndex(const Data &data)
     QXmlStreamWriter w(&bytes);
     startDocument(w, u"2.1"_s);
     w.writeStartElement(u"collection"_s);
-    writeNodes(w, data.albums(), 0);
+    writeNodes(w, data.albums());
     w.writeEndElement();
     w.writeEndElement();
     w.writeEndDocument();
