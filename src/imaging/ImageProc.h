@@ -27,7 +27,8 @@ class ImageProc
 {
 public:
     // Width and height from the first baseline frame header (0xC0) among
-    // the first 40 markers; {0, 0} on every failure. Reads header bytes only.
+    // the first 40 markers, before the start of scan; {0, 0} on every
+    // failure. Reads header bytes only.
     static QSize sizeOfJPEG(const QString &path);
 
     // The size a w x h picture gets inside the box: never enlarged, the
@@ -45,24 +46,28 @@ public:
     // Decodes a picture file once, upright (EXIF orientation applied), in
     // sRGB, with transparent areas on white. When `boxes` are given, a JPEG
     // is decoded at the smallest cheap reduction that still serves the
-    // largest of them. A null picture when the file cannot be decoded or
-    // claims more pixels than the allocation limit.
+    // largest of them. A null picture, and the reason in `error`, when the
+    // file cannot be decoded, ends before its picture does (a JPEG cut short
+    // would otherwise decode with a grey band) or claims more pixels than
+    // the allocation limit.
     static Picture loadPicture(const QString &path, const QList<QSize> &boxes = {}, QString *error = nullptr);
 
+    // Each writes the JPEG whole or not at all (an existing file at `saveTo`
+    // stays as it was); `why` gets the reason of a failure.
     static bool scaleAndSaveAsJPEG(const QString &source, int maxWidth, int maxHeight, float quality,
-                                   const QString &saveTo);
+                                   const QString &saveTo, QString *why = nullptr);
     // The same picture as JPEG bytes, for callers that write it themselves;
     // empty (with the reason in `why`) when it cannot be made.
     static QByteArray scaleToJPEG(const QString &source, int maxWidth, int maxHeight, float quality,
                                   QString *why = nullptr);
     static bool scaleAndSaveAsJPEG(const QString &source, int maxWidth, int maxHeight, float quality,
                                    const QString &saveTo, const QString &insertCopyright, const QFont &withFont,
-                                   const QColor &andColor);
+                                   const QColor &andColor, QString *why = nullptr);
     static bool scaleImageAndSaveAsJPEG(const Picture &image, int maxWidth, int maxHeight, float quality,
-                                        const QString &saveTo);
+                                        const QString &saveTo, QString *why = nullptr);
     static bool scaleImageAndSaveAsJPEG(const Picture &image, int maxWidth, int maxHeight, float quality,
                                         const QString &saveTo, const QString &insertCopyright,
-                                        const QFont &withFont, const QColor &andColor);
+                                        const QFont &withFont, const QColor &andColor, QString *why = nullptr);
 
     // Decoding refuses pictures needing more memory than this (megabytes):
     // enough for a 100-megapixel photo, not for a forged 60000 x 60000 header.

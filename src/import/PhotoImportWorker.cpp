@@ -87,7 +87,7 @@ void PhotoImportWorker::run()
         QString error;
         const Picture picture = ImageProc::loadPicture(photo.source, boxes, &error);
         if (picture.isNull()) {
-            out.failure = error.isEmpty() ? QObject::tr("not a picture that can be read") : error;
+            out.failure = error;
             step(s);
             return out;
         }
@@ -95,14 +95,17 @@ void PhotoImportWorker::run()
         QStringList written;
         auto write = [&](const QString &name, QSize box, bool copyright) {
             const QString path = folder + QLatin1Char('/') + name;
+            QString why;
             const bool ok = copyright
                 ? ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path,
                                                      settings.copyrightText, settings.copyrightFont,
-                                                     settings.copyrightColor)
-                : ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path);
+                                                     settings.copyrightColor, &why)
+                : ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path, &why);
             step(1);
             if (ok)
                 written << path;
+            else
+                out.failure = QObject::tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), why);
             return ok;
         };
         bool ok = write(photo.smallImageFile, settings.small, false)
@@ -112,7 +115,6 @@ void PhotoImportWorker::run()
             // No photo with missing files: take back what was written.
             for (const QString &path : written)
                 QFile::remove(path);
-            out.failure = QObject::tr("its JPEG files could not be written to %1").arg(QDir::toNativeSeparators(folder));
             step(s - int(written.size()) - 1);
         }
         return out;

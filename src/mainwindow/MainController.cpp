@@ -454,8 +454,9 @@ void MainController::loadData()
     }
     updateCommands();
     if (!report.ok()) {
-        showProblems(tr("Some files of the gallery could not be read. What they hold is not shown, and they "
-                        "will not be replaced: a copy is kept beside each one before the next save."),
+        showProblems(tr("Some files of the gallery could not be read, or not completely. What could not be "
+                        "read is not shown, and before the next save replaces such a file a copy of it is "
+                        "kept beside it."),
                      report.unreadable);
     }
 }

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +38,29 @@ void syncFolderOf(const QByteArray &path)
         ::close(fd);
     }
 }
+
+// Gives `temp` the name `dest` only if that is free, in one step. Some file
+// systems (FAT, exFAT, some network shares) have neither hard links nor an
+// exclusive rename; there the name is checked just before the rename.
+int takeFreeName(const QByteArray &temp, const QByteArray &dest)
+{
+    if (::link(temp.constData(), dest.constData()) == 0) {
+        ::unlink(temp.constData());
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
+        return errno;
+    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, dest.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    struct stat st;
+    if (::lstat(dest.constData(), &st) == 0)
+        return EEXIST;
+    return ::rename(temp.constData(), dest.constData()) == 0 ? 0 : errno;
+}
+
+const char kTempMark[] = ".tmp-";
 
 } // namespace
 
@@ -68,6 +93,12 @@ QString FileWriter::refusal(const QString &path)
     return QStringLiteral("it is not a plain file");
 }
 
+bool FileWriter::isTemporaryName(const QString &name)
+{
+    static const QRegularExpression shape(QStringLiteral("^\\..+\\.tmp-[0-9a-z]+$"));
+    return shape.match(name).hasMatch();
+}
+
 FileWriter::FileWriter(QString path, Mode mode)
     : m_path(std::move(path))
     , m_mode(mode)
@@ -97,16 +128,23 @@ bool FileWriter::open()
     const QString refused = refusal(m_path);
     if (!refused.isEmpty())
         return fail(refused);
-    if (m_mode == Mode::CreateNew && QFileInfo::exists(m_path))
+    struct stat st;
+    const bool exists = ::lstat(encoded(m_path).constData(), &st) == 0;
+    if (m_mode == Mode::CreateNew && exists)
         return fail(systemReason(EEXIST));
+    // A replaced file keeps its permissions (a gallery shared with a group stays so).
+    if (exists)
+        m_keepMode = int(st.st_mode & 07777);
     const QFileInfo info(m_path);
-    const QString base = QStringLiteral("%1/.%2.tmp-").arg(info.path(), info.fileName());
+    const QString base = QStringLiteral("%1/.%2%3").arg(info.path(), info.fileName(), QLatin1String(kTempMark));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray temp = encoded(base + QString::number(QRandomGenerator::global()->generate(), 36));
         // 0666 less the umask: the web server must be able to read what we write.
         m_fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_tempPath = temp;
+            if (m_keepMode >= 0 && ::fchmod(m_fd, mode_t(m_keepMode)) != 0)
+                return fail(systemReason(errno));
             return true;
         }
         if (errno != EEXIST)
@@ -118,7 +156,7 @@ bool FileWriter::open()
 bool FileWriter::write(QByteArrayView bytes)
 {
     if (m_fd < 0)
-        return false;
+        return fail(QStringLiteral("the file was not opened for writing"));
     const char *p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -140,7 +178,7 @@ bool FileWriter::write(QByteArrayView bytes)
 bool FileWriter::commit()
 {
     if (m_fd < 0)
-        return false;
+        return fail(QStringLiteral("the file was not opened for writing"));
     if (::fsync(m_fd) != 0)
         return fail(systemReason(errno));
     struct stat st;
@@ -154,10 +192,8 @@ bool FileWriter::commit()
         return fail(systemReason(errno));
     const QByteArray dest = encoded(m_path);
     if (m_mode == Mode::CreateNew) {
-        // link() takes the name only if it is free, in one step.
-        if (::link(m_tempPath.constData(), dest.constData()) != 0)
-            return fail(systemReason(errno));
-        ::unlink(m_tempPath.constData());
+        if (const int error = takeFreeName(m_tempPath, dest))
+            return fail(systemReason(error));
     } else {
         // A link put in place meanwhile is replaced, not followed: rename
         // works on the entry itself. Refuse it all the same, as open() would.

@@ -62,6 +62,9 @@ public:
     // Why `path` may not be written: it exists and is not a plain file. Empty when it may.
     static QString refusal(const QString &path);
 
+    // Whether a bare file name has the shape of this class's temporary files.
+    static bool isTemporaryName(const QString &name);
+
     // The reason copyFile gives when it was stopped.
     static QString stoppedReason();
 
@@ -76,6 +79,7 @@ private:
     QByteArray m_tempPath;
     int m_fd = -1;
     qint64 m_written = 0;
+    int m_keepMode = -1; // the replaced file's permissions
     bool m_committed = false;
     QString m_error;
 };

@@ -62,25 +62,6 @@ QString freeName(const std::function<QString(const QString &)> &folderPath, QStr
     return name;
 }
 
-// Why `name` may not be an album's file: it must be a plain name in the xml
-// folder that nothing else uses.
-QString albumFileNameRefusal(const QString &name, const Data &data, const Album *self)
-{
-    if (!isBareFileName(name))
-        return tr("\"%1\" is not a file name inside the gallery's xml folder.").arg(name);
-    if (name.compare(QStringLiteral("albums.xml"), Qt::CaseInsensitive) == 0)
-        return tr("\"%1\" is the gallery's index file.").arg(name);
-    if (name.contains(QStringLiteral(".unreadable-")))
-        return tr("\"%1\" is a copy kept of a file that could not be read.").arg(name);
-    bool taken = false;
-    data.forEachNode([&](const NodePtr &n) {
-        if (n.get() != self && n->isAlbum() && static_cast<Album *>(n.get())->XMLFile() == name)
-            taken = true;
-        return !taken;
-    });
-    return taken ? tr("Another album already uses the file \"%1\".").arg(name) : QString();
-}
-
 int collectionHeight(const TreeNode &node)
 {
     if (!node.isCollection())

@@ -3,13 +3,13 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Common.h"
+#include "storage/FileWriter.h"
 #include "storage/Preferences.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 #include <QtConcurrent/QtConcurrentMap>
@@ -49,7 +49,17 @@ QString xmlSafe(const QString &text)
 
 void textElement(QXmlStreamWriter &w, const QString &name, const QString &text)
 {
-    w.writeTextElement(name, xmlSafe(text));
+    // A raw carriage return would come back as a line feed: every reader
+    // normalises line ends. As a character reference it survives.
+    w.writeStartElement(name);
+    const QString safe = xmlSafe(text);
+    qsizetype from = 0;
+    for (qsizetype cr; (cr = safe.indexOf(QLatin1Char('\r'), from)) >= 0; from = cr + 1) {
+        w.writeCharacters(safe.mid(from, cr - from));
+        w.writeEntityReference(u"#13"_s);
+    }
+    w.writeCharacters(safe.mid(from));
+    w.writeEndElement();
 }
 
 void urlElement(QXmlStreamWriter &w, const QString &name, const QString &url)
@@ -80,26 +90,56 @@ void writeAlbumEntry(QXmlStreamWriter &w, const Album &album)
     textElement(w, u"description"_s, album.description());
     if (hasThumb(album))
         urlElement(w, u"thumb"_s, album.thumbFile());
-    w.writeTextElement(u"contentnumber"_s, QString::number(album.items().size()));
+    textElement(w, u"contentnumber"_s, QString::number(album.items().size()));
     textElement(w, u"contentxmlurl"_s, album.XMLFile());
     w.writeEndElement();
 }
 
-void writeNodes(QXmlStreamWriter &w, const QList<NodePtr> &nodes, int depth)
+void writeNodes(QXmlStreamWriter &w, const QList<NodePtr> &nodes)
 {
     for (const NodePtr &node : nodes) {
         if (node->isAlbum()) {
             writeAlbumEntry(w, static_cast<const Album &>(*node));
-        } else if (node->isCollection() && depth < GalleryFile::kMaxDepth) {
+        } else if (node->isCollection()) {
             const auto &coll = static_cast<const AlbumCollection &>(*node);
             w.writeStartElement(u"collection"_s);
             textElement(w, u"title"_s, coll.title());
             if (hasThumb(coll))
                 urlElement(w, u"thumb"_s, coll.thumbFile());
-            writeNodes(w, coll.items(), depth + 1);
+            writeNodes(w, coll.items());
             w.writeEndElement();
         }
     }
+}
+
+// What a name that no album file may take is used for; empty for others.
+// Compared regardless of case: on the file systems of many memory sticks,
+// names that differ in case only are the same file.
+QString reservedFileNameUse(const QString &name)
+{
+    if (name.compare(QLatin1String("albums.xml"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("is the name of the gallery's index file");
+    if (name.contains(QLatin1String(".unreadable-"), Qt::CaseInsensitive))
+        return QStringLiteral("is the name of a copy kept of an unreadable file");
+    if (FileWriter::isTemporaryName(name))
+        return QStringLiteral("is the name of a file still being written");
+    return QString();
+}
+
+// How many collections deep the tree goes (a top-level collection is 1).
+int collectionDepth(const QList<NodePtr> &top)
+{
+    int deepest = 0;
+    QList<std::pair<const QList<NodePtr> *, int>> lists{{&top, 0}};
+    while (!lists.isEmpty()) {
+        const auto [list, depth] = lists.takeLast();
+        deepest = std::max(deepest, depth);
+        for (const NodePtr &node : *list) {
+            if (node->isCollection())
+                lists.append({&static_cast<const AlbumCollection &>(*node).items(), depth + 1});
+        }
+    }
+    return deepest;
 }
 
 // The decimal number at the start of the text, after leading white space.
@@ -122,16 +162,36 @@ qint32 leadingInt(QStringView text)
     return qint32(negative ? -value : value);
 }
 
+// The XML reader and the first thing it read past that the model cannot
+// hold: such a file is kept aside before a save replaces it.
+struct Reader
+{
+    QXmlStreamReader &r;
+    QString unused;
+
+    void note(const QString &what)
+    {
+        if (unused.isEmpty())
+            unused = what;
+    }
+    void skip()
+    {
+        note(QStringLiteral("only partly read: it holds \"%1\" elements, which are not part of a gallery")
+                 .arg(r.name().toString()));
+        r.skipCurrentElement();
+    }
+};
+
 // Reads child "url" elements of the current element, giving each text to
 // `take`; leaves the reader on the element's end.
 template<typename Take>
-void readUrls(QXmlStreamReader &r, Take take)
+void readUrls(Reader &in, Take take)
 {
-    while (r.readNextStartElement()) {
-        if (r.name() == u"url")
-            take(r.readElementText(QXmlStreamReader::IncludeChildElements));
+    while (in.r.readNextStartElement()) {
+        if (in.r.name() == u"url")
+            take(in.r.readElementText(QXmlStreamReader::IncludeChildElements));
         else
-            r.skipCurrentElement();
+            in.skip();
     }
 }
 
@@ -162,59 +222,59 @@ bool readItemText(QXmlStreamReader &r, T &item)
     return true;
 }
 
-void readPicture(QXmlStreamReader &r, Album &album)
+void readPicture(Reader &in, Album &album)
 {
     auto photo = std::make_shared<Photo>();
     album.addItem(photo);
-    while (r.readNextStartElement()) {
-        if (readItemText(r, *photo))
+    while (in.r.readNextStartElement()) {
+        if (readItemText(in.r, *photo))
             continue;
-        const QStringView name = r.name();
+        const QStringView name = in.r.name();
         if (name == u"image")
-            readUrls(r, [&](const QString &t) { photo->setImageFile(t.isNull() ? u""_s : t); });
+            readUrls(in, [&](const QString &t) { photo->setImageFile(t.isNull() ? u""_s : t); });
         else if (name == u"smallimage")
-            readUrls(r, [&](const QString &t) { photo->setSmallImageFile(t.isNull() ? u""_s : t); });
+            readUrls(in, [&](const QString &t) { photo->setSmallImageFile(t.isNull() ? u""_s : t); });
         else if (name == u"largeimage")
-            readUrls(r, [&](const QString &t) {
+            readUrls(in, [&](const QString &t) {
                 if (!t.isEmpty())
                     photo->setLargeImageFile(t);
             });
         else
-            r.skipCurrentElement();
+            in.skip();
     }
 }
 
-void readStreams(QXmlStreamReader &r, Video &video)
+void readStreams(Reader &in, Video &video)
 {
-    while (r.readNextStartElement()) {
-        if (r.name() != u"stream") {
-            r.skipCurrentElement();
+    while (in.r.readNextStartElement()) {
+        if (in.r.name() != u"stream") {
+            in.skip();
             continue;
         }
         auto stream = std::make_shared<VideoStream>();
         video.addStream(stream);
-        stream->setBitrate(leadingInt(r.attributes().value(QLatin1String("bitrate"))));
-        readUrls(r, [&](const QString &t) { stream->setFile(t.isNull() ? u""_s : t); });
+        stream->setBitrate(leadingInt(in.r.attributes().value(QLatin1String("bitrate"))));
+        readUrls(in, [&](const QString &t) { stream->setFile(t.isNull() ? u""_s : t); });
     }
 }
 
-void readVideo(QXmlStreamReader &r, Album &album)
+void readVideo(Reader &in, Album &album)
 {
     auto video = std::make_shared<Video>();
     album.addItem(video);
-    while (r.readNextStartElement()) {
-        if (readItemText(r, *video))
+    while (in.r.readNextStartElement()) {
+        if (readItemText(in.r, *video))
             continue;
-        const QStringView name = r.name();
+        const QStringView name = in.r.name();
         if (name == u"thumb")
-            readUrls(r, [&](const QString &t) {
+            readUrls(in, [&](const QString &t) {
                 if (!t.isEmpty())
                     video->setThumbFile(t);
             });
         else if (name == u"video")
-            readStreams(r, *video);
+            readStreams(in, *video);
         else
-            r.skipCurrentElement();
+            in.skip();
     }
 }
 
@@ -242,7 +302,7 @@ bool openForReading(QFile &file, const QString &path, QList<FileProblem> &proble
 class IndexReader
 {
 public:
-    explicit IndexReader(QXmlStreamReader &r) : m_r(r) {}
+    explicit IndexReader(Reader &in) : m_in(in), m_r(in.r) {}
 
     AlbumPtr readAlbum()
     {
@@ -257,12 +317,14 @@ public:
                 album->setXMLFile(elementText(m_r));
                 m_albumFiles.append({album.get(), album->XMLFile()});
             } else if (name == u"thumb") {
-                readUrls(m_r, [&](const QString &t) {
+                readUrls(m_in, [&](const QString &t) {
                     if (!t.isEmpty())
                         album->setThumbFile(t);
                 });
+            } else if (name == u"contentnumber") {
+                m_r.skipCurrentElement(); // the album file has the true count
             } else {
-                m_r.skipCurrentElement();
+                m_in.skip();
             }
         }
         return album;
@@ -290,12 +352,12 @@ public:
             } else if (withHeader && name == u"title") {
                 parent->setTitle(elementText(m_r));
             } else if (withHeader && name == u"thumb") {
-                readUrls(m_r, [&](const QString &t) {
+                readUrls(m_in, [&](const QString &t) {
                     if (!t.isEmpty())
                         parent->setThumbFile(t);
                 });
             } else {
-                m_r.skipCurrentElement();
+                m_in.skip();
             }
         }
         return true;
@@ -306,6 +368,7 @@ public:
     const QList<std::pair<Album *, QString>> &albumFiles() const { return m_albumFiles; }
 
 private:
+    Reader &m_in;
     QXmlStreamReader &m_r;
     QList<std::pair<Album *, QString>> m_albumFiles;
     bool m_tooDeep = false;
@@ -367,6 +430,7 @@ AlbumFileRead readAlbumFile(const QString &path)
     }
     Album album; // only a holder for the items
     QXmlStreamReader r(&file);
+    Reader in{r, {}};
     bool videos = false;
     QString problem;
     if (!r.readNextStartElement()) {
@@ -380,12 +444,17 @@ AlbumFileRead readAlbumFile(const QString &path)
     }
     if (problem.isEmpty()) {
         while (r.readNextStartElement()) {
-            if (r.name() == u"picture")
-                readPicture(r, album);
-            else if (videos && r.name() == u"video")
-                readVideo(r, album);
-            else
+            if (r.name() == u"picture") {
+                readPicture(in, album);
+            } else if (videos && r.name() == u"video") {
+                readVideo(in, album);
+            } else if (r.name() == u"video") {
+                in.note(QStringLiteral("only partly read: its videos are not read, as a version 2.0 album file "
+                                       "holds pictures only"));
                 r.skipCurrentElement();
+            } else {
+                in.skip();
+            }
         }
         finish(r);
         if (r.hasError())
@@ -398,6 +467,10 @@ AlbumFileRead readAlbumFile(const QString &path)
         return out;
     }
     out.items = std::move(album.items());
+    if (!in.unused.isEmpty()) {
+        out.problems.append({path, in.unused});
+        out.protect = true;
+    }
     return out;
 }
 
@@ -448,24 +521,30 @@ LoadReport GalleryFile::loadData(Data &data)
     }
 
     QXmlStreamReader r(&file);
+    Reader in{r, {}};
     QString problem;
     if (!r.readNextStartElement()) {
         problem = r.hasError() ? readerError(r) : QStringLiteral("the file is empty");
     } else {
         const QStringView version = r.attributes().value(QLatin1String("version"));
         if (version == u"2.0" || version == u"2.1") {
-            // The first child node of the root is the top-level list, whatever
-            // its name; anything else first (a comment, text) means no tree.
+            // The first element of the root is the top-level list, whatever
+            // its name. Comments and processing instructions before it say
+            // nothing about the gallery and are read past; text is read past
+            // too, but the file is kept before a save drops it.
             while (!r.atEnd()) {
                 r.readNext();
-                if (r.isWhitespace())
-                    continue;
-                break;
+                if (r.isStartElement() || r.isEndElement())
+                    break;
+                if (r.isCharacters() && !r.isWhitespace())
+                    in.note(QStringLiteral("only partly read: it holds text before the list of albums"));
             }
-            IndexReader reader(r);
+            IndexReader reader(in);
             if (r.isStartElement()) {
                 if (!reader.readChildren(data.albums(), nullptr, 0, false))
                     problem = QStringLiteral("collections are nested more than %1 levels deep").arg(kMaxDepth);
+                else if (r.readNextStartElement())
+                    in.note(QStringLiteral("only partly read: only the first of its lists of albums is read"));
             }
             // The album files are read side by side and taken in index order.
             QList<std::pair<Album *, QString>> files;
@@ -482,6 +561,11 @@ LoadReport GalleryFile::loadData(Data &data)
                 finish(r);
                 if (r.hasError())
                     problem = readerError(r);
+            }
+            if (problem.isEmpty() && !in.unused.isEmpty()) {
+                // The tree is shown; the file is kept before a save replaces it.
+                report.unreadable.prepend({path, in.unused});
+                m_unreadable.insert(path);
             }
         } else {
             file.seek(0);
@@ -511,10 +595,10 @@ bool GalleryFile::keepUnreadableCopy(const QString &path, SaveReport &report)
     QString backup = QStringLiteral("%1.unreadable-%2").arg(path, stamp);
     for (int n = 2; QFileInfo::exists(backup); ++n)
         backup = QStringLiteral("%1.unreadable-%2-%3").arg(path, stamp).arg(n);
-    QFile source(path);
-    if (!source.copy(backup)) {
+    const WriteResult kept = FileWriter::copyFile(path, backup, FileWriter::Mode::CreateNew);
+    if (!kept) {
         report.failed.append({path, QStringLiteral("the unreadable file could not be kept as %1 (%2), so it was "
-                                                   "not replaced").arg(backup, source.errorString())});
+                                                   "not replaced").arg(backup, kept.reason)});
         return false;
     }
     report.notes.append({path, QStringLiteral("the unreadable file was kept as %1").arg(backup)});
@@ -524,16 +608,17 @@ bool GalleryFile::keepUnreadableCopy(const QString &path, SaveReport &report)
 
 bool GalleryFile::writeFile(const QString &path, const QByteArray &bytes, SaveReport &report)
 {
-    if (!keepUnreadableCopy(path, report))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        report.failed.append({path, file.errorString()});
+    // A link is refused before anything is copied through it.
+    const QString refused = FileWriter::refusal(path);
+    if (!refused.isEmpty()) {
+        report.failed.append({path, refused});
         return false;
     }
-    file.write(bytes);
-    if (!file.commit()) {
-        report.failed.append({path, file.errorString()});
+    if (!keepUnreadableCopy(path, report))
+        return false;
+    const WriteResult written = FileWriter::writeFile(path, bytes);
+    if (!written) {
+        report.failed.append({path, written.reason});
         return false;
     }
     return true;
@@ -565,16 +650,23 @@ SaveReport GalleryFile::saveData(Data &data)
     SaveReport report;
     QList<const Album *> albums;
     // Album files are written depth first, each before the index entry that
-    // names it. Names are settled first: an album without a file name, or
-    // one sharing its file with an earlier album, would lose its items.
+    // names it. Names are settled first: an album without a file name, one
+    // sharing its file with an earlier album (letter case aside) or one
+    // named like another kind of file would lose its items, or that file.
     QSet<QString> used;
     data.forEachNode([&](const NodePtr &node) {
         if (!node->isAlbum())
             return true;
         auto &album = static_cast<Album &>(*node);
-        const bool unnamed = album.XMLFile().isEmpty() && !album.items().isEmpty();
-        const bool shared = !album.XMLFile().isEmpty() && used.contains(album.XMLFile());
-        if (unnamed || shared) {
+        const QString current = album.XMLFile();
+        QString why;
+        if (current.isEmpty() && !album.items().isEmpty())
+            why = QStringLiteral("had no album file");
+        else if (!current.isEmpty() && used.contains(current.toLower()))
+            why = QStringLiteral("shared its album file with another album");
+        else if (!current.isEmpty() && !reservedFileNameUse(current).isEmpty())
+            why = QStringLiteral("had the file name \"%1\", which %2").arg(current, reservedFileNameUse(current));
+        if (!why.isEmpty()) {
             quint64 key = timeKey();
             const int digit = AlbumCounter::takeDigit();
             QString name = albumFileName(key, digit);
@@ -582,11 +674,10 @@ SaveReport GalleryFile::saveData(Data &data)
                 name = albumFileName(++key, digit);
             report.notes.append({m_prefs.xmlPath(name),
                                  QStringLiteral("album \"%1\" %2, so its items are now saved in this file")
-                                     .arg(album.title(), unnamed ? QStringLiteral("had no album file")
-                                                                 : QStringLiteral("shared its album file with another album"))});
+                                     .arg(album.title(), why)});
             album.setXMLFile(name);
         }
-        used.insert(album.XMLFile());
+        used.insert(album.XMLFile().toLower());
         albums.append(&album);
         return true;
     });
@@ -597,7 +688,14 @@ SaveReport GalleryFile::saveData(Data &data)
         QtConcurrent::mapped(albums, [](const Album *album) { return serializeAlbum(*album); });
     for (qsizetype i = 0; i < albums.size(); ++i)
         saveAlbumBytes(*albums[i], texts.resultAt(int(i)), report);
-    writeFile(m_prefs.albumsXMLFile(), serializeIndex(data), report);
+    // An index the reader would refuse is not written at all.
+    if (collectionDepth(data.albums()) > kMaxDepth) {
+        report.failed.append({m_prefs.albumsXMLFile(),
+                              QStringLiteral("collections are nested more than %1 levels deep, which the index "
+                                             "file cannot hold").arg(kMaxDepth)});
+    } else {
+        writeFile(m_prefs.albumsXMLFile(), serializeIndex(data), report);
+    }
     if (report.ok())
         data.setNeedsToSaveChanges(false);
     return report;
@@ -609,7 +707,7 @@ QByteArray serializeIndex(const Data &data)
     QXmlStreamWriter w(&bytes);
     startDocument(w, u"2.1"_s);
     w.writeStartElement(u"collection"_s);
-    writeNodes(w, data.albums(), 0);
+    writeNodes(w, data.albums());
     w.writeEndElement();
     w.writeEndElement();
     w.writeEndDocument();
@@ -660,19 +758,31 @@ QByteArray serializeAlbum(const Album &album)
 
 bool writeNewIndexFile(const QString &path, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    file.write(newIndexBytes());
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    const WriteResult written = FileWriter::writeFile(path, newIndexBytes(), FileWriter::Mode::CreateNew);
+    if (!written && error)
+        *error = written.reason;
+    return bool(written);
+}
+
+QString albumFileNameRefusal(const QString &name, const Data &data, const Album *self)
+{
+    if (name.isEmpty())
+        return QStringLiteral("An album needs a file name for its items.");
+    if (!isBareFileName(name))
+        return QStringLiteral("\"%1\" is not a plain file name: album files lie directly in the xml folder.").arg(name);
+    const QString use = reservedFileNameUse(name);
+    if (!use.isEmpty())
+        return QStringLiteral("\"%1\" %2.").arg(name, use);
+    const TreeNode *owner = nullptr;
+    data.forEachNode([&](const NodePtr &node) {
+        if (node->isAlbum() && node.get() != self
+            && static_cast<const Album &>(*node).XMLFile().compare(name, Qt::CaseInsensitive) == 0)
+            owner = node.get();
+        return !owner;
+    });
+    if (owner)
+        return QStringLiteral("The album \"%1\" keeps its items in \"%2\" already.").arg(owner->title(), name);
+    return QString();
 }
 
 } // namespace qm

@@ -19,8 +19,9 @@ struct FileProblem
 
 struct LoadReport
 {
-    // Files that exist (or are named) but could not be used; what they hold
-    // is not in the model.
+    // Files that exist (or are named) but could not be used, or were only
+    // partly understood; what the model lacks of them is kept aside before
+    // a save replaces them.
     QList<FileProblem> unreadable;
     bool ok() const { return unreadable.isEmpty(); }
 };
@@ -36,9 +37,10 @@ struct SaveReport
 
 // Reads and writes the index file "albums.xml" and the album files.
 //
-// Files that could not be read are remembered: before a save replaces one
-// of them, its content is copied aside to "<name>.unreadable-<time>", so
-// nothing the program could not understand is ever lost.
+// Files that could not be read, or not wholly, are remembered: before a
+// save replaces one of them, its content is copied aside to
+// "<name>.unreadable-<time>", so nothing the program could not understand
+// is ever lost. Nothing is written through a symbolic link.
 class GalleryFile
 {
 public:
@@ -49,7 +51,7 @@ public:
     LoadReport loadData(Data &data);
     // Writes every album file (depth first, each before its entry) and then
     // the index file, each atomically. Clears the dirty flag only when all
-    // were written.
+    // were written. A tree nested deeper than kMaxDepth is not written.
     SaveReport saveData(Data &data);
 
     // Appends the items of the album's file to the album.
@@ -57,7 +59,7 @@ public:
     // Writes the album's file; false when it could not be written.
     bool saveAlbumData(const Album &album, SaveReport &report);
 
-    // Deeper nesting than this makes an index file unreadable.
+    // Deeper nesting of collections than this makes an index file unreadable.
     static constexpr int kMaxDepth = 256;
 
 private:
@@ -77,6 +79,13 @@ QByteArray serializeIndex(const Data &data);
 QByteArray serializeAlbum(const Album &album);
 
 // The first index file of a new gallery: version "2.2", one empty collection.
+// Never replaces a file.
 bool writeNewIndexFile(const QString &path, QString *error);
+
+// Why `name` may not become the album file name of `self` (the user's
+// words, one sentence); empty when it may. Refused: anything but a bare file
+// name, the index file's name, a name another album uses, the name of a
+// kept copy or of a file being written. Letter case is not told apart.
+QString albumFileNameRefusal(const QString &name, const Data &data, const Album *self);
 
 } // namespace qm

@@ -1,6 +1,6 @@
 #include "storage/Resources.h"
 
-#include <QFile>
+#include "storage/FileWriter.h"
 
 namespace qm {
 
@@ -11,20 +11,10 @@ QString resourcePath(const QString &name)
 
 bool copyResource(const QString &name, const QString &destination, QString *error)
 {
-    QFile source(resourcePath(name));
-    if (QFile::exists(destination)) {
-        if (error)
-            *error = QStringLiteral("%1 already exists").arg(destination);
-        return false;
-    }
-    if (!source.copy(destination)) {
-        if (error)
-            *error = source.errorString();
-        return false;
-    }
-    // Copies from the resource system come out read-only.
-    QFile::setPermissions(destination, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    return true;
+    const WriteResult copied = FileWriter::copyFile(resourcePath(name), destination, FileWriter::Mode::CreateNew);
+    if (!copied && error)
+        *error = copied.reason;
+    return bool(copied);
 }
 
 } // namespace qm

@@ -1,11 +1,11 @@
 #include "video/PlayerPage.h"
 
+#include "storage/FileWriter.h"
 #include "storage/Resources.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QtDebug>
 
@@ -72,16 +72,12 @@ PreparedPlayerPage preparePlayerPage(const QString &moviePath)
     if (!QFileInfo::exists(folder) && !QDir().mkpath(folder)) {
         result.error = QStringLiteral("Could not create the folder %1").arg(folder);
     } else {
-        QSaveFile out(result.path);
-        if (out.open(QIODevice::WriteOnly) && out.write(page.toUtf8()) >= 0 && out.commit())
-            result.written = true;
-        else
-            result.error = out.errorString();
+        const WriteResult written = FileWriter::writeFile(result.path, page.toUtf8());
+        result.written = written.ok();
+        result.error = written.reason;
     }
-    if (!result.written) {
+    if (!result.written)
         qWarning("Could not write the player page %s: %s", qPrintable(result.path), qPrintable(result.error));
-        QFile::remove(result.path);
-    }
     return result;
 }
 

@@ -1,6 +1,11 @@
+#include "common/FullDisk.h"
 #include "common/TestFiles.h"
 #include "imaging/ImageProc.h"
+#include "mainwindow/NodeThumbnail.h"
+#include "storage/Gallery.h"
+#include "model/Album.h"
 #include "storage/Common.h"
+#include "storage/Preferences.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -10,26 +15,35 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace qm;
+using testing::readBytes;
 using testing::writeBytes;
 
 namespace {
 
-QByteArray jpegBytes(QSize size, bool progressive = false)
+QByteArray jpegBytes(QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(QColor(90, 140, 60));
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
+    QImageWriter(&buffer, "jpeg").write(image);
     return bytes;
+}
+
+// ImageMagick, as photos come from other programs.
+bool convert(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("convert"), args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 
@@ -105,12 +119,12 @@ class TestImageProc : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void imageFileCheck();
     void jpegSizes();
-    void hostileHeaders();
-    void hostileHeaders_data();
-    void targetSizes_data();
-    void targetSizes();
+    void damagedFiles();
+    void damagedFiles_data();
+    void thumbnailsWholeOrNotAtAll();
     void scaledFiles_data();
     void scaledFiles();
     void qualityAndFailures();
@@ -120,6 +134,18 @@ private slots:
 private:
     QTemporaryDir m_dir;
 };
+
+void TestImageProc::initTestCase()
+{
+    // A photo-like picture of 1920 x 1080 in every form a source comes in.
+    // In this progressive one, a walk past the start of scan meets 0xC0.
+    const QString photo = m_dir.filePath("photo.jpg");
+    const QStringList plasma{"-size", "1920x1080", "-seed", "22", "plasma:fractal", "-quality", "95"};
+    QVERIFY2(convert(plasma + QStringList{photo}), "ImageMagick's convert is needed");
+    QVERIFY(convert(plasma + QStringList{"-interlace", "JPEG", m_dir.filePath("progressive.jpg")}));
+    QVERIFY(convert({photo, m_dir.filePath("photo.png")}));
+    QVERIFY(convert({photo, "-compress", "lzw", m_dir.filePath("photo.tif")}));
+}
 
 void TestImageProc::imageFileCheck()
 {
@@ -135,9 +161,11 @@ void TestImageProc::imageFileCheck()
 
 void TestImageProc::jpegSizes()
 {
+    QCOMPARE(ImageProc::sizeOfJPEG(m_dir.filePath("photo.jpg")), QSize(1920, 1080));
+    // Only 0xC0 counts, and the walk stops where the compressed data begin:
+    // a progressive photo has no size here, rather than one read from noise.
+    QCOMPARE(ImageProc::sizeOfJPEG(m_dir.filePath("progressive.jpg")), QSize(0, 0));
     const QString path = m_dir.filePath("size.jpg");
-    QVERIFY(writeBytes(path, jpegBytes({3000, 2000})));
-    QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(3000, 2000));
 
     // After an APP0 of length 16 the frame header is at 20; its size bytes at 25..28.
     QByteArray app0 = QByteArray("\xFF\xD8", 2) + segment(0xE0, QByteArray(14, '\0'));
@@ -146,10 +174,6 @@ void TestImageProc::jpegSizes()
     QCOMPARE(app0.size(), 20);
     QCOMPARE(uchar((app0 + sof)[25]), uchar(258 >> 8));
     QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(513, 258));
-
-    // Only 0xC0 counts: a progressive picture has no size here.
-    QVERIFY(writeBytes(path, jpegBytes({64, 48}, true)));
-    QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(0, 0));
 
     // At most 40 markers: 39 segments before the frame are fine, 40 are not.
     QVERIFY(writeBytes(path, handMadeJPEG(39, 640, 480)));
@@ -161,42 +185,99 @@ void TestImageProc::jpegSizes()
     QCOMPARE(ImageProc::sizeOfJPEG(m_dir.path()), QSize(0, 0));
 }
 
-void TestImageProc::hostileHeaders_data()
+void TestImageProc::damagedFiles_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    const QByteArray good = handMadeJPEG(2, 640, 480);
-    for (int cut : {0, 1, 2, 3, 5, 8, int(good.size()) - 4, int(good.size()) - 12})
-        QTest::addRow("cut at %d", cut) << good.left(cut);
-    QTest::newRow("length past the end") << QByteArray("\xFF\xD8\xFF\xE1\xFF\xF0xx", 8);
-    QTest::newRow("zero-length segments") << QByteArray("\xFF\xD8", 2) + QByteArray(400, '\0');
-    QTest::newRow("length one") << QByteArray("\xFF\xD8\xFF\xE1\x00\x01\xFF\xE1\x00\x01", 10);
+    QTest::addColumn<QString>("reason"); // part of the reason given; "" when it decodes
+    const QByteArray photo = readBytes(m_dir.filePath("photo.jpg"));
+    const QByteArray cut = "the file ends before its picture does";
+    for (const char *name : {"photo.jpg", "progressive.jpg", "photo.png", "photo.tif"}) {
+        const QByteArray whole = readBytes(m_dir.filePath(name));
+        QTest::addRow("%s cut at 60%%", name) << whole.left(whole.size() * 6 / 10) << QString(cut);
+    }
+    QTest::newRow("bytes after the end") << photo + QByteArray(100, 'x') << "";
+    QTest::newRow("a made-up segment") << photo.left(2) + segment(0xEB, "Quillmere test") + photo.mid(2) << "";
+    QTest::newRow("text") << QByteArray("this is not a picture at all") << "not a picture Quillmere can read";
+    QTest::newRow("empty") << QByteArray() << "the file is empty";
+    const QByteArray header = handMadeJPEG(2, 640, 480);
+    for (int at : {2, 3, 5, 8, int(header.size()) - 4, int(header.size())})
+        QTest::addRow("header cut at %d", at) << header.left(at) << QString(cut);
+    QTest::newRow("length past the end") << QByteArray("\xFF\xD8\xFF\xE1\xFF\xF0xx", 8) << QString(cut);
+    QTest::newRow("zero-length segments") << QByteArray("\xFF\xD8", 2) + QByteArray(400, '\0') << QString(cut);
     QByteArray noise(4096, '\0');
-    QRandomGenerator rng(3);
-    for (char &c : noise)
-        c = char(rng.bounded(256));
-    QTest::newRow("random bytes") << noise;
-    QTest::newRow("text with a .jpg name") << QByteArray("this is not a picture at all");
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    QTest::newRow("random bytes") << noise << "not a picture Quillmere can read";
 }
 
-void TestImageProc::hostileHeaders()
+void TestImageProc::damagedFiles()
 {
     QFETCH(QByteArray, bytes);
-    const QString path = m_dir.filePath("hostile.jpg");
+    QFETCH(QString, reason);
+    const QString path = m_dir.filePath(QStringLiteral("damaged.%1").arg(bytes.startsWith("\x89PNG") ? "png" : "jpg"));
     QVERIFY(writeBytes(path, bytes));
     QElapsedTimer clock;
     clock.start();
-    const QSize size = ImageProc::sizeOfJPEG(path);
-    QVERIFY(size == QSize(0, 0) || (size.width() >= 0 && size.height() >= 0));
-    // The decoder refuses it too, without writing anything.
-    const QString out = m_dir.filePath("hostile-out.jpg");
-    QFile::remove(out);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Could not load"));
-    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(path, 100, 100, 0.8f, out));
-    QVERIFY(!QFile::exists(out));
+    ImageProc::sizeOfJPEG(path); // returns, and soon
+    QString why;
+    const Picture picture = ImageProc::loadPicture(path, {QSize(100, 100)}, &why);
+    if (reason.isEmpty()) {
+        QVERIFY2(!picture.isNull(), qPrintable(why));
+        QCOMPARE(picture.size, QSize(1920, 1080));
+        return;
+    }
+    QVERIFY(picture.isNull());
+    QVERIFY2(why.contains(reason), qPrintable(why));
+    // Nothing is written for it, and an old file stays as it was.
+    const QString out = m_dir.filePath("damaged-out.jpg");
+    QVERIFY(writeBytes(out, "old"));
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Could not load '%1'").arg(path)));
+    QString scaleWhy;
+    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(path, 100, 100, 0.8f, out, &scaleWhy));
+    QCOMPARE(scaleWhy, why);
+    QCOMPARE(readBytes(out), QByteArray("old"));
     QVERIFY(clock.elapsed() < 5000);
 }
 
-void TestImageProc::targetSizes_data()
+void TestImageProc::thumbnailsWholeOrNotAtAll()
+{
+    QSettings settings(m_dir.filePath("prefs.ini"), QSettings::IniFormat);
+    Preferences prefs(&settings);
+    prefs.setOrvaneFolder(m_dir.filePath("gallery"));
+    const QString img = prefs.imgFolder();
+    QDir().mkpath(img);
+    const QString source = m_dir.filePath("photo.jpg");
+    // With a thumbnail name, without, with a link's name.
+    auto named = std::make_shared<Album>(), fresh = std::make_shared<Album>(), linked = std::make_shared<Album>();
+    named->setThumbFile(QStringLiteral("albthumb_1.jpg"));
+    QVERIFY(writeBytes(img + "/albthumb_1.jpg", "old thumbnail"));
+    Gallery gallery(prefs);
+    gallery.adoptTree({named, fresh, linked});
+
+    // A disk that takes no more than 100 bytes of a file: the old picture
+    // stays, a fresh name is not taken, the reason is the system's.
+    const QString result = testing::withFileSizeLimit(100, [&] {
+        const WriteResult a = makeNodeThumbnail(gallery, *named, source);
+        const WriteResult b = makeNodeThumbnail(gallery, *fresh, source);
+        return QStringLiteral("%1 %2 %3 %4 %5").arg(a.ok()).arg(a.reason).arg(b.ok()).arg(b.reason).arg(fresh->thumbFile().isNull());
+    });
+    QCOMPARE(result, QStringLiteral("0 File too large 0 File too large 1"));
+    QCOMPARE(readBytes(img + "/albthumb_1.jpg"), QByteArray("old thumbnail"));
+    QCOMPARE(QDir(img).entryList(QDir::Files | QDir::Hidden), QStringList{"albthumb_1.jpg"});
+
+    // A thumbnail that is a link to a file elsewhere is not written through.
+    QTemporaryDir outside;
+    QVERIFY(writeBytes(outside.filePath("mine.jpg"), "precious"));
+    QVERIFY(QFile::link(outside.filePath("mine.jpg"), img + "/albthumb_2.jpg"));
+    gallery.setThumbFile(linked.get(), QStringLiteral("albthumb_2.jpg"));
+    const WriteResult refused = makeNodeThumbnail(gallery, *linked, source);
+    QVERIFY2(refused.reason.contains("symbolic link"), qPrintable(refused.reason));
+    QCOMPARE(readBytes(outside.filePath("mine.jpg")), QByteArray("precious"));
+    // With room, the same call writes it.
+    QVERIFY(makeNodeThumbnail(gallery, *named, source).ok());
+    QCOMPARE(QImageReader(img + "/albthumb_1.jpg").size(), QSize(60, 33));
+}
+
+void TestImageProc::scaledFiles_data()
 {
     QTest::addColumn<QSize>("source");
     QTest::addColumn<QSize>("box");
@@ -213,24 +294,12 @@ void TestImageProc::targetSizes_data()
     QTest::newRow("tall strip") << QSize(10, 10000) << QSize(60, 40) << QSize(1, 40);
 }
 
-void TestImageProc::targetSizes()
-{
-    QFETCH(QSize, source);
-    QFETCH(QSize, box);
-    QFETCH(QSize, expected);
-    QCOMPARE(ImageProc::targetSize(source, box.width(), box.height()), expected);
-}
-
-void TestImageProc::scaledFiles_data()
-{
-    targetSizes_data();
-}
-
 void TestImageProc::scaledFiles()
 {
     QFETCH(QSize, source);
     QFETCH(QSize, box);
     QFETCH(QSize, expected);
+    QCOMPARE(ImageProc::targetSize(source, box.width(), box.height()), expected);
     const QString in = m_dir.filePath("in.png");
     const QString out = m_dir.filePath("out.jpg");
     QVERIFY(pattern(source).save(in));
@@ -258,9 +327,7 @@ void TestImageProc::scaledFiles()
 void TestImageProc::qualityAndFailures()
 {
     QCOMPARE(ImageProc::normalizedQuality(0.0f), 0.8f);
-    QCOMPARE(ImageProc::normalizedQuality(-3.0f), 0.8f);
     QCOMPARE(ImageProc::normalizedQuality(1.5f), 1.0f);
-    QCOMPARE(ImageProc::normalizedQuality(80.0f), 1.0f);
     QCOMPARE(ImageProc::normalizedQuality(0.5f), 0.5f);
     QCOMPARE(ImageProc::normalizedQuality(std::numeric_limits<float>::quiet_NaN()), 0.8f);
 
@@ -272,32 +339,23 @@ void TestImageProc::qualityAndFailures()
     QVERIFY(ImageProc::scaleAndSaveAsJPEG(in, 400, 300, 80.0f, high));
     QVERIFY(QFileInfo(high).size() > 2 * QFileInfo(low).size());
 
-    // A file that is no picture: logged, nothing written, the old file kept.
-    const QString text = m_dir.filePath("notes.jpg");
-    QVERIFY(writeBytes(text, "just text"));
-    QVERIFY(writeBytes(high, "old"));
-    QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Could not load '%1'").arg(text)));
-    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(text, 100, 100, 0.8f, high));
-    QCOMPARE(QFileInfo(high).size(), 3);
     // A missing decoded picture: no log line.
     QVERIFY(!ImageProc::scaleImageAndSaveAsJPEG(Picture(), 100, 100, 0.8f, high));
-    // A folder that cannot be written to: false, nothing left behind.
-    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(in, 100, 100, 0.8f, m_dir.filePath("no/such/folder/x.jpg")));
+    // A folder that is not there: the system's reason.
+    QString why;
+    QVERIFY(!ImageProc::scaleAndSaveAsJPEG(in, 100, 100, 0.8f, m_dir.filePath("no/such/folder/x.jpg"), &why));
+    QCOMPARE(why, QStringLiteral("No such file or directory"));
 
     // A header claiming 60000 x 60000 pixels is refused before any allocation.
     const QString huge = m_dir.filePath("huge.jpg");
     QByteArray bytes = jpegBytes({16, 16});
     const qsizetype sof = bytes.indexOf("\xFF\xC0");
     QVERIFY(sof > 0);
-    bytes[sof + 5] = char(60000 >> 8);
-    bytes[sof + 6] = char(60000 & 0xFF);
-    bytes[sof + 7] = char(60000 >> 8);
-    bytes[sof + 8] = char(60000 & 0xFF);
+    bytes.replace(sof + 5, 4, "\xEA\x60\xEA\x60"); // 60000 x 60000
     QVERIFY(writeBytes(huge, bytes));
     QCOMPARE(ImageProc::sizeOfJPEG(huge), QSize(60000, 60000));
-    QString why;
     QVERIFY(ImageProc::loadPicture(huge, {}, &why).isNull());
-    QVERIFY(!why.isEmpty());
+    QVERIFY2(why.contains("too large"), qPrintable(why));
 }
 
 void TestImageProc::copyrightPlacement()

@@ -1,3 +1,4 @@
+#include "common/FullDisk.h"
 #include "common/TestFiles.h"
 #include "model/Album.h"
 #include "model/AlbumCollection.h"
@@ -5,12 +6,10 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
-#include "storage/FileWriter.h"
 #include "storage/GalleryFile.h"
 #include "storage/Preferences.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -23,9 +22,9 @@ using testing::writeBytes;
 
 namespace {
 
-const QString kTricky = QStringLiteral("Caf\u00e9 & <b>\"quoted\"</b> 'x' \u65e5\u672c \U0001F600\nsecond line\ttab ]]>");
-
-
+// Carriage returns too: written raw, a reader would turn them into line feeds.
+const QString kTricky =
+    QStringLiteral("Caf\u00e9 & <b>\"quoted\"</b> 'x' \u65e5\u672c \U0001F600\r\nsecond line\ttab\r]]>");
 
 std::shared_ptr<Photo> makePhoto(const QString &text, int n, bool large)
 {
@@ -108,15 +107,56 @@ struct Gallery
     QString xml;
     QString index;
 
-    Gallery()
+    // In a folder of its own, or in `root` (a tiny disk).
+    explicit Gallery(const QString &root = QString())
     {
-        QDir(dir.path()).mkpath("g/xml");
-        QDir(dir.path()).mkpath("g/img");
-        prefs.setOrvaneFolder(dir.filePath("g"));
+        const QString folder = root.isEmpty() ? dir.filePath("g") : root + "/g";
+        QDir().mkpath(folder + "/xml");
+        QDir().mkpath(folder + "/img");
+        prefs.setOrvaneFolder(folder);
         xml = prefs.xmlFolder();
         index = prefs.albumsXMLFile();
     }
+
+    // Every file of the xml folder and its bytes.
+    QMap<QString, QByteArray> files() const
+    {
+        QMap<QString, QByteArray> out;
+        for (const QString &name : QDir(xml).entryList(QDir::Files | QDir::Hidden | QDir::System))
+            out.insert(name, readBytes(xml + "/" + name));
+        return out;
+    }
 };
+
+// Twenty albums with a photo each, saved.
+void twentyAlbums(Gallery &g, Data &data)
+{
+    for (int i = 0; i < 20; ++i) {
+        auto album = makeAlbum(QStringLiteral("album %1").arg(i), QStringLiteral("album_%1.xml").arg(i), nullptr);
+        album->addItem(makePhoto(QStringLiteral("p"), i, true));
+        data.albums().append(album);
+    }
+    GalleryFile(g.prefs).saveData(data);
+}
+
+// Renames every album and describes its photos at length: every file grows.
+void renameAll(Data &data)
+{
+    for (const NodePtr &node : data.albums()) {
+        node->setTitle(node->title() + QString(1000, u'x'));
+        for (const ItemPtr &item : std::static_pointer_cast<Album>(node)->items())
+            item->setDescription(QString(20000, u'd'));
+    }
+    data.setNeedsToSaveChanges(true);
+}
+
+QString failures(const SaveReport &report)
+{
+    QStringList lines;
+    for (const FileProblem &p : report.failed)
+        lines << QFileInfo(p.path).fileName() + ": " + p.reason;
+    return lines.join('\n');
+}
 
 } // namespace
 
@@ -129,13 +169,11 @@ private slots:
     void readerRules();
     void readerRules_data();
     void emptyAndNewGalleries();
-    void unreadableFilesAreKeptBeforeSaving();
-    void failedWritesAreReported();
+    void filesNotWhollyReadAreKept_data();
+    void filesNotWhollyReadAreKept();
+    void failedSavesChangeNothing();
+    void fullDisks();
     void albumFileNamesAreSettled();
-    void hostileIndexFiles();
-    void hostileIndexFiles_data();
-    void truncatedFilesNeverCrash();
-    void copyingInPieces();
 };
 
 void TestGalleryFile::roundTripIsByteIdentical()
@@ -150,7 +188,6 @@ void TestGalleryFile::roundTripIsByteIdentical()
     const QByteArray index1 = readBytes(g.index);
     const QByteArray album1 = readBytes(g.xml + "/album_1.xml");
     const QByteArray album2 = readBytes(g.xml + "/album_2.xml");
-    QVERIFY(index1.contains("&amp;") && (index1.contains("&lt;b>") || index1.contains("&lt;b&gt;")));
 
     Data loaded;
     const LoadReport report = files.loadData(loaded);
@@ -272,11 +309,6 @@ void TestGalleryFile::readerRules_data()
     QTest::addColumn<QString>("expected"); // one line per item
 
     const QByteArray head = "<?xml version=\"1.0\"?>\n";
-    QTest::newRow("2.0 reads pictures only")
-        << head + "<orvane version=\"2.0\"><picture><title>a</title></picture><video><title>v</title></video>"
-                  "<picture><title>b</title></picture></orvane>"
-        << "P a|\nP b|";
-    QTest::newRow("unknown version reads nothing") << head + "<orvane version=\"3.0\"><picture/></orvane>" << "";
     QTest::newRow("no version reads nothing") << head + "<orvane><picture/></orvane>" << "";
     QTest::newRow("last url wins, empty image url is empty")
         << head + "<orvane version=\"2.1\"><picture><image><url>a.jpg</url><url></url></image>"
@@ -297,7 +329,6 @@ void TestGalleryFile::readerRules_data()
     QTest::newRow("text is joined across children and entities")
         << head + "<orvane version=\"2.1\"><picture><title>a<b>b</b>&amp;<![CDATA[<c>]]></title></picture></orvane>"
         << "P ab&<c>|";
-    QTest::newRow("broken file drops its items") << head + "<orvane version=\"2.1\"><picture><title>a</title>" << "!";
 }
 
 void TestGalleryFile::readerRules()
@@ -330,12 +361,7 @@ void TestGalleryFile::readerRules()
             lines << "V " + v->title() + "|thumb=" + show(v->thumbFile()) + " streams=" + streams.join(',');
         }
     }
-    if (expected == "!") {
-        QVERIFY(album.items().isEmpty());
-        QCOMPARE(report.unreadable.size(), 1);
-    } else {
-        QCOMPARE(lines.join('\n'), expected);
-    }
+    QCOMPARE(lines.join('\n'), expected);
 }
 
 void TestGalleryFile::emptyAndNewGalleries()
@@ -363,16 +389,16 @@ void TestGalleryFile::emptyAndNewGalleries()
                             "    <collection/>\n</orvane>\n"));
 
     // Index rules: a stale count, two album files for one album, a thumb with
-    // only an empty url, the root's name ignored, other elements skipped.
+    // only an empty url, the root's name ignored, comments read past.
     writeBytes(g.xml + "/a.xml", "<orvane version=\"2.1\"><picture><title>1</title></picture></orvane>");
     writeBytes(g.xml + "/b.xml", "<orvane version=\"2.0\"><picture><title>2</title></picture></orvane>");
-    writeBytes(g.index, "<whatever version=\"2.0\">\n  <list><album><title>T</title><thumb><url/></thumb>"
-                        "<contentnumber>99</contentnumber><contentxmlurl>a.xml</contentxmlurl>"
-                        "<contentxmlurl>b.xml</contentxmlurl></album><other><album/></other>"
+    writeBytes(g.index, "<whatever version=\"2.0\">\n  <!-- made by hand --><?pi x?><list><album><title>T</title>"
+                        "<thumb><url/></thumb><contentnumber>99</contentnumber><contentxmlurl>a.xml</contentxmlurl>"
+                        "<contentxmlurl>b.xml</contentxmlurl></album>"
                         "<collection><title>C</title><thumb><url>c.jpg</url></thumb><album><title>in</title>"
                         "</album></collection></list></whatever>");
     const LoadReport report = files.loadData(data);
-    QVERIFY(report.ok());
+    QVERIFY2(report.ok(), qPrintable(report.unreadable.value(0).reason));
     QCOMPARE(data.albums().size(), 2);
     auto a = std::static_pointer_cast<Album>(data.albums()[0]);
     QCOMPARE(a->items().size(), 2);
@@ -383,54 +409,80 @@ void TestGalleryFile::emptyAndNewGalleries()
     auto c = std::static_pointer_cast<AlbumCollection>(data.albums()[1]);
     QCOMPARE(c->thumbFile(), QStringLiteral("c.jpg"));
     QCOMPARE(c->items()[0]->parentCollection(), c.get());
-
-    // A comment first under the root means no tree.
-    writeBytes(g.index, "<orvane version=\"2.1\"><!-- x --><collection><album/></collection></orvane>");
-    files.loadData(data);
-    QVERIFY(data.albums().isEmpty());
 }
 
-void TestGalleryFile::unreadableFilesAreKeptBeforeSaving()
+void TestGalleryFile::filesNotWhollyReadAreKept_data()
 {
-    Gallery g;
-    GalleryFile files(g.prefs);
-    const QByteArray brokenIndex = "<orvane version=\"2.1\"><collection><album><title>lost";
-    QVERIFY(writeBytes(g.index, brokenIndex));
-    Data data;
-    LoadReport report = files.loadData(data);
-    QCOMPARE(report.unreadable.size(), 1);
-    QCOMPARE(report.unreadable[0].path, g.index);
-    QVERIFY(data.albums().isEmpty());
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");   // what the load reports of the file
+    QTest::addColumn<QString>("content"); // what is read: "albums/items"
 
-    data.albums().append(makeAlbum("new", "album_1.xml", nullptr));
+    const QByteArray album = "<album><title>A</title><contentxmlurl>album_1.xml</contentxmlurl></album>";
+    const QByteArray head = "<?xml version=\"1.0\"?>\n<orvane version=\"2.1\">";
+    QTest::newRow("index cut short") << "albums.xml" << head + "<collection>" + album.left(20) << "well-formed"
+                                     << "0/0";
+    QByteArray noise(64 * 1024, '\0');
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    QTest::newRow("index: random bytes") << "albums.xml" << noise << "well-formed" << "0/0";
+    QTest::newRow("index: empty") << "albums.xml" << QByteArray() << "well-formed" << "0/0";
+    QTest::newRow("index: 100000 levels deep")
+        << "albums.xml" << head + QByteArray(100000 * 12, 'x').replace("xxxxxxxxxxxx", "<collection>")
+        << "nested more than" << "0/0";
+    QTest::newRow("index: text first") << "albums.xml" << head + "hand-made<collection>" + album + "</collection></orvane>"
+                                       << "text before" << "1/1";
+    QTest::newRow("index: two lists") << "albums.xml" << head + "<collection>" + album + "</collection><collection>"
+                                             + album + "</collection></orvane>"
+                                      << "first of its lists" << "1/1";
+    QTest::newRow("index: unknown element") << "albums.xml" << head + "<collection>" + album
+                                                   + "<gallery><album/></gallery></collection></orvane>"
+                                            << "\"gallery\"" << "1/1";
+    QTest::newRow("album cut short") << "album_1.xml" << QByteArray("<orvane version=\"2.1\"><picture><title>a</title>")
+                                     << "well-formed" << "1/0";
+    QTest::newRow("album: unknown version") << "album_1.xml" << QByteArray("<orvane version=\"9\"><picture/></orvane>")
+                                            << "\"9\"" << "1/0";
+    QTest::newRow("album: videos in 2.0") << "album_1.xml"
+                                          << QByteArray("<orvane version=\"2.0\"><picture/><video><title>v</title>"
+                                                        "</video><picture/></orvane>")
+                                          << "version 2.0" << "1/2";
+    QTest::newRow("album: unknown element") << "album_1.xml"
+                                            << QByteArray("<orvane version=\"2.1\"><picture><exif>f/2.8</exif>"
+                                                          "</picture></orvane>")
+                                            << "\"exif\"" << "1/1";
+}
+
+void TestGalleryFile::filesNotWhollyReadAreKept()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    QFETCH(QString, content);
+    Gallery g;
+    QVERIFY(writeBytes(g.index, "<orvane version=\"2.1\"><collection><album><title>A</title>"
+                                "<contentxmlurl>album_1.xml</contentxmlurl></album></collection></orvane>"));
+    QVERIFY(writeBytes(g.xml + "/album_1.xml", "<orvane version=\"2.1\"><picture/></orvane>"));
+    QVERIFY(writeBytes(g.xml + "/" + file, bytes));
+    GalleryFile files(g.prefs);
+    Data data;
+    const LoadReport report = files.loadData(data);
+    QCOMPARE(report.unreadable.size(), 1);
+    QCOMPARE(report.unreadable[0].path, g.xml + "/" + file);
+    QVERIFY2(report.unreadable[0].reason.contains(reason), qPrintable(report.unreadable[0].reason));
+    const qsizetype items = data.albums().isEmpty() ? 0 : std::static_pointer_cast<Album>(data.albums()[0])->items().size();
+    QCOMPARE(QStringLiteral("%1/%2").arg(data.albums().size()).arg(items), content);
+
+    // The first save keeps the file as it was before replacing it; later ones just write.
     SaveReport saved = files.saveData(data);
     QVERIFY(saved.ok());
     QCOMPARE(saved.notes.size(), 1);
-    const QStringList backups = QDir(g.xml).entryList({"albums.xml.unreadable-*"});
-    QCOMPARE(backups.size(), 1);
-    QCOMPARE(readBytes(g.xml + "/" + backups[0]), brokenIndex);
-    QVERIFY(readBytes(g.index).contains("<title>new</title>"));
-
-    // Once kept, a later save just writes.
+    const QStringList kept = QDir(g.xml).entryList({file + ".unreadable-*"});
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(readBytes(g.xml + "/" + kept[0]), bytes);
     QVERIFY(files.saveData(data).notes.isEmpty());
-
-    // An album file of an unknown version is kept aside the same way.
-    writeBytes(g.xml + "/album_1.xml", "<orvane version=\"9\"><picture/></orvane>");
-    report = files.loadData(data);
-    QCOMPARE(report.unreadable.size(), 1);
-    QVERIFY(report.unreadable[0].reason.contains("\"9\""));
-    saved = files.saveData(data);
-    QCOMPARE(saved.notes.size(), 1);
-    QCOMPARE(QDir(g.xml).entryList({"album_1.xml.unreadable-*"}).size(), 1);
-
-    // A missing album file is reported on load; there is nothing to keep.
-    QFile::remove(g.xml + "/album_1.xml");
-    report = files.loadData(data);
-    QCOMPARE(report.unreadable.size(), 1);
-    QVERIFY(report.unreadable[0].reason.contains("missing"));
+    QVERIFY(files.loadData(data).ok());
 }
 
-void TestGalleryFile::failedWritesAreReported()
+void TestGalleryFile::failedSavesChangeNothing()
 {
     Gallery g;
     GalleryFile files(g.prefs);
@@ -438,22 +490,48 @@ void TestGalleryFile::failedWritesAreReported()
     auto album = makeAlbum("a", "album_1.xml", nullptr);
     album->addItem(makePhoto("p", 1, false));
     data.albums().append(album);
-
-    // The xml folder replaced by a file: nothing can be written there.
-    QDir(g.xml).removeRecursively();
-    QVERIFY(writeBytes(g.xml, "not a folder"));
     data.setNeedsToSaveChanges(true);
-    SaveReport report = files.saveData(data);
-    QVERIFY(!report.ok());
-    QCOMPARE(report.failed.size(), 2); // the album file and the index
-    QVERIFY(data.needsToSaveChanges());
-    QFile::remove(g.xml);
-    QDir().mkpath(g.xml);
+
+    // Links in the xml folder are never written through, wherever they point.
+    QTemporaryDir outside;
+    QVERIFY(writeBytes(outside.filePath("mine.xml"), "precious"));
+    for (const QString &name : {QStringLiteral("album_1.xml"), QStringLiteral("albums.xml")}) {
+        const QString path = g.xml + "/" + name;
+        QFile::remove(path);
+        QVERIFY(QFile::link(outside.filePath("mine.xml"), path));
+        const SaveReport report = files.saveData(data);
+        QCOMPARE(failures(report), name + ": it is a symbolic link, which is never written through");
+        QVERIFY(data.needsToSaveChanges());
+        QCOMPARE(readBytes(outside.filePath("mine.xml")), QByteArray("precious"));
+        QVERIFY(QFileInfo(path).isSymLink());
+        QFile::remove(path);
+    }
+    QVERIFY(files.saveData(data).ok());
+    const auto before = g.files();
+
+    // Nesting deeper than the reader takes is not cut: the index is not written.
+    CollectionPtr deepest;
+    for (int i = 0; i <= GalleryFile::kMaxDepth; ++i) {
+        auto c = makeCollection(QString::number(i), deepest.get());
+        if (deepest)
+            deepest->addItem(c);
+        else
+            data.albums().append(c);
+        deepest = c;
+    }
+    QCOMPARE(failures(files.saveData(data)), QStringLiteral("albums.xml: collections are nested more than %1 levels deep, which "
+                                              "the index file cannot hold").arg(GalleryFile::kMaxDepth));
+    QCOMPARE(g.files(), before);
+    deepest->parentCollection()->items().clear(); // as deep as it may be
+    QVERIFY(files.saveData(data).ok());
+    Data loaded;
+    QVERIFY(files.loadData(loaded).ok());
+    data.albums().removeLast();
 
     // A file name that reaches outside the xml folder is never written to.
     album->setXMLFile(QStringLiteral("../img/evil.xml"));
-    report = files.saveData(data);
-    QVERIFY(!report.ok());
+    data.setNeedsToSaveChanges(true);
+    QVERIFY(!files.saveData(data).ok());
     QVERIFY(!QFile::exists(g.prefs.imgFolder() + "/evil.xml"));
     QVERIFY(data.needsToSaveChanges());
     // ...and never read from.
@@ -471,6 +549,46 @@ void TestGalleryFile::failedWritesAreReported()
     QVERIFY(!data.needsToSaveChanges());
 }
 
+void TestGalleryFile::fullDisks()
+{
+    // Every file grows and none fits: each fails with the system's reason,
+    // every old file stays as it was, and the changes stay unsaved.
+    auto allFailed = [](const QString &reason) {
+        QStringList lines;
+        for (int i = 0; i < 20; ++i)
+            lines << QStringLiteral("album_%1.xml: %2").arg(i).arg(reason);
+        return (lines << "albums.xml: " + reason << "dirty").join('\n');
+    };
+    auto save = [](Gallery &g, Data &data) {
+        renameAll(data);
+        return failures(GalleryFile(g.prefs).saveData(data)) + (data.needsToSaveChanges() ? "\ndirty" : "\nclean");
+    };
+    {
+        Gallery g;
+        Data data;
+        twentyAlbums(g, data);
+        const auto before = g.files();
+        QCOMPARE(testing::withFileSizeLimit(16 * 1024, [&] { return save(g, data); }), allFailed("File too large"));
+        QCOMPARE(g.files(), before);
+    }
+
+    // A file system filled to the last byte.
+    testing::TinyDisk disk(512 * 1024);
+    if (!disk.ok())
+        QSKIP("no tmpfs can be mounted here (needs root)");
+    Gallery g(disk.path());
+    Data data;
+    twentyAlbums(g, data);
+    const auto before = g.files();
+    disk.fill();
+    QCOMPARE(save(g, data), allFailed("No space left on device"));
+    QCOMPARE(g.files(), before);
+    // Room again: the same save goes through.
+    QFile::remove(disk.filePath(".filler"));
+    QVERIFY(GalleryFile(g.prefs).saveData(data).ok());
+    QVERIFY(!data.needsToSaveChanges());
+}
+
 void TestGalleryFile::albumFileNamesAreSettled()
 {
     Gallery g;
@@ -483,11 +601,14 @@ void TestGalleryFile::albumFileNamesAreSettled()
     auto unnamed = makeAlbum("unnamed", QString(), nullptr);
     unnamed->addItem(makePhoto("c", 3, false));
     auto emptyUnnamed = makeAlbum("nothing", QString(), nullptr);
-    data.albums() << first << twin << unnamed << emptyUnnamed;
+    auto index = makeAlbum("index", "ALBUMS.XML", nullptr);
+    index->addItem(makePhoto("d", 4, false));
+    data.albums() << first << twin << unnamed << emptyUnnamed << index;
 
     const SaveReport report = files.saveData(data);
     QVERIFY(report.ok());
-    QCOMPARE(report.notes.size(), 2);
+    QCOMPARE(report.notes.size(), 3);
+    QVERIFY(index->XMLFile().startsWith("album_"));
     QCOMPARE(first->XMLFile(), QStringLiteral("album_1.xml"));
     QVERIFY(twin->XMLFile() != first->XMLFile() && !twin->XMLFile().isEmpty());
     QVERIFY(!unnamed->XMLFile().isEmpty() && unnamed->XMLFile() != twin->XMLFile());
@@ -500,133 +621,25 @@ void TestGalleryFile::albumFileNamesAreSettled()
         auto a = std::static_pointer_cast<Album>(n);
         titles << a->title() + "=" + (a->items().isEmpty() ? QString("-") : a->items()[0]->title());
     }
-    QCOMPARE(titles, (QStringList{"first=a1", "twin=b2", "unnamed=c3", "nothing=-"}));
-}
+    QCOMPARE(titles, (QStringList{"first=a1", "twin=b2", "unnamed=c3", "nothing=-", "index=d4"}));
 
-void TestGalleryFile::hostileIndexFiles_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QRandomGenerator rng(7);
-    QByteArray noise(64 * 1024, '\0');
-    for (char &c : noise)
-        c = char(rng.bounded(256));
-    QTest::newRow("random bytes") << noise;
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("not xml") << QByteArray("\x89PNG\r\n\x1a\n binary");
-    QTest::newRow("billion laughs")
-        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE o [<!ENTITY a \"aaaaaaaaaa\">"
-                      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
-                      "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
-                      "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
-                      "<!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\"><!ENTITY i \"&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;\">]>"
-                      "<orvane version=\"2.1\"><collection><album><title>&i;</title></album></collection></orvane>");
-    QTest::newRow("external entity")
-        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE o [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-                      "<orvane version=\"2.1\"><collection><album><title>&x;</title></album></collection></orvane>");
-    QByteArray deep = "<orvane version=\"2.1\"><collection>";
-    for (int i = 0; i < 100000; ++i)
-        deep += "<collection>";
-    QTest::newRow("100000 levels deep") << deep;
-    QByteArray huge = "<orvane version=\"2.1\"><collection><album><title>";
-    huge += QByteArray(50 * 1024 * 1024, 'x');
-    huge += "</title></album></collection></orvane>";
-    QTest::newRow("50 MB title") << huge;
-}
-
-void TestGalleryFile::hostileIndexFiles()
-{
-    QFETCH(QByteArray, bytes);
-    Gallery g;
-    QVERIFY(writeBytes(g.index, bytes));
-    GalleryFile files(g.prefs);
-    Data data;
-    QElapsedTimer clock;
-    clock.start();
-    const LoadReport report = files.loadData(data);
-    QVERIFY2(clock.elapsed() < 20000, "loading must not hang");
-    if (QByteArray(QTest::currentDataTag()) == "50 MB title") {
-        // Large but well formed: it loads.
-        QVERIFY(report.ok());
-        QCOMPARE(data.albums().size(), 1);
-        QCOMPARE(data.albums()[0]->title().size(), 50 * 1024 * 1024);
-        return;
+    // What the tree refuses as a typed name, and why.
+    const QList<std::pair<QString, QString>> names{
+        {"album_new.xml", ""},
+        {"album_1.xml", "\"first\""},
+        {"Album_1.XML", "\"first\""},
+        {"albums.xml", "index file"},
+        {"Albums.Xml", "index file"},
+        {"album_1.xml.unreadable-20260101-120000", "copy kept"},
+        {".album_1.xml.tmp-k3j2", "being written"},
+        {"../albums.xml", "plain file name"},
+        {"", "needs a file name"}};
+    for (const auto &[name, reason] : names) {
+        const QString refusal = albumFileNameRefusal(name, loaded, nullptr);
+        QVERIFY2(reason.isEmpty() ? refusal.isEmpty() : refusal.contains(reason), qPrintable(name + ": " + refusal));
     }
-    if (QByteArray(QTest::currentDataTag()) == "external entity") {
-        for (const NodePtr &n : data.albums())
-            QVERIFY(!n->title().contains("root:"));
-        return;
-    }
-    QVERIFY(data.albums().isEmpty() || !report.ok());
-    if (!bytes.isEmpty())
-        QVERIFY(!report.ok());
-    // The next save keeps the file aside, so nothing is lost.
-    QVERIFY(files.saveData(data).ok());
-    if (!bytes.isEmpty())
-        QCOMPARE(QDir(g.xml).entryList({"albums.xml.unreadable-*"}).size(), 1);
-}
-
-void TestGalleryFile::truncatedFilesNeverCrash()
-{
-    Gallery g;
-    Data data;
-    buildGallery(data);
-    GalleryFile files(g.prefs);
-    QVERIFY(files.saveData(data).ok());
-    const QByteArray index = readBytes(g.index);
-    const QByteArray album = readBytes(g.xml + "/album_1.xml");
-    // Every cut of the album file, and of the index, either loads what is
-    // complete or reports the file; never a crash or a half-read album.
-    for (qsizetype cut = 0; cut < album.size() - 1; cut += 7) {
-        QVERIFY(writeBytes(g.xml + "/album_1.xml", album.left(cut)));
-        Data loaded;
-        const LoadReport report = files.loadData(loaded);
-        QVERIFY2(!report.ok(), qPrintable(QString::number(cut) + "/" + QString::number(album.size())));
-        QVERIFY(std::static_pointer_cast<Album>(loaded.albums()[0])->items().isEmpty());
-    }
-    writeBytes(g.xml + "/album_1.xml", album);
-    for (qsizetype cut = 0; cut < index.size() - 2; cut += 5) {
-        QVERIFY(writeBytes(g.index, index.left(cut)));
-        Data loaded;
-        const LoadReport report = files.loadData(loaded);
-        QVERIFY2(!report.ok(), qPrintable(QString::number(cut)));
-        QVERIFY(loaded.albums().isEmpty());
-    }
-}
-
-void TestGalleryFile::copyingInPieces()
-{
-    Gallery g;
-    const QString from = g.dir.filePath("movie.flv");
-    QByteArray bytes(9 * 1024 * 1024 + 123, Qt::Uninitialized); // three pieces and a bit
-    QRandomGenerator rng(7);
-    for (char &c : bytes)
-        c = char(rng.bounded(256));
-    QVERIFY(writeBytes(from, bytes));
-    const QString img = g.prefs.imgFolder();
-    auto listing = [&] { return QDir(img).entryList(QDir::Files | QDir::Hidden); };
-
-    QVERIFY(FileWriter::copyFile(from, img + "/a.flv").ok());
-    QCOMPARE(readBytes(img + "/a.flv"), bytes);
-    qint64 copied = 0;
-    QVERIFY(FileWriter::copyFile(from, img + "/b.flv", FileWriter::Mode::CreateNew, [&](qint64 n) {
-        copied = n;
-        return true;
-    }).ok());
-    QCOMPARE(copied, qint64(bytes.size()));
-
-    // A file already there is never replaced.
-    QVERIFY(writeBytes(img + "/taken.flv", "mine"));
-    QVERIFY(!FileWriter::copyFile(from, img + "/taken.flv").reason.isEmpty());
-    QCOMPARE(readBytes(img + "/taken.flv"), QByteArray("mine"));
-
-    // Stopped, unreadable or unwritable: nothing is left behind.
-    const QStringList before = listing();
-    QCOMPARE(FileWriter::copyFile(from, img + "/c.flv", FileWriter::Mode::CreateNew, [](qint64) { return false; }).reason,
-             FileWriter::stoppedReason());
-    QVERIFY(!FileWriter::copyFile(g.dir.filePath("missing.flv"), img + "/d.flv").ok());
-    QVERIFY(!FileWriter::copyFile(from, img + "/no/such/folder/e.flv").ok());
-    QVERIFY(!FileWriter::copyFile(g.dir.path(), img + "/f.flv").ok()); // a folder
-    QCOMPARE(listing(), before);
+    // An album may keep its own name.
+    QVERIFY(albumFileNameRefusal("album_1.xml", loaded, static_cast<Album *>(loaded.albums()[0].get())).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestGalleryFile)

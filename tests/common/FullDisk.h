@@ -1,0 +1,114 @@
+#pragma once
+
+// Full disks for the tests: a file-size limit in a forked child, and a tiny
+// tmpfs where the test may mount one.
+
+#include <QByteArray>
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+#include <QThreadPool>
+
+#include <functional>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing {
+
+// Runs `work` in a forked child in which no file may grow past `limit`
+// bytes. SIGXFSZ is ignored, so a write past the limit fails with EFBIG
+// ("File too large") the way one on a full disk fails with ENOSPC. Returns
+// what `work` returned, or how the child ended when it did not return.
+inline QString withFileSizeLimit(qint64 limit, const std::function<QString()> &work)
+{
+    // Threads do not survive fork(); with none left in the pool, the child starts its own.
+    QThreadPool::globalInstance()->waitForDone();
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return QStringLiteral("no pipe");
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return QStringLiteral("no fork");
+    if (pid == 0) {
+        ::close(fds[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit rl{rlim_t(limit), rlim_t(limit)};
+        ::setrlimit(RLIMIT_FSIZE, &rl);
+        const QByteArray out = work().toUtf8();
+        for (qsizetype done = 0; done < out.size();) {
+            const ssize_t n = ::write(fds[1], out.constData() + done, size_t(out.size() - done));
+            if (n <= 0)
+                ::_exit(2);
+            done += n;
+        }
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray out;
+    pollfd pfd{fds[0], POLLIN, 0};
+    while (::poll(&pfd, 1, 120000) > 0) {
+        char buffer[4096];
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        out.append(buffer, n);
+    }
+    ::close(fds[0]);
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL); // hung
+        ::waitpid(pid, &status, 0);
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return QStringLiteral("the child ended abnormally (status %1)").arg(status);
+    return QString::fromUtf8(out);
+}
+
+// A tmpfs of `bytes` mounted on a fresh folder, for as long as this lives.
+// Mounting needs root; ok() is false where the test may not mount.
+class TinyDisk
+{
+public:
+    explicit TinyDisk(qint64 bytes)
+    {
+        const QByteArray where = QFile::encodeName(m_dir.path());
+        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
+        m_mounted = m_dir.isValid() && ::mount("tmpfs", where.constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~TinyDisk()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+    }
+    TinyDisk(const TinyDisk &) = delete;
+    TinyDisk &operator=(const TinyDisk &) = delete;
+
+    bool ok() const { return m_mounted; }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+    // Takes up what is left, so that the next block written fails.
+    void fill() const
+    {
+        QFile filler(filePath(QStringLiteral(".filler")));
+        if (!filler.open(QIODevice::Append))
+            return;
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        // Whatever fits of a smaller piece, too.
+        while (filler.write("f", 1) == 1 && filler.flush()) {
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
+} // namespace testing
