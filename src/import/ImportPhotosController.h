@@ -1,5 +1,7 @@
 #pragma once
 
+#include "import/DateForm.h"
+
 #include <QColor>
 #include <QDialog>
 #include <QFont>
@@ -34,6 +36,8 @@ struct PhotoImportRequest
     QString copyrightText;
     QFont copyrightFont;
     QColor copyrightColor;
+    bool cameraDates = false;
+    DateForm dateForm; // the gallery's own, when camera dates are asked for
 };
 
 // The import sheet: the dropped files, the three boxes, quality, the large
@@ -72,6 +76,7 @@ public:
     QPushButton *btnFont() const { return m_btnFont; }
     QPushButton *clrCopyright() const { return m_clrCopyright; }
     QLabel *lblCopyrightText() const { return m_lblCopyrightText; }
+    QCheckBox *chkCameraDates() const { return m_chkCameraDates; }
     QPushButton *btnImport() const { return m_btnImport; }
     QListView *tvFiles() const { return m_tvFiles; }
 
@@ -105,6 +110,7 @@ private:
     QPushButton *m_btnFont;
     QPushButton *m_clrCopyright;
     QLabel *m_lblCopyrightText;
+    QCheckBox *m_chkCameraDates;
     QPushButton *m_btnImport;
 };
 

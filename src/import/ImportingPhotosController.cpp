@@ -66,6 +66,8 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     settings.copyrightText = r.copyrightText;
     settings.copyrightFont = r.copyrightFont;
     settings.copyrightColor = r.copyrightColor;
+    settings.cameraDates = r.cameraDates;
+    settings.dateForm = r.dateForm;
 
     m_albumId = r.album->id();
     m_total = int(r.files.size());
@@ -99,6 +101,8 @@ void ImportingPhotosController::photoReady(const ImportedPhoto &imported)
     photo->setTitle(imported.title);
     photo->setImageFile(imported.imageFile);
     photo->setSmallImageFile(imported.smallImageFile);
+    if (!imported.date.isEmpty())
+        photo->setDate(imported.date);
     if (!imported.largeImageFile.isNull())
         photo->setLargeImageFile(imported.largeImageFile);
     album->addItem(photo);

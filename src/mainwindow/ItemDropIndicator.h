@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QAbstractItemView>
+
+#include <functional>
+
+class QDragMoveEvent;
+class QMimeData;
+class QPainter;
+
+namespace qm {
+
+// The item model's drop rule: may move the proposed position (`row`, `on`
+// that row or above it; a row equal to the row count is the end).
+using DropRule = std::function<Qt::DropAction(const QMimeData *mime, int &row, bool &on)>;
+
+// Shows where a drop will land as the model decides it, not where the
+// pointer is: above a row, on a row, or after the last one. The item views
+// keep Qt's own indicator from drawing and draw this one instead.
+class ItemDropIndicator
+{
+public:
+    struct Target
+    {
+        int row = -1;
+        bool on = false;
+        bool isValid() const { return row >= 0; }
+    };
+
+    void setRule(DropRule rule) { m_rule = std::move(rule); }
+    const DropRule &rule() const { return m_rule; }
+
+    // After the view's own dragMoveEvent, which has placed Qt's proposal.
+    void update(QAbstractItemView *view, QAbstractItemView::DropIndicatorPosition position, QDragMoveEvent *event);
+    void clear(QAbstractItemView *view);
+    const Target &target() const { return m_target; }
+
+    // `rowRect` gives a row's rectangle in viewport coordinates; rows flow
+    // left to right (a grid) or top to bottom (a table).
+    void paint(QAbstractItemView *view, QPainter &painter, const std::function<QRect(int row)> &rowRect,
+               bool leftToRight) const;
+
+private:
+    DropRule m_rule;
+    Target m_target;
+};
+
+} // namespace qm

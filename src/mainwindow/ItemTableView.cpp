@@ -1,0 +1,62 @@
+#include "mainwindow/ItemTableView.h"
+
+#include "mainwindow/ThumbnailCache.h"
+
+#include <QDragMoveEvent>
+#include <QHeaderView>
+#include <QPainter>
+
+namespace qm {
+
+ItemTableView::ItemTableView(QWidget *parent)
+    : QTableView(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setIconSize(kListThumbnailSize);
+    setWordWrap(false);
+    setShowGrid(false);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(std::max(fontMetrics().height() + 8, kListThumbnailSize.height() + 4));
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDropIndicatorShown(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::MoveAction);
+}
+
+QRect ItemTableView::rowRect(int row) const
+{
+    return QRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row));
+}
+
+void ItemTableView::paintEvent(QPaintEvent *event)
+{
+    // Qt's indicator follows the pointer; ours follows the model.
+    setDropIndicatorShown(false);
+    QTableView::paintEvent(event);
+    setDropIndicatorShown(true);
+    QPainter p(viewport());
+    m_indicator.paint(this, p, [this](int row) { return rowRect(row); }, false);
+}
+
+void ItemTableView::dragMoveEvent(QDragMoveEvent *event)
+{
+    QTableView::dragMoveEvent(event);
+    m_indicator.update(this, dropIndicatorPosition(), event);
+}
+
+void ItemTableView::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    QTableView::dragLeaveEvent(event);
+    m_indicator.clear(this);
+}
+
+void ItemTableView::dropEvent(QDropEvent *event)
+{
+    m_indicator.clear(this);
+    QTableView::dropEvent(event);
+}
+
+} // namespace qm
