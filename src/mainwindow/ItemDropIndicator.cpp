@@ -5,23 +5,31 @@
 
 namespace qm {
 
-void ItemDropIndicator::update(QAbstractItemView *view, QAbstractItemView::DropIndicatorPosition position,
-                               QDragMoveEvent *event)
+std::pair<int, bool> ItemDropIndicator::proposal(const QAbstractItemView *view, QPoint pos, Flow flow)
+{
+    const QModelIndex at = view->indexAt(pos);
+    const QRect r = at.isValid() ? view->visualRect(at) : QRect();
+    if (!r.contains(pos))
+        return {-1, false};
+    // Near an edge a drop goes between items; Qt's margins, a fifth of a
+    // row's height in a table, two pixels beside an item in a grid.
+    const int margin = flow == TopToBottom ? std::clamp(qRound(r.height() / 5.5), 2, 12) : 2;
+    const int before = flow == TopToBottom ? pos.y() - r.top() : pos.x() - r.left();
+    const int after = flow == TopToBottom ? r.bottom() - pos.y() : r.right() - pos.x();
+    if (before < margin)
+        return {at.row(), false};
+    if (after < margin)
+        return {at.row() + 1, false};
+    if (view->model()->flags(at) & Qt::ItemIsDropEnabled)
+        return {at.row(), true};
+    const bool firstHalf = flow == TopToBottom ? pos.y() < r.center().y() : pos.x() < r.center().x();
+    return {firstHalf ? at.row() : at.row() + 1, false};
+}
+
+void ItemDropIndicator::update(QAbstractItemView *view, int row, bool on, QDragMoveEvent *event)
 {
     Target target;
     if (event->isAccepted() && m_rule && view->model()) {
-        const QModelIndex at = view->indexAt(event->position().toPoint());
-        int row = -1;
-        bool on = false;
-        // Qt's proposal, as the model's drop entry point receives it.
-        if (at.isValid() && position == QAbstractItemView::AboveItem) {
-            row = at.row();
-        } else if (at.isValid() && position == QAbstractItemView::BelowItem) {
-            row = at.row() + 1;
-        } else if (at.isValid() && position == QAbstractItemView::OnItem) {
-            row = at.row();
-            on = true;
-        }
         if (m_rule(event->mimeData(), row, on) != Qt::IgnoreAction) {
             const int rows = view->model()->rowCount(view->rootIndex());
             target.row = row < 0 || row > rows ? rows : row;
@@ -43,8 +51,9 @@ void ItemDropIndicator::clear(QAbstractItemView *view)
 }
 
 void ItemDropIndicator::paint(QAbstractItemView *view, QPainter &p, const std::function<QRect(int row)> &rowRect,
-                              bool leftToRight) const
+                              Flow flow) const
 {
+    const bool leftToRight = flow == LeftToRight;
     if (!m_target.isValid() || !view->model())
         return;
     const int rows = view->model()->rowCount(view->rootIndex());

@@ -27,18 +27,27 @@ public:
         bool isValid() const { return row >= 0; }
     };
 
+    enum Flow { TopToBottom, LeftToRight };
+
+    // Where Qt's drop code puts a drop at `pos` before the model is asked,
+    // as the model's drop entry point receives it: a row and whether it is
+    // on that row (-1: below every row). Qt's own indicator position is not
+    // used: it does not always say what the drop will be given.
+    static std::pair<int, bool> proposal(const QAbstractItemView *view, QPoint pos, Flow flow);
+
     void setRule(DropRule rule) { m_rule = std::move(rule); }
     const DropRule &rule() const { return m_rule; }
 
-    // After the view's own dragMoveEvent, which has placed Qt's proposal.
-    void update(QAbstractItemView *view, QAbstractItemView::DropIndicatorPosition position, QDragMoveEvent *event);
+    // After the view's own dragMoveEvent, with Qt's proposal as the model's
+    // drop entry point would receive it (`row` -1: below every row).
+    void update(QAbstractItemView *view, int row, bool on, QDragMoveEvent *event);
     void clear(QAbstractItemView *view);
     const Target &target() const { return m_target; }
 
     // `rowRect` gives a row's rectangle in viewport coordinates; rows flow
     // left to right (a grid) or top to bottom (a table).
     void paint(QAbstractItemView *view, QPainter &painter, const std::function<QRect(int row)> &rowRect,
-               bool leftToRight) const;
+               Flow flow) const;
 
 private:
     DropRule m_rule;

@@ -121,13 +121,14 @@ void ItemGridView::paintEvent(QPaintEvent *event)
     QListView::paintEvent(event);
     setDropIndicatorShown(true);
     QPainter p(viewport());
-    m_indicator.paint(this, p, [this](int row) { return cellRect(row); }, true);
+    m_indicator.paint(this, p, [this](int row) { return cellRect(row); }, ItemDropIndicator::LeftToRight);
 }
 
 void ItemGridView::dragMoveEvent(QDragMoveEvent *event)
 {
     QListView::dragMoveEvent(event);
-    m_indicator.update(this, dropIndicatorPosition(), event);
+    const auto [row, on] = ItemDropIndicator::proposal(this, event->position().toPoint(), ItemDropIndicator::LeftToRight);
+    m_indicator.update(this, row, on, event);
 }
 
 void ItemGridView::dragLeaveEvent(QDragLeaveEvent *event)

@@ -24,6 +24,9 @@ ItemTableView::ItemTableView(QWidget *parent)
     setDropIndicatorShown(true);
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
+    // Rows, not cells: a drop near a row's edge goes between rows. (In
+    // overwrite mode Qt would also blank the dragged cells after a move.)
+    setDragDropOverwriteMode(false);
 }
 
 QRect ItemTableView::rowRect(int row) const
@@ -38,13 +41,14 @@ void ItemTableView::paintEvent(QPaintEvent *event)
     QTableView::paintEvent(event);
     setDropIndicatorShown(true);
     QPainter p(viewport());
-    m_indicator.paint(this, p, [this](int row) { return rowRect(row); }, false);
+    m_indicator.paint(this, p, [this](int row) { return rowRect(row); }, ItemDropIndicator::TopToBottom);
 }
 
 void ItemTableView::dragMoveEvent(QDragMoveEvent *event)
 {
     QTableView::dragMoveEvent(event);
-    m_indicator.update(this, dropIndicatorPosition(), event);
+    const auto [row, on] = ItemDropIndicator::proposal(this, event->position().toPoint(), ItemDropIndicator::TopToBottom);
+    m_indicator.update(this, row, on, event);
 }
 
 void ItemTableView::dragLeaveEvent(QDragLeaveEvent *event)
