@@ -26,6 +26,7 @@ ThumbnailCache::ThumbnailCache(QObject *parent)
     // One core is left to the GUI thread where there are few.
     m_pool.setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 1, 4));
     m_pool.setObjectName(QStringLiteral("thumbnails"));
+    m_clock.start();
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -67,7 +68,11 @@ QPixmap ThumbnailCache::thumbnail(const QString &path, QSize size)
     auto it = m_entries.find(key);
     if (it != m_entries.end()) {
         m_uses.splice(m_uses.begin(), m_uses, it->use);
-        return it->status == Status::Ready ? it->pixmap : placeholderPixmap(size, it->status);
+        if (it->status == Status::Ready)
+            return it->pixmap;
+        if (m_clock.elapsed() - it->readAt > m_retryAfterMs)
+            enqueue(key); // the placeholder stays until the file is read again
+        return placeholderPixmap(size, it->status);
     }
     enqueue(key);
     return placeholderPixmap(size, Status::Loading);
@@ -133,6 +138,7 @@ void ThumbnailCache::delivered(const Key &key, const QImage &image, Status statu
             entry.cost = image.sizeInBytes();
         }
         entry.cost += kEntryOverhead;
+        entry.readAt = m_clock.elapsed();
         insert(key, std::move(entry));
     }
     startQueued();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QImage>
 #include <QObject>
@@ -18,6 +19,7 @@ namespace qm {
 // The sizes the item views show pictures at.
 inline constexpr QSize kListThumbnailSize(40, 40);
 inline constexpr QSize kGridThumbnailSize(128, 128);
+inline constexpr QSize kTreeThumbnailSize(36, 24); // album thumbnails are 60 x 40
 // The item model's role for the grid's larger picture (a QPixmap of
 // kGridThumbnailSize); Qt::DecorationRole carries the list's.
 inline constexpr int GridThumbnailRole = Qt::UserRole + 40;
@@ -33,7 +35,10 @@ inline constexpr int GridThumbnailRole = Qt::UserRole + 40;
 // the least recently shown going first.
 //
 // Every picture is a canvas of exactly the size asked for, the picture
-// fitted and centred on it (never enlarged), so rows line up.
+// fitted and centred on it (never enlarged), so rows line up. A file that
+// was missing or broken is looked at again when asked for a few seconds
+// later (it may have come back); a file replaced under its name needs
+// invalidate().
 class ThumbnailCache : public QObject
 {
     Q_OBJECT
@@ -62,6 +67,8 @@ public:
     void setMaxQueued(int n);
     int queuedCount() const { return int(m_queue.size()); }
     void setThreadCount(int n);
+    // How long a missing or broken file's answer stands before it is looked at again.
+    void setRetryAfter(int ms) { m_retryAfterMs = ms; }
 
     // Lets events run until every ask was answered: for tests and benchmarks.
     bool waitForIdle(int timeoutMs = 30000);
@@ -90,6 +97,7 @@ private:
         QPixmap pixmap; // null unless Ready
         Status status = Status::Loading;
         qint64 cost = 0;
+        qint64 readAt = 0; // m_clock milliseconds
         std::list<Key>::iterator use;
     };
 
@@ -110,11 +118,13 @@ private:
     QSet<Key> m_queued;
     QSet<Key> m_running;
     int m_maxQueued = 300;
+    int m_retryAfterMs = 3000;
     quint64 m_epoch = 0; // moves on when files may have changed under running reads
 
     QStringList m_ready;
     bool m_readySignalPending = false;
     QHash<quint64, QPixmap> m_placeholders;
+    QElapsedTimer m_clock;
     QThreadPool m_pool;
 };
 

@@ -101,6 +101,13 @@ void TestThumbnails::picturesAndPlaceholders()
             != ThumbnailCache::placeholder(box, ThumbnailCache::Status::Loading));
     QCOMPARE(cache.thumbnail(QString(), box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Missing));
     QCOMPARE(cache.queuedCount(), 0);
+    // A missing file that comes back (put back from the trash) shows once looked at again.
+    QVERIFY(QFile::copy(wide, missing));
+    cache.setRetryAfter(0);
+    QTest::qWait(5);
+    QCOMPARE(cache.thumbnail(missing, box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Missing));
+    QVERIFY(cache.waitForIdle());
+    QCOMPARE(cache.status(missing, box), ThumbnailCache::Status::Ready);
 }
 
 void TestThumbnails::boundedNewestFirstAndReplaced()
