@@ -1,6 +1,11 @@
 #include "mainwindow/ItemDropIndicator.h"
 
+#include <QDrag>
 #include <QDragMoveEvent>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QMimeData>
+#include <QSet>
 #include <QPainter>
 
 namespace qm {
@@ -24,6 +29,66 @@ std::pair<int, bool> ItemDropIndicator::proposal(const QAbstractItemView *view, 
         return {at.row(), true};
     const bool firstHalf = flow == TopToBottom ? pos.y() < r.center().y() : pos.x() < r.center().x();
     return {firstHalf ? at.row() : at.row() + 1, false};
+}
+
+void ItemDropIndicator::startDrag(QAbstractItemView *view, Qt::DropActions supported, Qt::DropAction preferred)
+{
+    QAbstractItemModel *model = view->model();
+    if (!model || !view->selectionModel())
+        return;
+    QModelIndexList indexes;
+    for (const QModelIndex &i : view->selectionModel()->selectedIndexes()) {
+        if (model->flags(i) & Qt::ItemIsDragEnabled)
+            indexes << i;
+    }
+    if (indexes.isEmpty())
+        return;
+    QMimeData *mime = model->mimeData(indexes);
+    if (!mime)
+        return;
+    QSet<int> rows;
+    for (const QModelIndex &i : indexes)
+        rows.insert(i.row());
+    // The first item's picture, and how many go.
+    const QModelIndex first = view->currentIndex().isValid() && rows.contains(view->currentIndex().row())
+        ? view->currentIndex()
+        : indexes.first();
+    QPixmap picture;
+    for (int c = 0; c < model->columnCount(first.parent()) && picture.isNull(); ++c) {
+        const QVariant d = model->index(first.row(), c, first.parent()).data(Qt::DecorationRole);
+        picture = d.canConvert<QPixmap>() ? d.value<QPixmap>() : d.value<QIcon>().pixmap(view->iconSize());
+    }
+    const qreal dpr = view->devicePixelRatioF();
+    QPixmap image(QSize(64, 56) * dpr);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (!picture.isNull()) {
+        const QSize size = picture.deviceIndependentSize().toSize().scaled(QSize(56, 48), Qt::KeepAspectRatio);
+        p.setOpacity(0.85);
+        p.drawPixmap(QRect(QPoint(0, 0), size), picture);
+        p.setOpacity(1);
+    }
+    if (rows.size() > 1) {
+        const QString count = QString::number(rows.size());
+        QFont font = view->font();
+        font.setBold(true);
+        p.setFont(font);
+        const int w = std::max(20, p.fontMetrics().horizontalAdvance(count) + 10);
+        const QRect badge(64 - w, 56 - 20, w, 20);
+        p.setPen(Qt::NoPen);
+        p.setBrush(view->palette().color(QPalette::Highlight));
+        p.drawRoundedRect(badge, 10, 10);
+        p.setPen(view->palette().color(QPalette::HighlightedText));
+        p.drawText(badge, Qt::AlignCenter, count);
+    }
+    p.end();
+    auto *drag = new QDrag(view);
+    drag->setMimeData(mime);
+    drag->setPixmap(image);
+    drag->setHotSpot(QPoint(12, 12));
+    drag->exec(supported, supported.testFlag(preferred) ? preferred : Qt::CopyAction);
 }
 
 void ItemDropIndicator::update(QAbstractItemView *view, int row, bool on, QDragMoveEvent *event)

@@ -44,6 +44,12 @@ public:
     void clear(QAbstractItemView *view);
     const Target &target() const { return m_target; }
 
+    // Starts a drag of the view's selected rows. The model does every move
+    // itself when the drop is taken, so nothing is removed or cleared here
+    // afterwards, as Qt's own drag start would (blanking or removing the
+    // dragged rows if they are still selected then).
+    static void startDrag(QAbstractItemView *view, Qt::DropActions supported, Qt::DropAction preferred);
+
     // `rowRect` gives a row's rectangle in viewport coordinates; rows flow
     // left to right (a grid) or top to bottom (a table).
     void paint(QAbstractItemView *view, QPainter &painter, const std::function<QRect(int row)> &rowRect,

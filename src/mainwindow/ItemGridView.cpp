@@ -131,6 +131,11 @@ void ItemGridView::dragMoveEvent(QDragMoveEvent *event)
     m_indicator.update(this, row, on, event);
 }
 
+void ItemGridView::startDrag(Qt::DropActions supportedActions)
+{
+    ItemDropIndicator::startDrag(this, supportedActions, defaultDropAction());
+}
+
 void ItemGridView::dragLeaveEvent(QDragLeaveEvent *event)
 {
     QListView::dragLeaveEvent(event);

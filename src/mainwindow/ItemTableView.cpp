@@ -51,6 +51,11 @@ void ItemTableView::dragMoveEvent(QDragMoveEvent *event)
     m_indicator.update(this, row, on, event);
 }
 
+void ItemTableView::startDrag(Qt::DropActions supportedActions)
+{
+    ItemDropIndicator::startDrag(this, supportedActions, defaultDropAction());
+}
+
 void ItemTableView::dragLeaveEvent(QDragLeaveEvent *event)
 {
     QTableView::dragLeaveEvent(event);
