@@ -169,6 +169,32 @@ QImage videoKind()
     return img;
 }
 
+// The album tree's icons for a node without a thumbnail: one framed
+// picture for an album, a fanned stack of them for a collection.
+QImage albumKind()
+{
+    QImage img = canvas(32, 32, true);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    framedPhoto(p, QRectF(3.5, 7.5, 25, 18), 2);
+    return img;
+}
+
+QImage collectionKind()
+{
+    QImage img = canvas(32, 32, true);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int i = 0; i < 3; ++i) {
+        p.save();
+        p.translate(16, 17);
+        p.rotate(-16 + i * 14);
+        framedPhoto(p, QRectF(-11, -8, 22, 16), 1.5);
+        p.restore();
+    }
+    return img;
+}
+
 QImage gear()
 {
     QImage img = canvas(32, 32, true);
@@ -255,6 +281,8 @@ int main(int argc, char **argv)
     ok &= save(trash(true), out, "trashfull.png");
     ok &= save(photoKind(), out, "photokind.png");
     ok &= save(videoKind(), out, "videokind.png");
+    ok &= save(albumKind(), out, "albumkind.png");
+    ok &= save(collectionKind(), out, "collectionkind.png");
     ok &= save(gear(), out, "GeneralPreferences.png");
     ok &= save(appIcon(), out, "quillmere.png");
     return ok ? 0 : 1;

@@ -8,8 +8,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillmere"));
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
-    QApplication::setDesktopFileName(QStringLiteral("quillmere"));
+    // No display name: the platform would append it to every window title,
+    // and each window names itself.
+    QApplication::setDesktopFileName(QStringLiteral(QM_APP_ID));
 
     QSettings settings;
     qm::MainController win(&settings);

@@ -165,6 +165,11 @@ ImportPhotosController::ImportPhotosController(Preferences *prefs, ImportingPhot
     m_btnFont->setEnabled(false);
     m_clrCopyright->setEnabled(false);
 
+    m_chkCameraDates = new QCheckBox(tr("Take each photo's &date from the camera"));
+    m_chkCameraDates->setObjectName(QStringLiteral("chkCameraDates"));
+    m_chkCameraDates->setToolTip(tr("Fills in the date the camera recorded in the picture, written the way the "
+                                    "gallery's dates already are"));
+
     auto *buttons = new QDialogButtonBox;
     m_btnImport = buttons->addButton(tr("Import"), QDialogButtonBox::AcceptRole);
     m_btnImport->setObjectName(QStringLiteral("btnImport"));
@@ -182,6 +187,7 @@ ImportPhotosController::ImportPhotosController(Preferences *prefs, ImportingPhot
     layout->addWidget(m_tvFiles, 1);
     layout->addWidget(sizes);
     layout->addWidget(copyright);
+    layout->addWidget(m_chkCameraDates);
     layout->addWidget(buttons);
     resize(460, 560);
 
@@ -208,6 +214,7 @@ void ImportPhotosController::awakeFromNib()
     // The settings keep only a "yes"; a stored "no" leaves the layout's choice.
     if (m_prefs->importPhotosCreateLarge())
         m_chkCreateLarge->setChecked(true);
+    m_chkCameraDates->setChecked(m_prefs->importPhotosCameraDates());
     setCopyrightFont(defaultCopyrightFont());
     setCopyrightColor(m_color);
 }
@@ -294,6 +301,7 @@ PhotoImportRequest ImportPhotosController::request() const
         r.copyrightFont = m_font;
         r.copyrightColor = m_color;
     }
+    r.cameraDates = m_chkCameraDates->isChecked();
     return r;
 }
 
@@ -308,6 +316,7 @@ void ImportPhotosController::clickedImport()
     m_prefs->setImportPhotosLargeWidth(r.largeWidth, r.largeHeight);
     m_prefs->setImportPhotosQuality(r.quality);
     m_prefs->setImportPhotosCreateLarge(r.createLarge);
+    m_prefs->setImportPhotosCameraDates(r.cameraDates);
     setFiles({});
     m_ctlImportingPhotos->start(r);
 }

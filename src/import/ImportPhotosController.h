@@ -1,5 +1,7 @@
 #pragma once
 
+#include "import/DateForm.h"
+
 #include <QColor>
 #include <QDialog>
 #include <QFont>
@@ -33,6 +35,7 @@ struct PhotoImportRequest
     QString copyrightText;
     QFont copyrightFont;
     QColor copyrightColor;
+    bool cameraDates = false;
 };
 
 // The import sheet: the dropped files, the three boxes, quality, the large
@@ -70,6 +73,7 @@ public:
     QPushButton *btnFont() const { return m_btnFont; }
     QPushButton *clrCopyright() const { return m_clrCopyright; }
     QLabel *lblCopyrightText() const { return m_lblCopyrightText; }
+    QCheckBox *chkCameraDates() const { return m_chkCameraDates; }
     QPushButton *btnImport() const { return m_btnImport; }
     QListView *tvFiles() const { return m_tvFiles; }
 
@@ -102,6 +106,7 @@ private:
     QPushButton *m_btnFont;
     QPushButton *m_clrCopyright;
     QLabel *m_lblCopyrightText;
+    QCheckBox *m_chkCameraDates;
     QPushButton *m_btnImport;
 };
 

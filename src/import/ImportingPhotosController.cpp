@@ -1,5 +1,6 @@
 #include "import/ImportingPhotosController.h"
 
+#include "import/DateForm.h"
 #include "import/ImportPhotosController.h"
 #include "model/Album.h"
 #include "model/Photo.h"
@@ -41,6 +42,10 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     settings.copyrightText = r.copyrightText;
     settings.copyrightFont = r.copyrightFont;
     settings.copyrightColor = r.copyrightColor;
+    settings.cameraDates = r.cameraDates;
+    // Dates are written the way the gallery already writes most of its own.
+    if (r.cameraDates)
+        settings.dateForm = DateForm::ofGallery(m_gallery->data());
 
     const std::shared_ptr<Gallery::Import> import = m_gallery->beginImport(r.album, tr("Photos"));
     auto failures = std::make_shared<QList<ImportFailure>>();
@@ -65,6 +70,8 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
                 photo->setTitle(imported.title);
                 photo->setImageFile(imported.imageFile);
                 photo->setSmallImageFile(imported.smallImageFile);
+                if (!imported.date.isEmpty())
+                    photo->setDate(imported.date);
                 QStringList written{folder + QLatin1Char('/') + imported.imageFile,
                                     folder + QLatin1Char('/') + imported.smallImageFile};
                 if (!imported.largeImageFile.isNull()) {

@@ -1,5 +1,6 @@
 #include "import/PhotoImportWorker.h"
 
+#include "imaging/ExifDate.h"
 #include "imaging/ImageProc.h"
 #include "storage/Common.h"
 
@@ -80,6 +81,8 @@ void PhotoImportWorker::run()
         photo.smallImageFile = photoSmallFileName(base);
         if (settings.createLarge)
             photo.largeImageFile = photoLargeFileName(base);
+        if (settings.cameraDates)
+            photo.date = settings.dateForm.format(ExifDate::dateTaken(photo.source).date());
 
         QList<QSize> boxes{settings.small, settings.normal};
         if (settings.createLarge)

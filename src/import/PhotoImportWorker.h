@@ -1,5 +1,7 @@
 #pragma once
 
+#include "import/DateForm.h"
+
 #include <QColor>
 #include <QFont>
 #include <QList>
@@ -23,6 +25,9 @@ struct PhotoImportSettings
     QString copyrightText;
     QFont copyrightFont;
     QColor copyrightColor;
+    // Each photo's date from the camera's record, written in `dateForm`.
+    bool cameraDates = false;
+    DateForm dateForm;
 };
 
 // One imported picture: its files are all written when this is sent.
@@ -34,6 +39,7 @@ struct ImportedPhoto
     QString imageFile;
     QString smallImageFile;
     QString largeImageFile; // null when no large size was made
+    QString date;           // empty unless camera dates were asked for and found
 };
 
 struct ImportFailure

@@ -3,10 +3,14 @@
 #include "mainwindow/DropHandler.h"
 #include "mainwindow/NodeThumbnail.h"
 #include "mainwindow/Pasteboard.h"
+#include "mainwindow/ThumbnailCache.h"
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Common.h"
 #include "storage/Preferences.h"
+#include "storage/Resources.h"
+
+#include <QIcon>
 
 #include <QMimeData>
 
@@ -48,6 +52,9 @@ void AlbumTreeModel::connectGallery()
             endResetModel();
     });
     connect(g, &Gallery::nodeChanged, this, [this](TreeNode *node) {
+        // A thumbnail made again under its old name must be read again.
+        if (m_thumbnails)
+            m_thumbnails->invalidate(m_gallery->prefs().imgPath(node->thumbFile()));
         const QModelIndex first = indexForNode(node, 0);
         if (first.isValid())
             emit dataChanged(first, first.siblingAtColumn(ColumnCount - 1));
@@ -158,6 +165,17 @@ QVariant AlbumTreeModel::data(const QModelIndex &index, int role) const
             return QString();
         }
     }
+    if (role == Qt::DecorationRole && index.column() == TitleColumn) {
+        if (m_thumbnails && !node->thumbFile().isEmpty()) {
+            const QString path = m_gallery->prefs().imgPath(node->thumbFile());
+            const QPixmap picture = m_thumbnails->thumbnail(path, kTreeThumbnailSize);
+            if (m_thumbnails->status(path, kTreeThumbnailSize) == ThumbnailCache::Status::Ready)
+                return picture;
+        }
+        static const QIcon album(resourcePath(QStringLiteral("albumkind.png")));
+        static const QIcon collection(resourcePath(QStringLiteral("collectionkind.png")));
+        return node->isAlbum() ? album : collection;
+    }
     if (role == Qt::TextAlignmentRole && index.column() == NumberColumn)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::ToolTipRole && node->isAlbum() && index.column() == XMLFileColumn)
@@ -184,6 +202,21 @@ bool AlbumTreeModel::setData(const QModelIndex &index, const QVariant &value, in
         return true;
     }
     return false;
+}
+
+void AlbumTreeModel::setThumbnails(ThumbnailCache *thumbnails)
+{
+    m_thumbnails = thumbnails;
+    connect(thumbnails, &ThumbnailCache::thumbnailsReady, this, [this](const QStringList &paths) {
+        const QSet<QString> ready(paths.begin(), paths.end());
+        m_data->forEachNode([&](const NodePtr &node) {
+            if (!node->thumbFile().isEmpty() && ready.contains(m_gallery->prefs().imgPath(node->thumbFile()))) {
+                const QModelIndex i = indexForNode(node.get());
+                emit dataChanged(i, i, {Qt::DecorationRole});
+            }
+            return true;
+        });
+    });
 }
 
 Qt::ItemFlags AlbumTreeModel::flags(const QModelIndex &index) const

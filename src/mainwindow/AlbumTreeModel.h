@@ -11,6 +11,8 @@ namespace qm {
 // The tree of collections and albums, straight over the gallery's Data: the
 // model objects are the rows, nothing is copied. Changes go to the gallery
 // document; its signals come back here as row signals.
+class ThumbnailCache;
+
 class AlbumTreeModel : public QAbstractItemModel, public DropDecision
 {
     Q_OBJECT
@@ -44,6 +46,8 @@ public:
     Qt::DropAction dropAction(const QMimeData *mime, int row, const QModelIndex &parent) const override;
     bool acceptDrop(const QMimeData *mime, TreeNode *target, int childIndex);
     void setDropHandler(DropHandler *handler) { m_dropHandler = handler; }
+    // Node thumbnails in the title column; a node without one shows its kind.
+    void setThumbnails(ThumbnailCache *thumbnails);
 
     TreeNode *nodeForIndex(const QModelIndex &index) const;
     NodePtr nodePtrForIndex(const QModelIndex &index) const;
@@ -66,6 +70,7 @@ private:
     Gallery *m_gallery;
     const Data *m_data;
     DropHandler *m_dropHandler = nullptr;
+    ThumbnailCache *m_thumbnails = nullptr;
     bool m_moveAnnounced = false;
     // The image check is asked on every move of a drag; files are checked once per drag.
     mutable const QMimeData *m_checkedMime = nullptr;

@@ -2,9 +2,12 @@
 
 #include "mainwindow/DropHandler.h"
 #include "mainwindow/Pasteboard.h"
+#include "mainwindow/ThumbnailCache.h"
+#include "model/Photo.h"
 #include "model/Data.h"
 #include "model/Video.h"
 #include "storage/Common.h"
+#include "storage/Preferences.h"
 #include "storage/Resources.h"
 
 #include <QBrush>
@@ -69,12 +72,33 @@ void ItemListModel::connectGallery()
         emit layoutChanged();
     });
     connect(g, &Gallery::itemChanged, this, [this](Item *item) {
+        // A thumbnail made again under its old name must be read again.
+        if (m_thumbnails)
+            m_thumbnails->invalidate(picturePath(*item));
         if (!m_album)
             return;
         const int row = m_album->indexOfItem(item);
         if (row >= 0)
             rowsChanged(row, row);
     });
+}
+
+void ItemListModel::setThumbnails(ThumbnailCache *thumbnails)
+{
+    m_thumbnails = thumbnails;
+    // Pictures come in a few at a time; the views repaint what they show.
+    connect(thumbnails, &ThumbnailCache::thumbnailsReady, this, [this] {
+        if (rowCount() > 0)
+            emit dataChanged(index(0, TitleColumn), index(rowCount() - 1, TitleColumn),
+                             {Qt::DecorationRole, GridThumbnailRole});
+    });
+}
+
+QString ItemListModel::picturePath(const Item &item) const
+{
+    const QString name = item.isPhoto() ? static_cast<const Photo &>(item).smallImageFile()
+                                        : static_cast<const Video &>(item).thumbFile();
+    return m_gallery->prefs().imgPath(name);
 }
 
 void ItemListModel::rowsChanged(int first, int last)
@@ -126,6 +150,8 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
             return QString();
         }
     }
+    if (m_thumbnails && column == TitleColumn && (role == Qt::DecorationRole || role == GridThumbnailRole))
+        return m_thumbnails->thumbnail(picturePath(*item), role == GridThumbnailRole ? kGridThumbnailSize : kListThumbnailSize);
     if (role == Qt::DecorationRole && column == KindColumn) {
         static const QIcon photo(resourcePath(QStringLiteral("photokind.png")));
         static const QIcon video(resourcePath(QStringLiteral("videokind.png")));
@@ -196,6 +222,9 @@ QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int
 
 void ItemListModel::setAlbum(Album *album)
 {
+    // The rows of the album shown before are no longer wanted.
+    if (m_thumbnails)
+        m_thumbnails->cancelPending();
     beginResetModel();
     m_album = album;
     endResetModel();

@@ -10,6 +10,8 @@ namespace qm {
 
 // The items of the album selected in the tree, straight over the model.
 // Changes go to the gallery document; its signals come back as row signals.
+class ThumbnailCache;
+
 class ItemListModel : public QAbstractTableModel, public DropDecision
 {
     Q_OBJECT
@@ -41,6 +43,8 @@ public:
     Qt::DropAction dropAction(const QMimeData *mime, int row, const QModelIndex &parent) const override;
     bool acceptDrop(const QMimeData *mime, int row, bool on);
     void setDropHandler(DropHandler *handler) { m_dropHandler = handler; }
+    // Pictures for the title column (the list's and the grid's sizes).
+    void setThumbnails(ThumbnailCache *thumbnails);
 
     // Shows another album (or none); the views reset.
     void setAlbum(Album *album);
@@ -56,8 +60,11 @@ private:
     void connectGallery();
     void rowsChanged(int first, int last);
 
+    QString picturePath(const Item &item) const;
+
     Gallery *m_gallery;
     DropHandler *m_dropHandler = nullptr;
+    ThumbnailCache *m_thumbnails = nullptr;
     mutable const QMimeData *m_checkedMime = nullptr;
     mutable QStringList m_checkedFiles;
     mutable bool m_checkedAllImages = false;

@@ -4,9 +4,14 @@
 #include "import/ImportPhotosController.h"
 #include "import/ImportingPhotosController.h"
 #include "mainwindow/ChangeAlbumThumbController.h"
+#include "mainwindow/CheckGalleryController.h"
 #include "mainwindow/DeletionController.h"
 #include "mainwindow/ImageWells.h"
 #include "mainwindow/ItemDetailPanel.h"
+#include "mainwindow/ItemGridView.h"
+#include "mainwindow/ItemListView.h"
+#include "mainwindow/ItemTableView.h"
+#include "mainwindow/ThumbnailCache.h"
 #include "video/CreateVideoThumbController.h"
 #include "video/ImportVideoController.h"
 #include "video/VideoPreviewController.h"
@@ -68,6 +73,7 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     , m_settings(settings)
     , m_prefs(settings)
     , m_gallery(m_prefs)
+    , m_recent(settings)
 {
     setObjectName(QStringLiteral("win"));
     setWindowTitle(QStringLiteral("Quillmere"));
@@ -94,6 +100,9 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     });
     m_treeModel = new AlbumTreeModel(&m_gallery, this);
     m_itemModel = new ItemListModel(&m_gallery, this);
+    m_thumbnails = new ThumbnailCache(this);
+    m_treeModel->setThumbnails(m_thumbnails);
+    m_itemModel->setThumbnails(m_thumbnails);
     m_ctlNewOrvaneFolder = new NewOrvaneFolderController(this);
     m_ctlFirstRun = new FirstRunController(m_ctlNewOrvaneFolder, this);
     m_ctlPreferences = new PreferencesController(&m_prefs, this);
@@ -134,6 +143,9 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     m_ctlImportVideo = new ImportVideoController(&m_gallery, this);
     m_ctlCreateVideoThumb = new CreateVideoThumbController(&m_gallery, this);
     m_ctlVideoPreview = new VideoPreviewController(&m_gallery, m_ctlCreateVideoThumb, this);
+    m_ctlCheckGallery = new CheckGalleryController(this);
+    // Orphans go to the trash as a step of the gallery: Undo brings them back.
+    m_ctlCheckGallery->setMoveToTrash([this](const QStringList &paths) { m_gallery.trashFiles(paths); });
     connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
     setupDragAndDrop();
     wireGallery();
@@ -180,6 +192,11 @@ QLabel *MainController::lblLargeImageSize() const
 QPlainTextEdit *MainController::txtPhotoDesc() const
 {
     return m_itemDetails->txtPhotoDesc();
+}
+
+QTableView *MainController::tvPhotos() const
+{
+    return m_tvPhotos;
 }
 
 QPushButton *MainController::btnShowVideo() const
@@ -232,6 +249,8 @@ void MainController::buildWindow()
     m_ovAlbums->header()->setSectionResizeMode(AlbumTreeModel::NumberColumn, QHeaderView::ResizeToContents);
     m_ovAlbums->setColumnHidden(AlbumTreeModel::XMLFileColumn, true);
     m_ovAlbums->setAccessibleName(tr("Albums"));
+    m_ovAlbums->setIconSize(kTreeThumbnailSize);
+    m_ovAlbums->setItemDelegate(new TypingDelegate(m_ovAlbums));
     connect(m_ovAlbums->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainController::outlineViewSelectionDidChange);
 
@@ -267,19 +286,17 @@ void MainController::buildWindow()
 
     // Right pane: the item list over the selected item's details.
     auto *right = new QWidget;
-    m_tvPhotos = new ItemListView;
-    m_tvPhotos->setObjectName(QStringLiteral("tvPhotos"));
-    m_tvPhotos->setModel(m_itemModel);
-    m_tvPhotos->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_tvPhotos->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_itemViews = new ItemListView;
+    m_itemViews->setModel(m_itemModel, ItemListModel::TitleColumn);
+    m_itemViews->setDropRule([this](const QMimeData *mime, int &row, bool &on) {
+        return m_itemModel->validateDrop(mime, row, on);
+    });
+    m_tvPhotos = m_itemViews->table();
+    m_tvPhotos->setItemDelegate(new TypingDelegate(m_tvPhotos));
     m_tvPhotos->setAlternatingRowColors(true);
-    m_tvPhotos->setShowGrid(false);
-    m_tvPhotos->setWordWrap(false);
     m_tvPhotos->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                                 | QAbstractItemView::SelectedClicked);
-    m_tvPhotos->verticalHeader()->hide();
-    m_tvPhotos->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_tvPhotos->verticalHeader()->setDefaultSectionSize(m_tvPhotos->fontMetrics().height() + 8);
+    m_itemViews->grid()->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     m_tvPhotos->horizontalHeader()->setHighlightSections(false);
     m_tvPhotos->horizontalHeader()->moveSection(ItemListModel::IndexColumn, 0);
     m_tvPhotos->horizontalHeader()->setSectionResizeMode(ItemListModel::IndexColumn, QHeaderView::Fixed);
@@ -290,6 +307,7 @@ void MainController::buildWindow()
     m_tvPhotos->setColumnWidth(ItemListModel::LocationColumn, 150);
     m_tvPhotos->setColumnWidth(ItemListModel::KindColumn, 44);
     m_tvPhotos->setAccessibleName(tr("Items"));
+    m_itemViews->grid()->setAccessibleName(tr("Items"));
     connect(m_tvPhotos->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainController::tableViewSelectionDidChange);
 
@@ -302,7 +320,7 @@ void MainController::buildWindow()
 
     auto *rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(m_tvPhotos, 1);
+    rightLayout->addWidget(m_itemViews, 1);
     rightLayout->addWidget(m_itemDetails);
 
     m_splitter = new QSplitter(Qt::Horizontal);
@@ -320,6 +338,7 @@ void MainController::buildWindow()
     setCentralWidget(central);
     statusBar();
 
+    m_itemViews->setGridShown(m_settings->value("ItemListGrid").toBool());
     // Tab moves between the fields, not between the cells of the list.
     m_tvPhotos->setTabKeyNavigation(false);
     setTabOrder(m_ovAlbums, m_txtAlbumDesc);
@@ -344,6 +363,10 @@ void MainController::buildMenus()
     QMenu *file = menuBar()->addMenu(tr("&File"));
     add(file, QStringLiteral("miFileNew"), tr("&New Gallery..."), QKeySequence(Qt::CTRL | Qt::Key_N), &MainController::clickedFileNew);
     add(file, QStringLiteral("miFileOpen"), tr("&Open Gallery..."), QKeySequence(Qt::CTRL | Qt::Key_O), &MainController::clickedFileOpen);
+    m_miOpenRecent = file->addMenu(tr("Open &Recent"));
+    m_miOpenRecent->setObjectName(QStringLiteral("miOpenRecent"));
+    connect(m_miOpenRecent, &QMenu::aboutToShow, this, &MainController::fillRecentMenu);
+    fillRecentMenu();
     file->addSeparator();
     add(file, QStringLiteral("miSave"), tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S), &MainController::clickedSave);
     file->addSeparator();
@@ -373,6 +396,15 @@ void MainController::buildMenus()
                       &MainController::clickedPreferences);
     prefs->setMenuRole(QAction::PreferencesRole);
 
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    auto *grid = add(view, QStringLiteral("miShowAsGrid"), tr("Show Items as &Grid"), QKeySequence(Qt::CTRL | Qt::Key_G),
+                     [this](bool on) {
+                         m_itemViews->setGridShown(on);
+                         m_settings->setValue("ItemListGrid", on);
+                     });
+    grid->setCheckable(true);
+    connect(m_itemViews, &ItemListView::gridShownChanged, grid, &QAction::setChecked);
+
     QMenu *gallery = menuBar()->addMenu(tr("&Gallery"));
     auto *newAlbum = add(gallery, QStringLiteral("miNewAlbum"), tr("New &Album"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
                          &MainController::clickedNewAlbum);
@@ -386,6 +418,8 @@ void MainController::buildMenus()
     gallery->addSeparator();
     add(gallery, QStringLiteral("miChangeAlbumThumb"), tr("Choose &Thumbnail..."), QKeySequence(Qt::CTRL | Qt::Key_T),
         &MainController::clickedChangeAlbumThumb);
+    add(gallery, QStringLiteral("miCheckGallery"), tr("Chec&k Gallery..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
+        &MainController::clickedCheckGallery);
     gallery->addSeparator();
     add(gallery, QStringLiteral("miShowPhoto"), tr("Show &Photo"), QKeySequence(Qt::CTRL | Qt::Key_Y),
         [this] { doubleClickedPhoto(Qt::NoModifier); });
@@ -406,6 +440,27 @@ void MainController::buildMenus()
     tools->addAction(newCollection);
     tools->addSeparator();
     tools->addAction(action(QStringLiteral("miSave")));
+}
+
+void MainController::fillRecentMenu()
+{
+    m_miOpenRecent->clear();
+    const QStringList galleries = m_recent.galleries();
+    for (const QString &path : galleries) {
+        QAction *open = m_miOpenRecent->addAction(QDir::toNativeSeparators(path), this, [this, path] { openGallery(path); });
+        // A gallery moved or on a disk not attached cannot be opened now.
+        open->setEnabled(QFileInfo(path).isDir() && path != m_prefs.orvaneFolder());
+    }
+    if (!galleries.isEmpty())
+        m_miOpenRecent->addSeparator();
+    QAction *clear = m_miOpenRecent->addAction(tr("&Clear Menu"), this, [this] { m_recent.clear(); });
+    clear->setEnabled(!galleries.isEmpty());
+}
+
+void MainController::clickedCheckGallery()
+{
+    if (!m_prefs.orvaneFolder().isEmpty())
+        m_ctlCheckGallery->check(m_gallery.data(), m_prefs);
 }
 
 QAction *MainController::action(const QString &objectName) const
@@ -448,10 +503,13 @@ void MainController::loadData()
     LoadReport report;
     {
         const BusyCursor busy;
+        m_thumbnails->clear();
+        m_ctlCheckGallery->close();
         report = m_gallery.load();
         deselectAllAlbums();
         m_ovAlbums->expandAll();
     }
+    m_recent.add(m_prefs.orvaneFolder());
     updateCommands();
     if (!report.ok()) {
         showProblems(tr("Some files of the gallery could not be read, or not completely. What could not be "
@@ -515,7 +573,7 @@ void MainController::updateCommands()
     const TreeNode *node = selectedNode();
     const Item *item = m_itemModel->itemAt(selectedItemRow());
     const bool photo = item && item->isPhoto();
-    for (const char *name : {"miSave", "miNewAlbum", "miNewCollection"})
+    for (const char *name : {"miSave", "miNewAlbum", "miNewCollection", "miCheckGallery"})
         action(QLatin1String(name))->setEnabled(open);
     action(QStringLiteral("miImportPhotos"))->setEnabled(open && data.selectedAlbum());
     action(QStringLiteral("miImportVideo"))->setEnabled(open && data.selectedAlbum());
@@ -700,8 +758,9 @@ void MainController::clickedApplyLocationToRest()
 
 void MainController::commitEditors()
 {
-    m_ovAlbums->commitOpenEditors();
-    m_tvPhotos->commitOpenEditors();
+    commitOpenEditors(m_ovAlbums);
+    commitOpenEditors(m_tvPhotos);
+    commitOpenEditors(m_itemViews->grid());
 }
 
 bool MainController::applicationShouldTerminate()

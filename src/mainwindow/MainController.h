@@ -5,11 +5,13 @@
 #include "mainwindow/MyImageView.h"
 #include "storage/Gallery.h"
 #include "storage/Preferences.h"
+#include "storage/RecentGalleries.h"
 
 #include <QMainWindow>
 
 class QAction;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSettings;
@@ -21,6 +23,7 @@ namespace qm {
 
 class AlbumTreeModel;
 class ChangeAlbumThumbController;
+class CheckGalleryController;
 class CreateVideoThumbController;
 class DeletionController;
 class FirstRunController;
@@ -30,12 +33,13 @@ class ImportingPhotosController;
 class ImportVideoController;
 class ItemDetailPanel;
 class ItemListModel;
+class ItemListView;
+class ItemTableView;
 class NewOrvaneFolderController;
 class PhotoWindowController;
 class PreferencesController;
+class ThumbnailCache;
 class VideoPreviewController;
-
-using ItemListView = DecidedDropView<QTableView>;
 
 // The one main window: the layout, the menus and the wiring between the
 // album tree, the item list, the detail panel and the other windows. The
@@ -53,7 +57,10 @@ public:
     AlbumTreeModel *treeModel() const { return m_treeModel; }
     ItemListModel *itemModel() const { return m_itemModel; }
     QTreeView *ovAlbums() const { return m_ovAlbums; }
-    QTableView *tvPhotos() const { return m_tvPhotos; }
+    QTableView *tvPhotos() const;
+    ItemListView *itemViews() const { return m_itemViews; }
+    ThumbnailCache *thumbnails() const { return m_thumbnails; }
+    CheckGalleryController *checkGalleryController() const { return m_ctlCheckGallery; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
     MyImageView *ivAlbumThumb() const { return m_ivAlbumThumb; }
@@ -114,6 +121,7 @@ public slots:
     void clickedImportPhotos();
     void clickedImportVideo();
     void clickedChangeAlbumThumb();
+    void clickedCheckGallery();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
 protected:
@@ -124,6 +132,7 @@ protected:
 private:
     void buildWindow();
     void buildMenus();
+    void fillRecentMenu();
     void wireGallery();
     void updateUndoActions();
     void updateCommands();
@@ -144,6 +153,7 @@ private:
     QSettings *m_settings;
     Preferences m_prefs;
     Gallery m_gallery;
+    RecentGalleries m_recent;
     bool m_windowWasKey = false;
     bool m_terminating = false;
 
@@ -151,11 +161,13 @@ private:
     ItemListModel *m_itemModel = nullptr;
     DeletionController *m_deletion = nullptr;
     ImageWells *m_wells = nullptr;
+    ThumbnailCache *m_thumbnails = nullptr;
 
     QSplitter *m_splitter = nullptr;
     QWidget *m_subvAlbums = nullptr;
     AlbumTreeView *m_ovAlbums = nullptr;
-    ItemListView *m_tvPhotos = nullptr;
+    ItemListView *m_itemViews = nullptr;
+    ItemTableView *m_tvPhotos = nullptr;
     ItemDetailPanel *m_itemDetails = nullptr;
     MyImageView *m_ivAlbumThumb = nullptr;
     QPlainTextEdit *m_txtAlbumDesc = nullptr;
@@ -166,6 +178,7 @@ private:
     QAction *m_miApplyDateToRest = nullptr;
     QAction *m_miApplyLocationToRest = nullptr;
     QAction *m_miShowVideo = nullptr;
+    QMenu *m_miOpenRecent = nullptr;
 
     NewOrvaneFolderController *m_ctlNewOrvaneFolder = nullptr;
     FirstRunController *m_ctlFirstRun = nullptr;
@@ -177,6 +190,7 @@ private:
     ImportVideoController *m_ctlImportVideo = nullptr;
     VideoPreviewController *m_ctlVideoPreview = nullptr;
     CreateVideoThumbController *m_ctlCreateVideoThumb = nullptr;
+    CheckGalleryController *m_ctlCheckGallery = nullptr;
 };
 
 } // namespace qm

@@ -8,6 +8,7 @@
 #include "mainwindow/DeletionController.h"
 #include "mainwindow/ItemDetailPanel.h"
 #include "mainwindow/ItemListModel.h"
+#include "mainwindow/ItemTableView.h"
 #include "mainwindow/MainController.h"
 #include "mainwindow/Pasteboard.h"
 #include "mainwindow/PhotoWindowController.h"
@@ -27,14 +28,12 @@ void MainController::setupDragAndDrop()
 {
     m_treeModel->setDropHandler(this);
     m_itemModel->setDropHandler(this);
-    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_ovAlbums),
-                                    static_cast<QAbstractItemView *>(m_tvPhotos)}) {
-        view->setDragEnabled(true);
-        view->setAcceptDrops(true);
-        view->setDropIndicatorShown(true);
-        view->setDragDropMode(QAbstractItemView::DragDrop);
-        view->setDefaultDropAction(Qt::MoveAction);
-    }
+    // The item views set up their own drags and drops.
+    m_ovAlbums->setDragEnabled(true);
+    m_ovAlbums->setAcceptDrops(true);
+    m_ovAlbums->setDropIndicatorShown(true);
+    m_ovAlbums->setDragDropMode(QAbstractItemView::DragDrop);
+    m_ovAlbums->setDefaultDropAction(Qt::MoveAction);
     connect(m_itemDetails->ivPhoto(), &MyImageView::doubleClicked, this, &MainController::doubleClickedPhoto);
     connect(m_treeModel, &AlbumTreeModel::nodeDropped, this, [this] { deselectAllAlbums(); });
     connect(m_treeModel, &AlbumTreeModel::itemsMoved, this, [this] { deselectAllItems(); });

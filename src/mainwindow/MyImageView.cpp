@@ -17,12 +17,27 @@ MyImageView::MyImageView(QWidget *parent)
 
 QSize MyImageView::sizeHint() const
 {
+    if (m_actualSize && !m_image.isNull())
+        return m_image.size() / m_image.devicePixelRatio();
     return QSize(96, 72);
+}
+
+void MyImageView::setActualSize(bool on)
+{
+    m_actualSize = on;
+    if (on) {
+        setFrameStyle(QFrame::NoFrame);
+        setMinimumSize(0, 0);
+    }
+    updateGeometry();
+    update();
 }
 
 void MyImageView::setImage(const QImage &image)
 {
     m_image = image;
+    if (m_actualSize)
+        updateGeometry();
     update();
 }
 
@@ -47,6 +62,15 @@ void MyImageView::paintEvent(QPaintEvent *event)
     if (m_image.isNull())
         return;
     QPainter p(this);
+    if (m_actualSize) {
+        // Pixel for pixel: a photo is never resampled on its way to the screen.
+        const QSize size = m_image.size() / m_image.devicePixelRatio();
+        const QRect area = contentsRect();
+        p.drawImage(QPoint(area.left() + std::max(0, (area.width() - size.width()) / 2),
+                           area.top() + std::max(0, (area.height() - size.height()) / 2)),
+                    m_image);
+        return;
+    }
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRect area = contentsRect().adjusted(3, 3, -3, -3);
     QSize size = m_image.size();

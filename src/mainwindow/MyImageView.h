@@ -36,6 +36,11 @@ public:
     void setImageFromFile(const QString &path);
     const QImage &image() const { return m_image; }
 
+    // At the picture's own size: drawn 1:1 from the top-left corner, no
+    // inset, and the view asks for exactly the picture's size (the viewer).
+    void setActualSize(bool on);
+    bool actualSize() const { return m_actualSize; }
+
     // Accepting drops is asked of the data source; this only switches it on.
     void setAcceptsDrops(bool on) { setAcceptDrops(on); }
 
@@ -57,6 +62,7 @@ private:
     ImageViewDataSource *m_dataSource = nullptr;
     QImage m_image;
     Qt::DropAction m_entryAnswer = Qt::IgnoreAction;
+    bool m_actualSize = false;
 };
 
 } // namespace qm

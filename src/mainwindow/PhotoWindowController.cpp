@@ -5,7 +5,11 @@
 #include "storage/Preferences.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qm {
@@ -18,10 +22,15 @@ PhotoWindowController::PhotoWindowController(Preferences *prefs, QWidget *parent
     m_ivPhoto = new MyImageView;
     m_ivPhoto->setObjectName(QStringLiteral("ivPhoto"));
     m_ivPhoto->setAccessibleName(tr("Photo"));
-    m_ivPhoto->setFrameStyle(QFrame::NoFrame);
+    m_ivPhoto->setActualSize(true);
+    m_scroll = new QScrollArea;
+    m_scroll->setObjectName(QStringLiteral("scrollPhoto"));
+    m_scroll->setFrameStyle(QFrame::NoFrame);
+    m_scroll->setAlignment(Qt::AlignCenter);
+    m_scroll->setWidget(m_ivPhoto);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_ivPhoto);
+    layout->addWidget(m_scroll);
 }
 
 bool PhotoWindowController::showFile(const QString &path, const QString &title)
@@ -32,17 +41,51 @@ bool PhotoWindowController::showFile(const QString &path, const QString &title)
     // An unreadable picture leaves the window as it was rather than shrinking it to nothing.
     if (image.isNull())
         return false;
-    const QPoint bottomLeft = isVisible() ? frameGeometry().bottomLeft() : QPoint();
+    const QRect oldFrame = isVisible() ? frameGeometry() : QRect();
     m_ivPhoto->setImage(QImage());
     setWindowTitle(title);
     m_ivPhoto->setImage(image);
-    resize(image.size());
-    if (!bottomLeft.isNull())
-        move(bottomLeft.x(), bottomLeft.y() - frameGeometry().height() + 1);
+    m_ivPhoto->resize(image.size());
+    placeOnScreen(oldFrame);
     show();
     raise();
     activateWindow();
+    // The window manager may give the frame its decorations only now.
+    QTimer::singleShot(0, this, [this] { placeOnScreen(frameGeometry()); });
     return true;
+}
+
+void PhotoWindowController::placeOnScreen(const QRect &oldFrame)
+{
+    QScreen *screen = oldFrame.isValid() ? QGuiApplication::screenAt(oldFrame.center()) : nullptr;
+    if (!screen)
+        screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    // The frame's decorations, once the window has them.
+    const QMargins frame = isVisible() ? QMargins(geometry().left() - frameGeometry().left(),
+                                                  geometry().top() - frameGeometry().top(),
+                                                  frameGeometry().right() - geometry().right(),
+                                                  frameGeometry().bottom() - geometry().bottom())
+                                       : QMargins();
+    const QSize room = area.size().shrunkBy(frame);
+    const QSize picture = m_ivPhoto->image().size() / m_ivPhoto->image().devicePixelRatio();
+    const QSize content = picture.boundedTo(room).expandedTo(QSize(1, 1));
+    resize(content);
+    const QSize outer = content.grownBy(frame);
+
+    QPoint topLeft;
+    if (oldFrame.isValid()) {
+        // The lower left corner stays.
+        topLeft = QPoint(oldFrame.left(), oldFrame.bottom() + 1 - outer.height());
+    } else {
+        const QRect over = parentWidget() && parentWidget()->isVisible() ? parentWidget()->frameGeometry() : area;
+        topLeft = over.center() - QPoint(outer.width() / 2, outer.height() / 2);
+    }
+    topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())));
+    topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+    move(topLeft);
 }
 
 void PhotoWindowController::showPhoto(const Photo &photo)

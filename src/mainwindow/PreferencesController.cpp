@@ -26,9 +26,12 @@ PreferencesController::PreferencesController(Preferences *prefs, QWidget *parent
     setWindowTitle(tr("Preferences"));
     setObjectName(QStringLiteral("wndPrefs"));
 
-    m_toolbar = new QToolBar(this);
+    m_toolbar = new QToolBar(tr("Panes"), this);
     m_toolbar->setObjectName(QStringLiteral("PrefsToolbar"));
     m_toolbar->setMovable(false);
+    // The toolbar is the only way between the panes: it cannot be hidden.
+    m_toolbar->toggleViewAction()->setEnabled(false);
+    m_toolbar->toggleViewAction()->setVisible(false);
     m_toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_toolbar->setIconSize(QSize(32, 32));
     auto *group = new QActionGroup(this);
@@ -110,6 +113,12 @@ void PreferencesController::selectTab(const QString &identifier)
         if (m_tabPrefs->widget(i)->objectName() == identifier)
             m_tabPrefs->setCurrentIndex(i);
     }
+}
+
+QMenu *PreferencesController::createPopupMenu()
+{
+    // Offering only to hide the pane switcher would be no help.
+    return nullptr;
 }
 
 void PreferencesController::showEvent(QShowEvent *event)

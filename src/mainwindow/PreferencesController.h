@@ -29,6 +29,7 @@ public:
     QTabWidget *tabPrefs() const { return m_tabPrefs; }
     QString selectedItemIdentifier() const;
     QString currentTabIdentifier() const;
+    QMenu *createPopupMenu() override;
 
 public slots:
     void general();

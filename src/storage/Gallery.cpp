@@ -8,6 +8,7 @@
 #include "storage/Resources.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -741,8 +742,25 @@ void Gallery::trashFiles(const QStringList &paths)
 {
     if (paths.isEmpty() || m_busy)
         return;
-    auto *command = new TrashingCommand(*this, tr("Move %1 to the Trash").arg(counted(int(paths.size()), "File", "Files")),
-                                        paths, true, [] {}, [] {});
+    // Only entries directly inside the gallery's two folders.
+    const QString img = QDir::cleanPath(m_prefs.imgFolder()), xml = QDir::cleanPath(m_prefs.xmlFolder());
+    QStringList inside;
+    QList<FileProblem> outside;
+    for (const QString &path : paths) {
+        const QString clean = QDir::cleanPath(path);
+        const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
+        const QString folder = clean.left(slash);
+        if (slash > 0 && !img.isEmpty() && (folder == img || folder == xml) && isBareFileName(clean.mid(slash + 1)))
+            inside << clean;
+        else
+            outside.append({path, tr("it is not inside the gallery's img or xml folder")});
+    }
+    if (!outside.isEmpty())
+        emit problems(tr("Some files were left where they are."), outside);
+    if (inside.isEmpty())
+        return;
+    auto *command = new TrashingCommand(*this, tr("Move %1 to the Trash").arg(counted(int(inside.size()), "File", "Files")),
+                                        inside, true, [] {}, [] {});
     runNew(command, [this, command] { emit filesReport(deletionText(command->trashed(), 0)); });
 }
 

@@ -69,6 +69,17 @@ void Preferences::setImportPhotosCreateLarge(bool on)
         m_defaults->setValue(QStringLiteral("ImportPhotosCreateLarge"), on);
 }
 
+bool Preferences::importPhotosCameraDates() const
+{
+    return m_defaults && m_defaults->value(QStringLiteral("ImportPhotosCameraDates")).toBool();
+}
+
+void Preferences::setImportPhotosCameraDates(bool on)
+{
+    if (m_defaults)
+        m_defaults->setValue(QStringLiteral("ImportPhotosCameraDates"), on);
+}
+
 int Preferences::videoThumbWidth() const { return intValue("VideoThumbWidth"); }
 int Preferences::videoThumbHeight() const { return intValue("VideoThumbHeight"); }
 void Preferences::setVideoThumbWidth(int width, int height)

@@ -33,6 +33,9 @@ public:
     void setImportPhotosQuality(int quality);
     bool importPhotosCreateLarge() const;
     void setImportPhotosCreateLarge(bool on);
+    // Photo dates from the camera's record; off until the user turns it on.
+    bool importPhotosCameraDates() const;
+    void setImportPhotosCameraDates(bool on);
 
     int videoThumbWidth() const;
     int videoThumbHeight() const;

@@ -1,5 +1,6 @@
 #include "common/FullDisk.h"
 #include "common/TestFiles.h"
+#include "imaging/ExifDate.h"
 #include "imaging/ImageProc.h"
 #include "mainwindow/NodeThumbnail.h"
 #include "storage/Gallery.h"
@@ -18,6 +19,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -130,6 +132,7 @@ private slots:
     void qualityAndFailures();
     void copyrightPlacement();
     void sourcesComeOutUpright();
+    void cameraDates();
 
 private:
     QTemporaryDir m_dir;
@@ -440,6 +443,75 @@ void TestImageProc::sourcesComeOutUpright()
     QVERIFY(!picture.isNull());
     QCOMPARE(picture.image.colorSpace(), QColorSpace(QColorSpace::SRgb));
     QVERIFY(qRed(picture.image.pixel(5, 5)) < 30 && qGreen(picture.image.pixel(5, 5)) > 200);
+}
+
+void TestImageProc::cameraDates()
+{
+    if (QStandardPaths::findExecutable("exiftool").isEmpty())
+        QSKIP("exiftool is needed to write camera dates");
+    auto exiftool = [&](const QString &file, const QStringList &tags) {
+        QProcess p;
+        p.start("exiftool", QStringList{"-q", "-overwrite_original"} + tags + QStringList{file});
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    const QString plain = m_dir.filePath("plain.jpg");
+    QVERIFY(jpegBytes({64, 48}).size() > 0 && writeBytes(plain, jpegBytes({64, 48})));
+    struct Case
+    {
+        const char *name;
+        QStringList tags;
+        QDateTime expected;
+    };
+    const QDateTime taken(QDate(2008, 3, 7), QTime(14, 5, 9));
+    const QDateTime changed(QDate(2009, 12, 31), QTime(23, 59, 59));
+    const QList<Case> cases{
+        {"little.jpg", {"-ExifByteOrder#=II", "-DateTimeOriginal=2008:03:07 14:05:09"}, taken},
+        {"big.jpg", {"-ExifByteOrder#=MM", "-DateTimeOriginal=2008:03:07 14:05:09"}, taken},
+        // Without the original, the date the file was last changed.
+        {"changed.jpg", {"-ModifyDate=2009:12:31 23:59:59"}, changed},
+        {"both.jpg", {"-ModifyDate=2009:12:31 23:59:59", "-DateTimeOriginal=2008:03:07 14:05:09"}, taken},
+        {"xmpfirst.jpg", {"-XMP:Title=first", "-DateTimeOriginal=2008:03:07 14:05:09"}, taken},
+        {"unset.jpg", {"-DateTimeOriginal#=0000:00:00 00:00:00"}, QDateTime()},
+        {"nodate.jpg", {"-Artist=someone"}, QDateTime()},
+    };
+    for (const Case &c : cases) {
+        const QString file = m_dir.filePath(c.name);
+        QFile::remove(file);
+        QVERIFY(QFile::copy(plain, file));
+        QVERIFY2(exiftool(file, c.tags), c.name);
+        QCOMPARE(ExifDate::dateTaken(file), c.expected);
+        QCOMPARE(ExifDate::fromFileBytes(testing::readBytes(file)), c.expected);
+    }
+    QVERIFY(!ExifDate::dateTaken(plain).isValid());
+    QVERIFY(!ExifDate::dateTaken(m_dir.filePath("absent.jpg")).isValid());
+    // A TIFF source keeps its IFDs wherever it likes.
+    const QString tiff = m_dir.filePath("scan.tif");
+    QVERIFY(pattern({300, 200}).save(tiff, "TIFF"));
+    QVERIFY(exiftool(tiff, {"-DateTimeOriginal=2010:01:02 03:04:05"}));
+    QCOMPARE(ExifDate::dateTaken(tiff), QDateTime(QDate(2010, 1, 2), QTime(3, 4, 5)));
+
+    // Damaged headers give no date, and nothing is read outside the bytes.
+    const QByteArray good = testing::readBytes(m_dir.filePath("little.jpg"));
+    const qsizetype tiffAt = good.indexOf(QByteArray("Exif\0\0", 6)) + 6;
+    auto patched = [&](qsizetype at, const QByteArray &bytes) {
+        QByteArray b = good;
+        b.replace(tiffAt + at, bytes.size(), bytes);
+        return b;
+    };
+    QVERIFY(!ExifDate::fromFileBytes(patched(0, "XX")).isValid());                 // no byte order
+    QVERIFY(!ExifDate::fromFileBytes(patched(4, "\xff\xff\xff\x7f")).isValid()); // IFD0 far outside
+    QVERIFY(!ExifDate::fromFileBytes(good.left(tiffAt + 30)).isValid());           // cut short
+    QCOMPARE(ExifDate::parse("2008:02:30 10:00:00"), QDateTime());
+    QCOMPARE(ExifDate::parse("2008:02:03 99:00:00"), QDateTime(QDate(2008, 2, 3), QTime(0, 0)));
+    QCOMPARE(ExifDate::parse("    :  :     :  :  "), QDateTime());
+    QRandomGenerator random(7);
+    for (int i = 0; i < 3000; ++i) {
+        QByteArray b = good;
+        for (int n = 0; n < 4; ++n)
+            b[tiffAt + random.bounded(int(good.size() - tiffAt))] = char(random.bounded(256));
+        const QDateTime d = ExifDate::fromFileBytes(b);
+        QVERIFY(!d.isValid() || d.date().year() >= 1800);
+    }
 }
 
 QTEST_MAIN(TestImageProc)

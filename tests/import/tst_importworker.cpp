@@ -9,7 +9,9 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -80,6 +82,9 @@ private slots:
     void damagedSourcesAndFullDisks();
     void existingPhotosAreNeverReplaced();
     void titlesAndProgress();
+    void dateForms_data();
+    void dateForms();
+    void cameraDates();
 
 private:
     QString source(const QString &name, const QImage &image, const char *format = nullptr);
@@ -276,6 +281,74 @@ void TestImportWorker::titlesAndProgress()
     PhotoImportWorker empty({}, m_img, settings());
     const Run none = runWorker(empty);
     QVERIFY(none.photos.isEmpty() && none.failures.isEmpty() && !none.stopped);
+}
+
+void TestImportWorker::dateForms_data()
+{
+    QTest::addColumn<QStringList>("dates");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("written"); // 7 March 2008
+
+    QTest::newRow("none") << QStringList{"", "summer", "?"} << "yyyy-MM-dd" << "2008-03-07";
+    QTest::newRow("iso") << QStringList{"2001-05-01", "1999-12-31", "May 2001"} << "yyyy-MM-dd" << "2008-03-07";
+    QTest::newRow("dotted") << QStringList{"01.05.2001", "31.12.1999", "2000-01-01"} << "dd.MM.yyyy" << "07.03.2008";
+    QTest::newRow("dotted, unpadded") << QStringList{"1.5.2001", "31.12.1999", "3.10.2002"} << "d.M.yyyy" << "7.3.2008";
+    QTest::newRow("day first") << QStringList{"25/12/2001", "03/04/2002", "05/06/2007"} << "dd/MM/yyyy" << "07/03/2008";
+    QTest::newRow("month first") << QStringList{"12/25/2001", "03/04/2002", "5/6/2007", "1/2/2003"} << "M/d/yyyy"
+                                 << "3/7/2008";
+    QTest::newRow("day month name") << QStringList{"1 May 2001", "31 december 1999", "2000"} << "d MMMM yyyy"
+                                    << "7 March 2008";
+    QTest::newRow("abbreviated") << QStringList{"1 Jan 2001", "31 Dec 1999"} << "d MMM yyyy" << "7 Mar 2008";
+    QTest::newRow("month name first") << QStringList{"May 1, 2001", "December 31, 1999"} << "MMMM d, yyyy"
+                                      << "March 7, 2008";
+    QTest::newRow("month and year") << QStringList{"May 2001", "December 1999"} << "MMMM yyyy" << "March 2008";
+    QTest::newRow("years") << QStringList{"2001", "1999", "2001-05-01"} << "yyyy" << "2008";
+    // Impossible dates do not count for their form.
+    QTest::newRow("impossible") << QStringList{"31.02.2001", "30.02.2002", "2001-05-01"} << "yyyy-MM-dd" << "2008-03-07";
+}
+
+void TestImportWorker::dateForms()
+{
+    QFETCH(QStringList, dates);
+    QFETCH(QString, pattern);
+    QFETCH(QString, written);
+    const DateForm form = DateForm::mostUsed(dates);
+    QCOMPARE(form.pattern(), pattern);
+    QCOMPARE(form.format(QDate(2008, 3, 7)), written);
+}
+
+void TestImportWorker::cameraDates()
+{
+    if (QStandardPaths::findExecutable("exiftool").isEmpty())
+        QSKIP("exiftool is needed to write camera dates");
+    auto withDate = [&](const QString &name, const QString &tag) {
+        const QString path = source(name, picture({640, 480}), "JPEG");
+        QProcess p;
+        p.start("exiftool", {"-q", "-overwrite_original", tag, path});
+        return p.waitForFinished(30000) && p.exitCode() == 0 ? path : QString();
+    };
+    const QStringList files{withDate("dated.jpg", "-DateTimeOriginal=2008:03:07 14:05:09"),
+                            source("undated.png", picture({640, 480})),
+                            withDate("unset.jpg", "-DateTimeOriginal#=0000:00:00 00:00:00")};
+    QVERIFY(!files.contains(QString()));
+
+    PhotoImportSettings s = settings(false);
+    s.cameraDates = true;
+    s.dateForm = DateForm::mostUsed({"1 May 2001"});
+    PhotoImportWorker on(files, m_img, s);
+    const Run dated = runWorker(on);
+    QCOMPARE(dated.photos.size(), 3);
+    QCOMPARE(dated.photos[0].date, QStringLiteral("7 March 2008"));
+    QVERIFY(dated.photos[1].date.isEmpty());
+    QVERIFY(dated.photos[2].date.isEmpty());
+
+    // Off: photos come in as they always did.
+    setClockForTesting([] { return qint64(1796558500000); });
+    PhotoImportWorker off(files, m_img, settings(false));
+    const Run plain = runWorker(off);
+    QCOMPARE(plain.photos.size(), 3);
+    for (const ImportedPhoto &p : plain.photos)
+        QVERIFY(p.date.isNull());
 }
 
 QTEST_MAIN(TestImportWorker)

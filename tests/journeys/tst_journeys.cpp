@@ -24,8 +24,8 @@ namespace {
 
 // Window-relative places in the main window (1040 x 680 at the screen's
 // corner, no window manager): rows of the tree and of the item list, the trash.
-QPoint treeRow(int row) { return {110, 81 + 14 * row}; }
-QPoint listRow(int row) { return {520, 85 + 22 * row}; }
+QPoint treeRow(int row) { return {110, 87 + 26 * row}; }
+QPoint listRow(int row) { return {520, 96 + 44 * row}; }
 const QPoint kTrash(983, 600);
 const QPoint kTreeEmpty(140, 400);
 
@@ -114,6 +114,7 @@ private slots:
     void init();
     void fromFirstRunToARestart();
     void killedWhileSavingOrImporting();
+    void titlesAreTheWindowsOwn();
 
 private:
     QStringList makePhotos(const QString &folder, int count, QSize size);
@@ -440,6 +441,62 @@ void TestJourneys::killedWhileSavingOrImporting()
     app->focus(main);
     app->key("ctrl+q");
     CHECK(app->waitForExit(), "and quits");
+}
+
+void TestJourneys::titlesAreTheWindowsOwn()
+{
+    // The desktop shows each window's own title, with nothing appended.
+    const QString gallery = m_home + "/Titles";
+    QDir().mkpath(gallery + "/img");
+    QDir().mkpath(gallery + "/xml");
+    {
+        QSettings s(m_dir->filePath("make.ini"), QSettings::IniFormat);
+        Preferences prefs(&s);
+        prefs.setOrvaneFolder(gallery);
+        Data data;
+        auto album = std::make_shared<Album>();
+        album->setTitle("Harbour");
+        album->setXMLFile("album_1.xml");
+        auto photo = std::make_shared<Photo>();
+        photo->setTitle("Boats at dawn");
+        photo->setImageFile("img_1.jpg");
+        photo->setSmallImageFile("img_1_sm.jpg");
+        album->addItem(photo);
+        data.albums().append(album);
+        QImage picture(400, 300, QImage::Format_RGB32);
+        picture.fill(QColor(40, 90, 160));
+        QVERIFY(picture.save(gallery + "/img/img_1.jpg") && picture.scaled(150, 113).save(gallery + "/img/img_1_sm.jpg"));
+        GalleryFile files(prefs);
+        QVERIFY(files.saveData(data).ok());
+    }
+    QDir().mkpath(m_home + "/.config/Quillmere");
+    QSettings settings(m_home + "/.config/Quillmere/Quillmere.conf", QSettings::NativeFormat);
+    settings.setValue("OrvaneFolder", gallery);
+    settings.sync();
+
+    STEP("window titles");
+    auto app = launch();
+    const QString main = app->window("Quillmere - ");
+    CHECK(!main.isEmpty(), "the gallery opens");
+    const QString mainTitle = app->tool({"getwindowname", main});
+    CHECK(mainTitle == "Quillmere - " + gallery, mainTitle);
+    app->focus(main);
+    app->click(main, treeRow(0));
+    app->click(main, listRow(0));
+    app->key("ctrl+y");
+    const QString viewer = app->window("^Photo - ");
+    CHECK(!viewer.isEmpty(), "the photo viewer opens");
+    const QString viewerTitle = app->tool({"getwindowname", viewer});
+    CHECK(viewerTitle == "Photo - Boats at dawn", viewerTitle);
+    app->focus(main);
+    app->key("ctrl+comma");
+    const QString prefs = app->window("^Preferences");
+    CHECK(!prefs.isEmpty(), "the preferences open");
+    const QString prefsTitle = app->tool({"getwindowname", prefs});
+    CHECK(prefsTitle == "Preferences", prefsTitle);
+    app->focus(main);
+    app->key("ctrl+q");
+    CHECK(app->waitForExit(), "the application quits");
 }
 
 QTEST_MAIN(TestJourneys)

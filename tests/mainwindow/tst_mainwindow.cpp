@@ -452,9 +452,11 @@ void TestMainWindow::keyboardAndAccessibility()
             if (a->isSeparator())
                 continue;
             const QString name = a->text();
-            QVERIFY2(!a->shortcut().isEmpty(), qPrintable(name + " has no shortcut"));
-            QVERIFY2(!shortcuts.contains(a->shortcut().toString()), qPrintable(name + " shares its shortcut"));
-            shortcuts << a->shortcut().toString();
+            if (!a->menu()) { // a submenu is opened by its mnemonic
+                QVERIFY2(!a->shortcut().isEmpty(), qPrintable(name + " has no shortcut"));
+                QVERIFY2(!shortcuts.contains(a->shortcut().toString()), qPrintable(name + " shares its shortcut"));
+                shortcuts << a->shortcut().toString();
+            }
             const qsizetype amp = name.indexOf('&');
             QVERIFY2(amp >= 0 && amp + 1 < name.size(), qPrintable(name + " has no mnemonic"));
             const QChar key = name.at(amp + 1).toLower();
@@ -541,6 +543,9 @@ void TestMainWindow::undoAndOpenEditors()
     QVERIFY(editor);
     editor->selectAll();
     QTest::keyClicks(editor, QStringLiteral("Typed, not confirmed"));
+    // A picture arriving for the row meanwhile leaves the typing alone.
+    emit w->treeModel()->dataChanged(album, album, {Qt::DecorationRole});
+    QCOMPARE(editor->text(), QStringLiteral("Typed, not confirmed"));
     w->action("miSave")->trigger();
     QVERIFY(readFile(gallery + "/xml/albums.xml").contains("<title>Typed, not confirmed</title>"));
 

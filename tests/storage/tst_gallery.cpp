@@ -254,7 +254,15 @@ void TestGallery::thumbnailsAndStreamsPutTheirFilesBack()
     const QString vthumb = video->thumbFile();
     QVERIFY(vthumb.startsWith("vthumb_"));
 
+    // Files nothing names go to the trash; only ones directly in the gallery's folders.
+    f.file("stray.jpg");
+    writeBytes(f.dir.filePath("g/outside.jpg"), "o");
+    f.gallery.trashFiles({f.img("stray.jpg"), f.img("../outside.jpg"), "/etc/hostname"});
+    QVERIFY(!QFile::exists(f.img("stray.jpg")));
+    QVERIFY(QFile::exists(f.dir.filePath("g/outside.jpg")) && QFile::exists("/etc/hostname"));
+
     undoAll(f.gallery);
+    QCOMPARE(readBytes(f.img("stray.jpg")), QByteArray("stray.jpg"));
     QCOMPARE(readBytes(f.img("albthumb_a.jpg")), oldPicture);
     QCOMPARE(readBytes(f.img("vstream_800.flv")), QByteArray("vstream_800.flv"));
     QVERIFY(!QFile::exists(f.img(vthumb)));

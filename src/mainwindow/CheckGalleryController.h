@@ -1,0 +1,89 @@
+#pragma once
+
+#include "storage/GalleryCheck.h"
+
+#include <QDialog>
+#include <QPointer>
+
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTreeView;
+
+namespace qm {
+
+class CheckedFileModel;
+class Job;
+class Preferences;
+
+// The Check Gallery window: the files the gallery names that are missing
+// from its folders, and the files in them that nothing names, with their
+// sizes. The user may move chosen ones of the latter to the trash; how
+// that is done (and undone) is the caller's, through setMoveToTrash.
+class CheckGalleryController : public QDialog
+{
+    Q_OBJECT
+public:
+    using MoveToTrash = std::function<void(const QStringList &paths)>;
+
+    explicit CheckGalleryController(QWidget *parent = nullptr);
+    ~CheckGalleryController() override;
+
+    // Without it the window only shows.
+    void setMoveToTrash(MoveToTrash move);
+    // Takes the gallery's names now, checks the folders off the GUI thread
+    // and shows the window. `data` and `prefs` must outlive the window.
+    void check(const Data &data, const Preferences &prefs);
+    bool isChecking() const;
+    const GalleryCheckReport &report() const { return m_report; }
+
+    QLabel *lblSummary() const { return m_lblSummary; }
+    QTabWidget *tabs() const { return m_tabs; }
+    QTreeView *tvMissing() const { return m_tvMissing; }
+    QTreeView *tvOrphans() const { return m_tvOrphans; }
+    QTreeView *tvProblems() const { return m_tvProblems; }
+    QPushButton *btnMoveToTrash() const { return m_btnMoveToTrash; }
+    QPushButton *btnCheckAgain() const { return m_btnCheckAgain; }
+
+    // Galleries with more names than this show a progress sheet while checked.
+    static constexpr int kSheetAbove = 20000;
+
+public slots:
+    void clickedMoveToTrash();
+    void clickedCheckAgain();
+
+signals:
+    void checkFinished();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+private:
+    void checkDone();
+    void showReport();
+    void updateButtons();
+    QStringList chosenOrphans() const;
+
+    const Data *m_data = nullptr;
+    const Preferences *m_prefs = nullptr;
+    MoveToTrash m_moveToTrash;
+    QPointer<Job> m_job;
+    std::shared_ptr<GalleryCheckReport> m_result;
+    GalleryCheckReport m_report;
+
+    QLabel *m_lblSummary;
+    QTabWidget *m_tabs;
+    QTreeView *m_tvMissing;
+    QTreeView *m_tvOrphans;
+    QTreeView *m_tvProblems;
+    CheckedFileModel *m_missing;
+    CheckedFileModel *m_orphans;
+    CheckedFileModel *m_problems;
+    QPushButton *m_btnMoveToTrash;
+    QPushButton *m_btnCheckAgain;
+};
+
+} // namespace qm

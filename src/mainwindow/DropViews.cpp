@@ -1,0 +1,76 @@
+#include "mainwindow/DropViews.h"
+
+#include <QLineEdit>
+#include <QMimeData>
+
+namespace qm {
+
+void commitOpenEditors(QAbstractItemView *view)
+{
+    // Editors live on the viewport; anything else there is not one, and the
+    // view ignores it. The slots are protected, but every view has them.
+    for (QWidget *editor : view->viewport()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        QMetaObject::invokeMethod(view, "commitData", Q_ARG(QWidget *, editor));
+        QMetaObject::invokeMethod(view, "closeEditor", Q_ARG(QWidget *, editor),
+                                  Q_ARG(QAbstractItemDelegate::EndEditHint, QAbstractItemDelegate::NoHint));
+    }
+}
+
+void TypingDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    if (const auto *line = qobject_cast<QLineEdit *>(editor); line && line->isModified())
+        return;
+    QStyledItemDelegate::setEditorData(editor, index);
+}
+
+Qt::DropAction AlbumTreeView::decide(const QDropEvent *event) const
+{
+    const auto *decision = dynamic_cast<const DropDecision *>(model());
+    if (!decision)
+        return event->proposedAction();
+    const QModelIndex index = indexAt(event->position().toPoint());
+    switch (dropIndicatorPosition()) {
+    case OnItem:
+        return decision->dropAction(event->mimeData(), -1, index);
+    case AboveItem:
+        return decision->dropAction(event->mimeData(), index.row(), index.parent());
+    case BelowItem:
+        return decision->dropAction(event->mimeData(), index.row() + 1, index.parent());
+    case OnViewport:
+        break;
+    }
+    return decision->dropAction(event->mimeData(), -1, rootIndex());
+}
+
+void AlbumTreeView::dragMoveEvent(QDragMoveEvent *event)
+{
+    QTreeView::dragMoveEvent(event);
+    if (!event->isAccepted())
+        return;
+    const Qt::DropAction decided = decide(event);
+    if (decided == Qt::IgnoreAction || !(event->possibleActions() & decided)) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(decided);
+    event->accept();
+}
+
+void AlbumTreeView::dropEvent(QDropEvent *event)
+{
+    // Decided before the drop: the drop changes the model.
+    const Qt::DropAction decided = decide(event);
+    if (decided == Qt::IgnoreAction || !(event->possibleActions() & decided)) {
+        event->ignore();
+        stopAutoScroll();
+        setState(NoState);
+        viewport()->update();
+        return;
+    }
+    event->setDropAction(decided);
+    QTreeView::dropEvent(event);
+    if (event->isAccepted())
+        event->setDropAction(decided);
+}
+
+} // namespace qm

@@ -1,0 +1,193 @@
+#include "common/TestFiles.h"
+#include "mainwindow/ThumbnailCache.h"
+
+#include <QElapsedTimer>
+#include <QImageWriter>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace qm;
+
+namespace {
+
+QString jpeg(const QString &path, QSize size, QColor colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QImageWriter writer(path, "jpeg");
+    return writer.write(image) ? path : QString();
+}
+
+bool near(QRgb a, QColor b)
+{
+    return std::abs(qRed(a) - b.red()) < 12 && std::abs(qGreen(a) - b.green()) < 12 && std::abs(qBlue(a) - b.blue()) < 12;
+}
+
+} // namespace
+
+class TestThumbnails : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void picturesAndPlaceholders();
+    void boundedNewestFirstAndReplaced();
+    void neverWaitsForAFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestThumbnails::picturesAndPlaceholders()
+{
+    const QSize box(40, 40);
+    const QString wide = jpeg(m_dir->filePath("wide_sm.jpg"), {150, 50}, QColor(200, 30, 30));
+    const QString broken = m_dir->filePath("broken_sm.jpg");
+    QVERIFY(testing::writeBytes(broken, QByteArray("\xFF\xD8\xFF\xE0 not really a picture", 26)));
+    const QString missing = m_dir->filePath("gone_sm.jpg");
+    // A portrait taken with the camera turned: stored wide, shown upright.
+    QString turned = jpeg(m_dir->filePath("turned_sm.jpg"), {120, 60}, QColor(30, 30, 200));
+    if (!QStandardPaths::findExecutable("exiftool").isEmpty())
+        QVERIFY(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-Orientation#=6", turned}) == 0);
+    else
+        turned.clear();
+    // And one in another format, made by another tool.
+    const QString png = m_dir->filePath("other_sm.png");
+    if (QProcess::execute("convert", {"-size", "60x40", "xc:#1e9632", png}) != 0)
+        QSKIP("ImageMagick is needed");
+
+    ThumbnailCache cache;
+    QSignalSpy ready(&cache, &ThumbnailCache::thumbnailsReady);
+    const QList<QString> paths{wide, broken, missing, png, turned};
+    for (const QString &p : paths) {
+        if (p.isEmpty())
+            continue;
+        const QPixmap first = cache.thumbnail(p, box);
+        QCOMPARE(first.size(), box);
+        QCOMPARE(cache.status(p, box), ThumbnailCache::Status::Loading);
+    }
+    QVERIFY(cache.waitForIdle());
+    QStringList told;
+    for (const QList<QVariant> &signal : ready)
+        told += signal.at(0).toStringList();
+    for (const QString &p : paths)
+        QVERIFY2(p.isEmpty() || told.contains(p), qPrintable(p));
+
+    // Fitted and centred on a canvas of the size asked for, never enlarged.
+    QImage w = cache.thumbnail(wide, box).toImage();
+    QCOMPARE(cache.status(wide, box), ThumbnailCache::Status::Ready);
+    QCOMPARE(w.size(), box);
+    QVERIFY(near(w.pixel(20, 20), QColor(200, 30, 30)));
+    QCOMPARE(qAlpha(w.pixel(20, 2)), 0); // above the picture
+    QImage g = cache.thumbnail(png, box).toImage();
+    QVERIFY(near(g.pixel(20, 20), QColor(0x1e, 0x96, 0x32)));
+    QCOMPARE(qAlpha(g.pixel(20, 4)), 0);
+    if (!turned.isEmpty()) {
+        QImage t = cache.thumbnail(turned, box).toImage();
+        QVERIFY(near(t.pixel(20, 20), QColor(30, 30, 200)));
+        QCOMPARE(qAlpha(t.pixel(20, 2)), 255); // upright: tall, so it reaches the top
+        QCOMPARE(qAlpha(t.pixel(2, 20)), 0);
+    }
+
+    // What cannot be shown shows as such, at once the next time.
+    QCOMPARE(cache.status(broken, box), ThumbnailCache::Status::Broken);
+    QCOMPARE(cache.status(missing, box), ThumbnailCache::Status::Missing);
+    QCOMPARE(cache.thumbnail(broken, box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Broken));
+    QCOMPARE(cache.thumbnail(missing, box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Missing));
+    QVERIFY(ThumbnailCache::placeholder(box, ThumbnailCache::Status::Broken)
+            != ThumbnailCache::placeholder(box, ThumbnailCache::Status::Loading));
+    QCOMPARE(cache.thumbnail(QString(), box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Missing));
+    QCOMPARE(cache.queuedCount(), 0);
+    // A missing file that comes back (put back from the trash) shows once looked at again.
+    QVERIFY(QFile::copy(wide, missing));
+    cache.setRetryAfter(0);
+    QTest::qWait(5);
+    QCOMPARE(cache.thumbnail(missing, box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Missing));
+    QVERIFY(cache.waitForIdle());
+    QCOMPARE(cache.status(missing, box), ThumbnailCache::Status::Ready);
+}
+
+void TestThumbnails::boundedNewestFirstAndReplaced()
+{
+    const QSize box(40, 40);
+    QStringList files;
+    for (int i = 0; i < 30; ++i)
+        files << jpeg(m_dir->filePath(QStringLiteral("p%1_sm.jpg").arg(i)), {80, 60}, QColor::fromHsv(i * 12, 200, 200));
+
+    // Memory: about ten pictures' worth, however many are shown.
+    ThumbnailCache cache;
+    const qint64 one = 40 * 40 * 4;
+    cache.setMaxBytes(10 * one + 10 * 256);
+    for (const QString &f : files) {
+        cache.thumbnail(f, box);
+        QVERIFY(cache.waitForIdle());
+    }
+    QCOMPARE(cache.count(), 10);
+    QVERIFY(cache.bytes() <= cache.maxBytes());
+    QCOMPARE(cache.status(files.last(), box), ThumbnailCache::Status::Ready);
+    QCOMPARE(cache.status(files.first(), box), ThumbnailCache::Status::Loading); // let go
+    // Shown again, a picture becomes the newest and stays.
+    cache.thumbnail(files[22], box);
+    for (int i = 0; i < 9; ++i) {
+        cache.thumbnail(files[i], box);
+        QVERIFY(cache.waitForIdle());
+    }
+    QCOMPARE(cache.status(files[22], box), ThumbnailCache::Status::Ready);
+
+    // Scrolled past quickly: the rows asked for last are read, the oldest
+    // asks are dropped unread.
+    ThumbnailCache queue;
+    queue.setThreadCount(1);
+    queue.setMaxQueued(5);
+    for (const QString &f : files)
+        queue.thumbnail(f, box);
+    QVERIFY(queue.queuedCount() <= 5);
+    QVERIFY(queue.waitForIdle());
+    for (int i = 25; i < 30; ++i)
+        QCOMPARE(queue.status(files[i], box), ThumbnailCache::Status::Ready);
+    QVERIFY(queue.count() <= 6); // the last five and the one begun first
+    // Another album: nothing waiting is read.
+    for (int i = 5; i < 15; ++i)
+        queue.thumbnail(files[i], box);
+    queue.cancelPending();
+    QCOMPARE(queue.queuedCount(), 0);
+    QVERIFY(queue.waitForIdle());
+    QVERIFY(queue.count() <= 7);
+
+    // A replaced file is read again once the cache is told.
+    const QString p = files.last();
+    QVERIFY(!jpeg(p, {80, 60}, Qt::white).isEmpty());
+    QVERIFY(!near(queue.thumbnail(p, box).toImage().pixel(20, 20), Qt::white));
+    queue.invalidate(p);
+    queue.thumbnail(p, box);
+    QVERIFY(queue.waitForIdle());
+    QVERIFY(near(queue.thumbnail(p, box).toImage().pixel(20, 20), Qt::white));
+}
+
+void TestThumbnails::neverWaitsForAFile()
+{
+    // A "small" file that is not small: asking costs nothing on this thread.
+    QImage big(4000, 3000, QImage::Format_RGB32);
+    big.fill(QColor(90, 120, 30));
+    const QString path = m_dir->filePath("big_sm.jpg");
+    QVERIFY(big.save(path, "JPEG"));
+    auto cache = std::make_unique<ThumbnailCache>();
+    QElapsedTimer clock;
+    clock.start();
+    cache->thumbnail(path, kGridThumbnailSize);
+    for (int i = 0; i < 200; ++i)
+        cache->thumbnail(m_dir->filePath(QStringLiteral("none%1.jpg").arg(i)), kListThumbnailSize);
+    QVERIFY2(clock.elapsed() < 50, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(cache->waitForIdle());
+    QVERIFY(near(cache->thumbnail(path, kGridThumbnailSize).toImage().pixel(64, 64), QColor(90, 120, 30)));
+    // Going away while files are being read is safe.
+    for (int i = 0; i < 20; ++i)
+        cache->thumbnail(path, QSize(10 + i, 10 + i));
+    cache.reset();
+}
+
+QTEST_MAIN(TestThumbnails)
+#include "tst_thumbnails.moc"
