@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QPainter>
 
 #include <functional>
 
@@ -64,6 +67,61 @@ public:
 private:
     DropRule m_rule;
     Target m_target;
+};
+
+// What the two item views share: they start their own drags, and show and
+// take drops where the rule decides. `Base` is the Qt view, `kFlow` how its
+// rows run; the view gives each row's rectangle.
+template<class Base, ItemDropIndicator::Flow kFlow>
+class ItemDropView : public Base
+{
+public:
+    using Base::Base;
+
+    void setDropRule(DropRule rule) { m_indicator.setRule(std::move(rule)); }
+    const ItemDropIndicator::Target &dropTarget() const { return m_indicator.target(); }
+    virtual QRect rowRect(int row) const = 0;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        // Qt's indicator follows the pointer; ours follows the model.
+        Base::setDropIndicatorShown(false);
+        Base::paintEvent(event);
+        Base::setDropIndicatorShown(true);
+        QPainter p(Base::viewport());
+        m_indicator.paint(this, p, [this](int row) { return rowRect(row); }, kFlow);
+    }
+    void startDrag(Qt::DropActions supportedActions) override
+    {
+        ItemDropIndicator::startDrag(this, supportedActions, Base::defaultDropAction());
+    }
+    void dragMoveEvent(QDragMoveEvent *event) override
+    {
+        Base::dragMoveEvent(event);
+        const auto [row, on] = ItemDropIndicator::proposal(this, event->position().toPoint(), kFlow);
+        m_indicator.update(this, row, on, event);
+    }
+    void dragLeaveEvent(QDragLeaveEvent *event) override
+    {
+        Base::dragLeaveEvent(event);
+        m_indicator.clear(this);
+    }
+    void dropEvent(QDropEvent *event) override
+    {
+        // Decided before the drop: the drop changes the model.
+        if (!m_indicator.prepareDrop(this, event, kFlow))
+            return;
+        const Qt::DropAction decided = event->dropAction();
+        // Straight to the model's drop: a list view's own handling would
+        // move rows itself.
+        QAbstractItemView::dropEvent(event);
+        if (event->isAccepted())
+            event->setDropAction(decided);
+    }
+
+private:
+    ItemDropIndicator m_indicator;
 };
 
 } // namespace qm

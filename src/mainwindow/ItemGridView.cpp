@@ -89,7 +89,7 @@ public:
 } // namespace
 
 ItemGridView::ItemGridView(QWidget *parent)
-    : QListView(parent)
+    : ItemDropView(parent)
 {
     setViewMode(QListView::ListMode); // laid out as a grid by the flow; no free moving of icons
     setFlow(QListView::LeftToRight);
@@ -115,45 +115,6 @@ ItemGridView::ItemGridView(QWidget *parent)
 QRect ItemGridView::cellRect(int row) const
 {
     return model() ? visualRect(model()->index(row, modelColumn(), rootIndex())) : QRect();
-}
-
-void ItemGridView::paintEvent(QPaintEvent *event)
-{
-    setDropIndicatorShown(false);
-    QListView::paintEvent(event);
-    setDropIndicatorShown(true);
-    QPainter p(viewport());
-    m_indicator.paint(this, p, [this](int row) { return cellRect(row); }, ItemDropIndicator::LeftToRight);
-}
-
-void ItemGridView::dragMoveEvent(QDragMoveEvent *event)
-{
-    QListView::dragMoveEvent(event);
-    const auto [row, on] = ItemDropIndicator::proposal(this, event->position().toPoint(), ItemDropIndicator::LeftToRight);
-    m_indicator.update(this, row, on, event);
-}
-
-void ItemGridView::startDrag(Qt::DropActions supportedActions)
-{
-    ItemDropIndicator::startDrag(this, supportedActions, defaultDropAction());
-}
-
-void ItemGridView::dragLeaveEvent(QDragLeaveEvent *event)
-{
-    QListView::dragLeaveEvent(event);
-    m_indicator.clear(this);
-}
-
-void ItemGridView::dropEvent(QDropEvent *event)
-{
-    if (!m_indicator.prepareDrop(this, event, ItemDropIndicator::LeftToRight))
-        return;
-    const Qt::DropAction decided = event->dropAction();
-    // Straight to the model's drop, as the table does: the list view's own
-    // handling would move rows itself.
-    QAbstractItemView::dropEvent(event);
-    if (event->isAccepted())
-        event->setDropAction(decided);
 }
 
 } // namespace qm
