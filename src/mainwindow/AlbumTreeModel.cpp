@@ -52,9 +52,6 @@ void AlbumTreeModel::connectGallery()
             endResetModel();
     });
     connect(g, &Gallery::nodeChanged, this, [this](TreeNode *node) {
-        // A thumbnail made again under its old name must be read again.
-        if (m_thumbnails)
-            m_thumbnails->invalidate(m_gallery->prefs().imgPath(node->thumbFile()));
         const QModelIndex first = indexForNode(node, 0);
         if (first.isValid())
             emit dataChanged(first, first.siblingAtColumn(ColumnCount - 1));

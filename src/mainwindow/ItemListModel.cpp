@@ -72,9 +72,6 @@ void ItemListModel::connectGallery()
         emit layoutChanged();
     });
     connect(g, &Gallery::itemChanged, this, [this](Item *item) {
-        // A thumbnail made again under its old name must be read again.
-        if (m_thumbnails)
-            m_thumbnails->invalidate(picturePath(*item));
         if (!m_album)
             return;
         const int row = m_album->indexOfItem(item);

@@ -171,9 +171,12 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
     const QString what = command->text();
     const QString failed = undo ? tr("\u201c%1\u201d could not be undone.").arg(what)
                                 : tr("\u201c%1\u201d could not be done completely.").arg(what);
-    if (command->fileCount() < kFilesInBackground) {
+    const QStringList files = command->files();
+    if (files.size() < kFilesInBackground) {
         QList<FileProblem> problems;
         const bool proceed = undo ? command->undoFiles(nullptr, problems) : command->redoFiles(nullptr, problems);
+        if (!files.isEmpty())
+            emit filesChanged(files);
         if (!problems.isEmpty())
             emit this->problems(failed, problems);
         if (proceed)
@@ -183,8 +186,8 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
         return;
     }
     auto proceed = std::make_shared<bool>(false);
-    const QString label = undo ? tr("Undoing \u201c%1\u201d: %2\u2026").arg(what, counted(int(command->fileCount()), "file", "files"))
-                               : tr("%1: %2\u2026").arg(what, counted(int(command->fileCount()), "file", "files"));
+    const QString label = undo ? tr("Undoing \u201c%1\u201d: %2\u2026").arg(what, counted(int(files.size()), "file", "files"))
+                               : tr("%1: %2\u2026").arg(what, counted(int(files.size()), "file", "files"));
     auto *job = new Job(what, [command, undo, proceed, label](JobControl &c) {
         c.setLabel(label);
         QList<FileProblem> problems;
@@ -194,10 +197,11 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
     }, this);
     m_busy = true;
     m_job = job;
-    connect(job, &Job::finished, this, [this, job, proceed, then, failed, command, owned] {
+    connect(job, &Job::finished, this, [this, job, proceed, then, failed, command, owned, files] {
         m_busy = false;
         m_job = nullptr;
         job->deleteLater();
+        emit filesChanged(files);
         if (!job->result().problems.isEmpty())
             emit problems(failed, job->result().problems);
         if (*proceed) {
@@ -211,6 +215,13 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
     });
     job->start();
     emit jobStarted(job);
+}
+
+bool Gallery::redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems)
+{
+    const bool done = command->redoFiles(nullptr, problems);
+    emit filesChanged(command->files());
+    return done;
 }
 
 bool Gallery::canUndo() const
@@ -291,7 +302,7 @@ NodePtr Gallery::insertNewNode(const NodePtr &node, TreeNode *selected, const QS
         [this, node, parent, row] { GalleryOps(*this).insertNode(parent, row, node); },
         [this, node] { GalleryOps(*this).takeNode(node.get()); });
     QList<FileProblem> problems;
-    if (!command->redoFiles(nullptr, problems) || bytes.isEmpty()) {
+    if (!redoFilesNow(command, problems) || bytes.isEmpty()) {
         // The node is made all the same, without a picture.
         delete command;
         const QString reason = problems.isEmpty() ? resource.errorString() : problems.first().reason;
@@ -440,7 +451,7 @@ WriteResult Gallery::writeThumbnail(const NodePtr &node, const ItemPtr &video, c
     auto *command = new FileContentsCommand(*this, text, {{path, currentBytes(path), jpeg}}, [set, name] { set(name); },
                                             [set, oldName] { set(oldName); });
     QList<FileProblem> problems;
-    if (jpeg.isEmpty() || !command->redoFiles(nullptr, problems)) {
+    if (jpeg.isEmpty() || !redoFilesNow(command, problems)) {
         delete command;
         return {path, problems.isEmpty() ? tr("no picture could be made") : problems.first().reason};
     }
@@ -683,7 +694,7 @@ bool Gallery::removeStream(Video *video, int index, QString *why)
             GalleryOps(*this).itemChanged(held.get());
         });
     QList<FileProblem> problems;
-    command->redoFiles(nullptr, problems);
+    redoFilesNow(command, problems);
     if (!problems.isEmpty())
         emit this->problems(tr("The stream's file could not be removed from the gallery folder."), problems);
     push(command);

@@ -147,6 +147,8 @@ signals:
     void itemsReordered(qm::Album *album);
     // Fields, thumbnail or streams.
     void itemChanged(qm::Item *item);
+    // Files a step wrote, removed or brought back (pictures to read again).
+    void filesChanged(const QStringList &paths);
     // A change moves files in the background; the window shows the job.
     void jobStarted(qm::Job *job);
     // What a change could not do, or a step that could not be undone.
@@ -163,6 +165,8 @@ private:
     // when it went through. An `owned` command not yet on the stack is
     // deleted when it did not.
     void runFiles(GalleryCommand *command, bool undo, std::function<void()> then, bool owned);
+    // The file work of a step on this thread, for steps that need its result.
+    bool redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems);
     // A new step whose files move first.
     void runNew(GalleryCommand *command, std::function<void()> after);
     void updateDirty();

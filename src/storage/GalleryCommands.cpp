@@ -237,6 +237,14 @@ FileContentsCommand::FileContentsCommand(Gallery &g, const QString &text, QList<
 {
 }
 
+QStringList FileContentsCommand::files() const
+{
+    QStringList paths;
+    for (const Content &c : m_contents)
+        paths << c.path;
+    return paths;
+}
+
 bool FileContentsCommand::put(bool before, QList<FileProblem> &problems)
 {
     for (const Content &c : m_contents) {

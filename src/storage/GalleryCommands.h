@@ -48,8 +48,9 @@ class GalleryCommand : public QUndoCommand
 public:
     GalleryCommand(Gallery &g, const QString &text) : QUndoCommand(text), m_g(g), m_ops(g) {}
 
-    // How many files the file work touches: many go to a job.
-    virtual qsizetype fileCount() const { return 0; }
+    // The files the file work touches: many go to a job.
+    virtual QStringList files() const { return {}; }
+    qsizetype fileCount() const { return files().size(); }
     // Why the step's files cannot be put back or taken away again.
     virtual QList<FileProblem> undoProblems() const { return {}; }
     virtual QList<FileProblem> redoProblems() const { return {}; }
@@ -116,7 +117,7 @@ public:
     };
     FileContentsCommand(Gallery &g, const QString &text, QList<Content> contents, std::function<void()> redoModel,
                         std::function<void()> undoModel);
-    qsizetype fileCount() const override { return m_contents.size(); }
+    QStringList files() const override;
     bool undoFiles(JobControl *, QList<FileProblem> &problems) override { return put(true, problems); }
     bool redoFiles(JobControl *, QList<FileProblem> &problems) override { return put(false, problems); }
     void redo() override { m_redoModel(); }
@@ -138,7 +139,7 @@ public:
     // `trashOnRedo`: redo sends the files away (a deletion); otherwise undo does (an addition).
     TrashingCommand(Gallery &g, const QString &text, QStringList paths, bool trashOnRedo,
                     std::function<void()> redoModel, std::function<void()> undoModel);
-    qsizetype fileCount() const override { return m_paths.size(); }
+    QStringList files() const override { return m_paths; }
     QList<FileProblem> undoProblems() const override;
     QList<FileProblem> redoProblems() const override;
     bool undoFiles(JobControl *control, QList<FileProblem> &problems) override;
