@@ -162,6 +162,12 @@ MainController::MainController(QSettings *settings, QWidget *parent)
 
 MainController::~MainController()
 {
+    // Work in the background ends while the gallery it reports to is still here.
+    m_ctlImportingPhotos->stopAndWait();
+    if (Job *job = m_gallery.currentJob()) {
+        job->stop();
+        job->waitForFinished();
+    }
     // The gallery goes before the child widgets; their last signals
     // (selection and text changes while they go) must not reach it.
     for (QObject *child : findChildren<QObject *>())
