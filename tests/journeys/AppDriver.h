@@ -115,8 +115,9 @@ public:
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
 
-    // The id of the first visible window whose title matches, waiting for it.
-    QString window(const QString &title, int timeoutMs = 20000) const
+    // The id of the first visible window whose title matches, waiting for it
+    // (a sanitizer build on a busy machine takes its time to open a big gallery).
+    QString window(const QString &title, int timeoutMs = 60000) const
     {
         QElapsedTimer t;
         t.start();
