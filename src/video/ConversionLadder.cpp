@@ -67,10 +67,4 @@ bool isFLVMovie(const QString &path)
     return QFileInfo(path).suffix().compare(QLatin1String("flv"), Qt::CaseInsensitive) == 0;
 }
 
-bool isConvertibleMovie(const QString &path)
-{
-    static const QStringList kinds{"mp4", "mov", "m4v", "mkv", "webm", "avi", "mts", "m2ts", "3gp"};
-    return kinds.contains(QFileInfo(path).suffix().toLower());
-}
-
 } // namespace qm

@@ -71,8 +71,7 @@ struct FrameRate
 };
 FrameRate streamFrameRate(const SourceMovie &source);
 
-// Files accepted for conversion, by extension (any letter case).
-bool isConvertibleMovie(const QString &path);
+// An FLV file (copied as it is; any other movie is converted).
 bool isFLVMovie(const QString &path);
 
 } // namespace qm

@@ -45,6 +45,8 @@ void CroppingImageView::updateGeometryOfImage()
 void CroppingImageView::setImage(const QImage &image)
 {
     m_image = image;
+    // Never squeezed below the picture: a smaller space scrolls.
+    setMinimumSize(image.size().expandedTo(QSize(200, 150)));
     updateGeometry();
     updateGeometryOfImage();
     m_selection.reset();

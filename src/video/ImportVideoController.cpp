@@ -9,6 +9,7 @@
 #include "storage/FileCopy.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
+#include "video/ConversionPanel.h"
 #include "video/FLVMetadata.h"
 #include "video/MetadataMessage.h"
 #include "video/PlayerPage.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -61,6 +63,9 @@ ImportVideoController::ImportVideoController(Data *data, Preferences *prefs, QWi
     m_lblMovieBitrate = new QLabel;
     m_lblMovieBitrate->setObjectName(QStringLiteral("lblMovieBitrate"));
     connect(m_webView, &PlayerView::metadataMessage, this, &ImportVideoController::runJavaScriptAlertPanelWithMessage);
+    m_conversion = new ConversionPanel;
+    m_conversion->hide();
+    connect(m_conversion, &ConversionPanel::changed, this, &ImportVideoController::updateImportButton);
 
     auto *buttons = new QDialogButtonBox;
     m_btnImport = buttons->addButton(tr("Import"), QDialogButtonBox::AcceptRole);
@@ -73,12 +78,21 @@ ImportVideoController::ImportVideoController(Data *data, Preferences *prefs, QWi
     auto *info = new QFormLayout;
     info->addRow(tr("Size:"), m_lblMovieSize);
     info->addRow(tr("Bitrate:"), m_lblMovieBitrate);
+    // Beside the player, so that the window fits a 1024 x 768 screen.
+    auto *side = new QVBoxLayout;
+    side->setContentsMargins(12, 12, 12, 0);
+    side->addLayout(info);
+    side->addWidget(m_conversion, 1);
+    side->addStretch();
+    auto *top = new QHBoxLayout;
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addWidget(m_webView);
+    top->addLayout(side, 1);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(m_webView, 1);
+    layout->addLayout(top, 1);
     auto *lower = new QVBoxLayout;
     lower->setContentsMargins(12, 0, 12, 0);
-    lower->addLayout(info);
     lower->addWidget(buttons);
     layout->addLayout(lower);
     setAddingStream(false);
@@ -103,9 +117,30 @@ void ImportVideoController::setFile(const QString &file, Album *album)
     m_file = file;
     m_albumId = album ? album->id() : 0;
     m_webView->load(preparePlayerPage(file).url);
-    // Width and height stay when the file does not name them.
-    readFLVMetadata(file, m_movieWidth, m_movieHeight, m_movieBitrate);
+    m_converting = !isFLVMovie(file);
+    m_conversion->setVisible(m_converting);
+    // The previous movie's size must not stand for this one's: the player's
+    // message brings it where the file does not say.
+    m_movieWidth = m_movieHeight = 0;
+    if (m_converting) {
+        m_probe = probeMovie(file);
+        m_conversion->setMovie(m_probe.movie, m_probe.error);
+        m_movieWidth = m_probe.movie.frameSize.width();
+        m_movieHeight = m_probe.movie.frameSize.height();
+        m_movieBitrate = m_probe.movie.seconds > 0 ? int(QFileInfo(file).size() * 8 / 1000 / m_probe.movie.seconds) : 0;
+    } else {
+        readFLVMetadata(file, m_movieWidth, m_movieHeight, m_movieBitrate);
+        // A file whose metadata gives no rates (a plain muxer's output).
+        if (m_movieBitrate == 0)
+            m_movieBitrate = estimatedFLVBitrate(file);
+    }
     showMetadata();
+    updateImportButton();
+}
+
+void ImportVideoController::updateImportButton()
+{
+    m_btnImport->setEnabled(!m_converting || m_conversion->canConvert());
 }
 
 void ImportVideoController::showMetadata()
@@ -123,8 +158,9 @@ void ImportVideoController::showWindow()
 
 void ImportVideoController::runJavaScriptAlertPanelWithMessage(const QString &message, int load)
 {
-    // A late message from an earlier movie must not replace this one's figures.
-    if (load != m_webView->currentLoad())
+    // A late message from an earlier movie must not replace this one's
+    // figures; a movie to convert is described by what the converter read.
+    if (load != m_webView->currentLoad() || m_converting)
         return;
     if (parseMetadataMessage(message, m_movieWidth, m_movieHeight, m_movieBitrate))
         showMetadata();
@@ -170,12 +206,31 @@ CopyResult ImportVideoController::copyMovie(const QString &from, const QString &
     return result;
 }
 
+void ImportVideoController::addVideoToAlbum(Album *album, const std::shared_ptr<Video> &video)
+{
+    album->addItem(video);
+    m_data->setNeedsToSaveChanges(true);
+    emit videoImported(album, video.get());
+}
+
+void ImportVideoController::addStreamsToVideo(Album *album, Video *video, const QList<StreamPtr> &streams)
+{
+    for (const StreamPtr &stream : streams)
+        insertStreamByBitrate(*video, stream);
+    m_data->setNeedsToSaveChanges(true);
+    emit videoImported(album, video);
+}
+
 void ImportVideoController::clickedImport()
 {
     Album *album = liveAlbum();
     Video *video = m_addingStream ? liveVideo() : nullptr;
     if ((!m_addingStream && !album) || (m_addingStream && !video)) {
         reject();
+        return;
+    }
+    if (m_converting) {
+        startConversion();
         return;
     }
     auto fail = [this](const QString &what, const QString &why) {
@@ -209,7 +264,7 @@ void ImportVideoController::clickedImport()
     stream->setFile(streamName);
 
     if (m_addingStream) {
-        insertStreamByBitrate(*video, stream);
+        addStreamsToVideo(album, video, {stream});
     } else {
         auto newVideo = std::make_shared<Video>();
         newVideo->setTitle(QFileInfo(m_file).completeBaseName());
@@ -221,24 +276,29 @@ void ImportVideoController::clickedImport()
             return;
         }
         newVideo->setThumbFile(thumbName);
-        album->addItem(newVideo);
-        video = newVideo.get();
+        addVideoToAlbum(album, newVideo);
     }
-    m_data->setNeedsToSaveChanges(true);
-    emit videoImported(album, video);
     accept();
 }
 
 void ImportVideoController::done(int result)
 {
+    // Closing in the middle of a conversion (or quitting) stops it and adds
+    // nothing, even if it was just done.
+    if (m_job && !m_job->isFinished()) {
+        m_closing = true;
+        m_job->stop();
+        m_job->waitForFinished();
+        m_closing = false;
+    }
     m_webView->loadEmpty(); // stops the movie
     QDialog::done(result);
 }
 
 void ImportVideoController::closeEvent(QCloseEvent *event)
 {
+    QDialog::closeEvent(event); // rejects: done() stops a conversion
     m_webView->loadEmpty();
-    QDialog::closeEvent(event);
 }
 
 } // namespace qm

@@ -1,8 +1,13 @@
 #pragma once
 
 #include "storage/FileCopy.h"
+#include "storage/Job.h"
+#include "video/VideoConverter.h"
 
 #include <QDialog>
+#include <QPointer>
+
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -10,6 +15,7 @@ class QPushButton;
 namespace qm {
 
 class Album;
+class ConversionPanel;
 class Data;
 class PlayerView;
 class Preferences;
@@ -18,7 +24,9 @@ class VideoStream;
 
 // The video import window: shows a dropped FLV file with its size and
 // bitrate and, on confirmation, copies it into the img folder as a new
-// video of an album or as a further stream of a video.
+// video of an album or as a further stream of a video. A movie of another
+// kind (MP4, MOV, ...) is converted instead, into the streams the window's
+// conversion panel lists, in the background with progress and Stop.
 class ImportVideoController : public QDialog
 {
     Q_OBJECT
@@ -40,6 +48,10 @@ public:
     QLabel *lblMovieSize() const { return m_lblMovieSize; }
     QLabel *lblMovieBitrate() const { return m_lblMovieBitrate; }
     QPushButton *btnImport() const { return m_btnImport; }
+    ConversionPanel *conversionPanel() const { return m_conversion; }
+    // True for a movie that is converted rather than copied.
+    bool converting() const { return m_converting; }
+    Job *conversionJob() const { return m_job; }
 
     // Inserts before the first stream of lower bitrate (equal ones stay ahead).
     static void insertStreamByBitrate(Video &video, const std::shared_ptr<VideoStream> &stream);
@@ -59,6 +71,12 @@ protected:
 
 private:
     void showMetadata();
+    void updateImportButton();
+    void startConversion();
+    void conversionFinished();
+    // The model changes, one each, so that they can move to the document.
+    void addVideoToAlbum(Album *album, const std::shared_ptr<Video> &video);
+    void addStreamsToVideo(Album *album, Video *video, const QList<std::shared_ptr<VideoStream>> &streams);
     CopyResult copyMovie(const QString &from, const QString &to, QString *why);
     Album *liveAlbum() const;
     Video *liveVideo() const;
@@ -66,6 +84,7 @@ private:
     Data *m_data;
     Preferences *m_prefs;
     PlayerView *m_webView;
+    ConversionPanel *m_conversion;
     QLabel *m_lblMovieSize;
     QLabel *m_lblMovieBitrate;
     QPushButton *m_btnImport;
@@ -76,6 +95,11 @@ private:
     quint64 m_albumId = 0;
     quint64 m_videoId = 0;
     bool m_addingStream = false;
+    bool m_converting = false;
+    MovieProbe m_probe;
+    QPointer<Job> m_job;
+    std::shared_ptr<ConversionOutcome> m_outcome;
+    bool m_closing = false;
 };
 
 } // namespace qm
