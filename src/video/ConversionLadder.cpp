@@ -9,7 +9,8 @@ namespace qm {
 
 QSize evenSize(QSize source, double scale)
 {
-    auto even = [](double v) { return std::max(2, 2 * int(std::lround(v / 2))); };
+    // Down to even: never a pixel more than the source has.
+    auto even = [](double v) { return std::max(2, 2 * int(std::floor(v / 2 + 1e-9))); };
     return {even(source.width() * scale), even(source.height() * scale)};
 }
 

@@ -46,7 +46,8 @@ struct ConversionSettings
 constexpr int kViewerWidth = 600;
 constexpr int kViewerHeight = 400;
 
-// `source` scaled by `scale`, rounded to even sides (4:2:0 pictures), at least 2 x 2.
+// `source` scaled by `scale`, rounded down to even sides (4:2:0 pictures),
+// at least 2 x 2.
 QSize evenSize(QSize source, double scale);
 
 // The largest scale at which `source` fits the viewer's area, never above 1.

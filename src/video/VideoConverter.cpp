@@ -262,7 +262,10 @@ QString describePipeline(const ConversionRequest &r, const FrameRate &rate)
         if (h264)
             d += QStringLiteral("! avenc_aac bitrate=%1 ! aacparse ").arg(s.audioKbps * 1000);
         else
-            d += QStringLiteral("! lamemp3enc target=bitrate bitrate=%1 cbr=true ! mpegaudioparse ").arg(s.audioKbps);
+            // LAME would pick a rate of its own for the bitrate; FLV takes 44.1 kHz.
+            d += QStringLiteral("! lamemp3enc target=bitrate bitrate=%1 cbr=true ! audio/mpeg,rate=%2 ! mpegaudioparse ")
+                     .arg(s.audioKbps)
+                     .arg(s.audioRate);
         d += QStringLiteral("! tee name=at ");
         for (int i = 0; i < s.rungs.size(); ++i)
             d += QStringLiteral("at. ! queue ! mux%1. ").arg(i);
