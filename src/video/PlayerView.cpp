@@ -43,13 +43,11 @@ PlayerView::PlayerView(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     m_player = new QMediaPlayer(this);
-    m_sink = new QVideoSink(this);
-    m_player->setVideoSink(m_sink);
+    renewSink();
     // Without a sound device the picture plays all the same.
     m_audio = new QAudioOutput(this);
     m_player->setAudioOutput(m_audio);
     m_player->setLoops(QMediaPlayer::Infinite);
-    connect(m_sink, &QVideoSink::videoFrameChanged, this, &PlayerView::frameChanged);
     connect(m_player, &QMediaPlayer::metaDataChanged, this, &PlayerView::maybeSendMetadata);
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &PlayerView::maybeSendMetadata);
     connect(m_player, &QMediaPlayer::hasVideoChanged, this, &PlayerView::maybeSendMetadata);
@@ -59,6 +57,19 @@ PlayerView::PlayerView(QWidget *parent)
 PlayerView::~PlayerView()
 {
     m_player->stop();
+}
+
+void PlayerView::renewSink()
+{
+    // Frames of the movie before may still be on their way: they go to the
+    // old sink, which no longer reaches us.
+    if (m_sink) {
+        disconnect(m_sink, nullptr, this, nullptr);
+        m_sink->deleteLater();
+    }
+    m_sink = new QVideoSink(this);
+    m_player->setVideoSink(m_sink);
+    connect(m_sink, &QVideoSink::videoFrameChanged, this, &PlayerView::frameChanged);
 }
 
 void PlayerView::buildControls()
@@ -200,6 +211,7 @@ int PlayerView::load(const QUrl &page)
 {
     ++m_load;
     m_player->stop();
+    renewSink();
     m_frame = QImage();
     m_sent = false;
     m_tagBitrate = -1;
@@ -223,6 +235,7 @@ void PlayerView::loadEmpty()
 {
     ++m_load;
     m_player->stop();
+    renewSink();
     m_player->setSource(QUrl());
     m_movie.clear();
     m_frame = QImage();

@@ -72,6 +72,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void renewSink();
     void buildControls();
     void updateControls();
     void frameChanged(const QVideoFrame &frame);
@@ -79,7 +80,7 @@ private:
     int frameMs() const;
 
     QMediaPlayer *m_player;
-    QVideoSink *m_sink;
+    QVideoSink *m_sink = nullptr;
     QAudioOutput *m_audio;
     QWidget *m_controls = nullptr;
     QToolButton *m_btnPlay = nullptr;

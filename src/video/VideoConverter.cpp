@@ -222,6 +222,12 @@ QString describePipeline(const ConversionRequest &r, const FrameRate &rate)
     const ConversionSettings &s = r.settings;
     const bool h264 = s.codec == VideoCodec::H264;
     const int keyInterval = rate.num > 0 ? std::max(1, int(std::lround(2 * rate.value()))) : 50;
+    // The encoders hold a second or two of frames before the first comes
+    // out, and each muxer waits for both picture and sound: queues bounded
+    // by time would fill up on one side and stop the other. Bounded by
+    // memory instead (a few seconds of pictures, minutes of sound).
+    const QString videoQueue = QStringLiteral("queue max-size-time=0 max-size-buffers=0 max-size-bytes=%1 ").arg(64 << 20);
+    const QString soundQueue = QStringLiteral("queue max-size-time=0 max-size-buffers=0 max-size-bytes=%1 ").arg(32 << 20);
     QString d = QStringLiteral("filesrc name=src ! decodebin name=dec ");
     // One scale from the decoded picture to the largest stream, the smaller
     // streams from that: the big picture is read once.
@@ -239,7 +245,7 @@ QString describePipeline(const ConversionRequest &r, const FrameRate &rate)
     d += QStringLiteral("! tee name=vt ");
     for (int i = 0; i < s.rungs.size(); ++i) {
         const StreamRung &rung = s.rungs.at(i);
-        d += QStringLiteral("vt. ! queue ");
+        d += QStringLiteral("vt. ! ") + videoQueue;
         if (rung.size != top)
             d += QStringLiteral("! videoconvertscale add-borders=false ! video/x-raw,width=%1,height=%2,pixel-aspect-ratio=1/1 ")
                      .arg(rung.size.width())
@@ -254,8 +260,8 @@ QString describePipeline(const ConversionRequest &r, const FrameRate &rate)
         d += QStringLiteral("! flvmux name=mux%1 streamable=true ! appsink name=out%1 sync=false ").arg(i);
     }
     if (!r.thumbnail.isEmpty())
-        d += QStringLiteral("vt. ! queue name=tq ! videoconvert ! video/x-raw,format=BGRx "
-                            "! appsink name=thumb sync=false async=false ");
+        d += QStringLiteral("vt. ! ") + videoQueue
+             + QStringLiteral("name=tq ! videoconvert ! video/x-raw,format=BGRx ! appsink name=thumb sync=false async=false ");
     if (m.hasAudio) {
         d += QStringLiteral("queue name=aq ! audioconvert ! audioresample ! audio/x-raw,rate=%1,channels=2 ")
                  .arg(s.audioRate);
@@ -268,7 +274,7 @@ QString describePipeline(const ConversionRequest &r, const FrameRate &rate)
                      .arg(s.audioRate);
         d += QStringLiteral("! tee name=at ");
         for (int i = 0; i < s.rungs.size(); ++i)
-            d += QStringLiteral("at. ! queue ! mux%1. ").arg(i);
+            d += QStringLiteral("at. ! ") + soundQueue + QStringLiteral("! mux%1. ").arg(i);
     }
     return d;
 }
