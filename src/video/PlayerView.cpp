@@ -5,12 +5,14 @@
 #include "video/MetadataMessage.h"
 #include "video/PlayerPage.h"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QPainter>
@@ -44,9 +46,11 @@ PlayerView::PlayerView(QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     m_player = new QMediaPlayer(this);
     renewSink();
-    // Without a sound device the picture plays all the same.
+    // Without a sound device the picture plays all the same: a sound
+    // output with nowhere to go would hold some movies at their first frame.
     m_audio = new QAudioOutput(this);
-    m_player->setAudioOutput(m_audio);
+    if (!QMediaDevices::audioOutputs().isEmpty())
+        m_player->setAudioOutput(m_audio);
     m_player->setLoops(QMediaPlayer::Infinite);
     connect(m_player, &QMediaPlayer::metaDataChanged, this, &PlayerView::maybeSendMetadata);
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &PlayerView::maybeSendMetadata);
@@ -61,8 +65,6 @@ PlayerView::~PlayerView()
 
 void PlayerView::renewSink()
 {
-    // Frames of the movie before may still be on their way: they go to the
-    // old sink, which no longer reaches us.
     if (m_sink) {
         disconnect(m_sink, nullptr, this, nullptr);
         m_sink->deleteLater();
@@ -140,9 +142,12 @@ void PlayerView::updateControls()
     m_btnPlay->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     m_btnPlay->setToolTip(playing ? tr("Pause (Space)") : tr("Play (Space)"));
     m_btnPlay->setAccessibleName(playing ? tr("Pause") : tr("Play"));
+    const bool audible = m_player->audioOutput() != nullptr;
+    m_btnMute->setEnabled(audible);
+    m_sldVolume->setEnabled(audible);
     const bool muted = m_audio->isMuted();
-    m_btnMute->setIcon(style()->standardIcon(muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
-    m_btnMute->setToolTip(muted ? tr("Sound on") : tr("Mute"));
+    m_btnMute->setIcon(style()->standardIcon(muted || !audible ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
+    m_btnMute->setToolTip(!audible ? tr("No sound device") : muted ? tr("Sound on") : tr("Mute"));
     m_btnMute->setAccessibleName(m_btnMute->toolTip());
     const qint64 duration = loaded ? m_player->duration() : 0;
     const bool seekable = loaded && m_player->isSeekable() && duration > 0;
@@ -211,7 +216,6 @@ int PlayerView::load(const QUrl &page)
 {
     ++m_load;
     m_player->stop();
-    renewSink();
     m_frame = QImage();
     m_sent = false;
     m_tagBitrate = -1;
@@ -235,7 +239,6 @@ void PlayerView::loadEmpty()
 {
     ++m_load;
     m_player->stop();
-    renewSink();
     m_player->setSource(QUrl());
     m_movie.clear();
     m_frame = QImage();
@@ -258,7 +261,9 @@ void PlayerView::frameChanged(const QVideoFrame &frame)
 
 void PlayerView::maybeSendMetadata()
 {
-    if (m_sent || m_movie.isEmpty())
+    // A picture after a report of none (the tracks were not all known yet)
+    // is reported again.
+    if ((m_sent && !(m_sentSoundOnly && !m_frame.isNull())) || m_movie.isEmpty())
         return;
     const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
     const bool loaded = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia
@@ -281,6 +286,7 @@ void PlayerView::maybeSendMetadata()
     if (bitrate <= 0 && m_player->duration() > 0)
         bitrate = int(std::min<qint64>(QFileInfo(m_movie).size() * 8 / m_player->duration(), std::numeric_limits<int>::max()));
     m_sent = true;
+    m_sentSoundOnly = m_frame.isNull();
     const QSize size = m_frame.isNull() ? QSize(0, 0) : m_frame.size();
     emit metadataMessage(qm::metadataMessage(size.width(), size.height(), bitrate), m_load);
 }

@@ -95,6 +95,7 @@ private:
     int m_load = 0;
     int m_tagBitrate = -1; // kbit/s from the file's own metadata tag
     bool m_sent = false;
+    bool m_sentSoundOnly = false;
 };
 
 } // namespace qm
