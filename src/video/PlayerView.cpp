@@ -60,6 +60,11 @@ PlayerView::PlayerView(QWidget *parent)
 
 PlayerView::~PlayerView()
 {
+    // The player and the sound output are destroyed after this view: what
+    // they signal meanwhile must not reach it.
+    m_player->disconnect(this);
+    m_audio->disconnect(this);
+    m_sink->disconnect(this);
     m_player->stop();
 }
 
