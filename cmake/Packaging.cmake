@@ -3,14 +3,15 @@ set(CPACK_PACKAGE_NAME quillmere)
 set(CPACK_PACKAGE_VENDOR "Quillmere")
 set(CPACK_PACKAGE_CONTACT "Quillmere developers <quillmere@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Builds and maintains the data folder of a web photo and video gallery")
-set(CPACK_PACKAGE_DESCRIPTION "Quillmere arranges collections, albums, photos and FLV videos of a web gallery and writes its img and xml folders.")
+set(CPACK_PACKAGE_DESCRIPTION "Quillmere arranges collections, albums, photos and FLV videos of a web gallery and writes its img and xml folders; camera and phone movies are converted into FLV streams.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Decoding FLV in the player needs these plug-ins; they are not linked, so
-# shlibdeps cannot find them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-libav, qt6-image-formats-plugins, fonts-dejavu-core")
+# Playing FLV and converting camera movies need these plug-ins (x264 from
+# plugins-ugly, Spark and AAC from libav, LAME, flvmux and videoflip from
+# plugins-good); they are not linked, so shlibdeps cannot find them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-image-formats-plugins, fonts-dejavu-core")
 set(CPACK_GENERATOR DEB)
 include(CPack)

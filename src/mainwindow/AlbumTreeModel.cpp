@@ -292,7 +292,7 @@ Qt::DropAction AlbumTreeModel::validateDrop(const QMimeData *mime, const TreeNod
         if (target && target->isAlbum()) {
             if (allImageFiles(mime, files))
                 return Qt::CopyAction;
-            if (files.size() == 1 && Pasteboard::isFLVFile(files.first()))
+            if (files.size() == 1 && Pasteboard::isMovieFile(files.first()))
                 return Qt::CopyAction;
         } else if (target && target->isCollection() && childIndex == -1) {
             if (files.size() == 1 && allImageFiles(mime, files))
@@ -360,7 +360,7 @@ bool AlbumTreeModel::acceptDrop(const QMimeData *mime, TreeNode *target, int chi
     if (!files.isEmpty() && target && target->isAlbum()) {
         auto *album = static_cast<Album *>(target);
         if (m_dropHandler) {
-            if (files.size() == 1 && Pasteboard::isFLVFile(files.first()))
+            if (files.size() == 1 && Pasteboard::isMovieFile(files.first()))
                 m_dropHandler->importVideo(files.first(), album, nullptr);
             else
                 m_dropHandler->importPhotos(files, album);

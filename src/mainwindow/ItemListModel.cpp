@@ -273,7 +273,7 @@ Qt::DropAction ItemListModel::validateDrop(const QMimeData *mime, int &row, bool
             on = false;
             return Qt::CopyAction;
         }
-        if (files.size() == 1 && Pasteboard::isFLVFile(files.first())) {
+        if (files.size() == 1 && Pasteboard::isMovieFile(files.first())) {
             const Item *item = on ? itemAt(row) : nullptr;
             if (!item || !item->isVideo()) {
                 row = rowCount();
@@ -337,7 +337,7 @@ bool ItemListModel::acceptDrop(const QMimeData *mime, int row, bool on)
     if (!files.isEmpty()) {
         if (!m_dropHandler)
             return true;
-        if (files.size() == 1 && Pasteboard::isFLVFile(files.first())) {
+        if (files.size() == 1 && Pasteboard::isMovieFile(files.first())) {
             Item *item = on && row >= 0 ? itemAt(row) : nullptr;
             m_dropHandler->importVideo(files.first(), m_album,
                                        item && item->isVideo() ? static_cast<Video *>(item) : nullptr);

@@ -132,8 +132,9 @@ void MainController::clickedImportVideo()
     Video *video = item && item->isVideo() ? static_cast<Video *>(item) : nullptr;
     const QString title = video ? tr("Add a Stream to \u201c%1\u201d").arg(video->title())
                                 : tr("Import a Video into \u201c%1\u201d").arg(album->title());
-    const QStringList files = FolderChooser::chooseFiles(this, title, tr("Flash video (*.flv *.FLV)"));
-    if (files.size() == 1 && Pasteboard::isFLVFile(files.first()))
+    const QStringList files = FolderChooser::chooseFiles(this, title, tr("Movies (*.flv *.mp4 *.mov *.m4v *.mkv *.webm *.avi *.mts *.m2ts *.3gp "
+                                                                         "*.FLV *.MP4 *.MOV *.M4V *.MKV *.WEBM *.AVI *.MTS *.M2TS *.3GP)"));
+    if (files.size() == 1 && Pasteboard::isMovieFile(files.first()))
         importVideo(files.first(), album, video);
 }
 

@@ -172,9 +172,10 @@ bool hasFiles(const QMimeData *mime)
     return !localFiles(mime).isEmpty();
 }
 
-bool isFLVFile(const QString &path)
+bool isMovieFile(const QString &path)
 {
-    return QFileInfo(path).suffix().toLower() == QLatin1String("flv");
+    static const QStringList kinds{"flv", "mp4", "mov", "m4v", "mkv", "webm", "avi", "mts", "m2ts", "3gp"};
+    return kinds.contains(QFileInfo(path).suffix().toLower());
 }
 
 } // namespace qm::Pasteboard

@@ -46,7 +46,9 @@ NodePtr readNode(const QMimeData *mime, const QString &type, const Data &data);
 QStringList localFiles(const QMimeData *mime);
 bool hasFiles(const QMimeData *mime);
 
-bool isFLVFile(const QString &path);
+// A movie the video import takes: FLV as it is, the common camera and
+// phone formats by conversion.
+bool isMovieFile(const QString &path);
 
 } // namespace Pasteboard
 } // namespace qm

@@ -16,15 +16,15 @@ public:
     const QList<StreamPtr> &streams() const { return m_streams; }
     void addStream(StreamPtr stream) { m_streams.append(std::move(stream)); }
     int numberOfStreams() const { return int(m_streams.size()); }
-    // Where a stream of `bitrate` goes: before the first stream of lower
-    // bitrate, so that equal ones keep their places ahead of it.
-    int streamIndexForBitrate(qint32 bitrate) const
+    // Where a stream of `bitrate` goes in `streams`: before the first stream
+    // of lower bitrate, so that equal ones keep their places ahead of it.
+    static int streamIndexForBitrate(const QList<StreamPtr> &streams, qint32 bitrate)
     {
-        for (int i = 0; i < m_streams.size(); ++i) {
-            if (m_streams[i]->bitrate() < bitrate)
+        for (int i = 0; i < streams.size(); ++i) {
+            if (streams[i]->bitrate() < bitrate)
                 return i;
         }
-        return int(m_streams.size());
+        return int(streams.size());
     }
 
     const QString &thumbFile() const { return m_thumbFile; }

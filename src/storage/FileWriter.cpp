@@ -175,6 +175,30 @@ bool FileWriter::write(QByteArrayView bytes)
     return true;
 }
 
+bool FileWriter::writeAt(qint64 offset, QByteArrayView bytes)
+{
+    if (m_fd < 0)
+        return false;
+    if (offset < 0 || offset + bytes.size() > m_written)
+        return fail(QStringLiteral("a header rewrite past the written bytes"));
+    const char *p = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::pwrite(m_fd, p, size_t(left), off_t(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(systemReason(errno));
+        }
+        if (n == 0)
+            return fail(systemReason(EIO));
+        p += n;
+        left -= n;
+        offset += n;
+    }
+    return true;
+}
+
 bool FileWriter::commit()
 {
     if (m_fd < 0)

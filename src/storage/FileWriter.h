@@ -41,6 +41,9 @@ public:
 
     bool open();
     bool write(QByteArrayView bytes);
+    // Overwrites bytes already written (a header whose figures are known
+    // only at the end); the file does not grow.
+    bool writeAt(qint64 offset, QByteArrayView bytes);
     bool commit();
     void cancel();
 

@@ -638,23 +638,21 @@ void Gallery::endImport(const std::shared_ptr<Import> &import)
     updateDirty();
 }
 
-void Gallery::addStream(Video *video, const StreamPtr &stream, const QString &file)
+void Gallery::addStreams(Video *video, const QList<StreamPtr> &streams, const QStringList &files)
 {
-    if (!video || !stream)
+    if (!video || streams.isEmpty())
         return;
     const ItemPtr held = video->shared_from_this();
-    const int at = video->streamIndexForBitrate(stream->bitrate());
-    push(new TrashingCommand(
-        *this, tr("Add Stream"), file.isEmpty() ? QStringList() : QStringList{file}, false,
-        [this, held, stream, at] {
-            auto &streams = static_cast<Video *>(held.get())->streams();
-            streams.insert(std::min(at, int(streams.size())), stream);
-            GalleryOps(*this).itemChanged(held.get());
-        },
-        [this, held, stream] {
-            static_cast<Video *>(held.get())->streams().removeAll(stream);
-            GalleryOps(*this).itemChanged(held.get());
-        }));
+    const QList<StreamPtr> before = video->streams();
+    QList<StreamPtr> after = before;
+    for (const StreamPtr &stream : streams)
+        after.insert(Video::streamIndexForBitrate(after, stream->bitrate()), stream);
+    auto set = [this, held](const QList<StreamPtr> &list) {
+        static_cast<Video *>(held.get())->streams() = list;
+        GalleryOps(*this).itemChanged(held.get());
+    };
+    push(new TrashingCommand(*this, streams.size() == 1 ? tr("Add Stream") : tr("Add %1 Streams").arg(streams.size()),
+                             files, false, [set, after] { set(after); }, [set, before] { set(before); }));
 }
 
 bool Gallery::removeStream(Video *video, int index, QString *why)

@@ -94,7 +94,8 @@ public:
     // New items whose files are written already, appended to the album;
     // undo sends the files to the trash, redo brings them back.
     void addItems(Album *album, const QList<ItemPtr> &items, const QStringList &files, const QString &text);
-    void addStream(Video *video, const StreamPtr &stream, const QString &file);
+    // Each before the first stream of lower bitrate; one step.
+    void addStreams(Video *video, const QList<StreamPtr> &streams, const QStringList &files);
     bool removeStream(Video *video, int index, QString *why = nullptr);
     WriteResult setVideoThumbnail(Video *video, const QByteArray &jpeg);
 

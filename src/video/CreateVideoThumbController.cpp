@@ -5,6 +5,7 @@
 #include "storage/Common.h"
 #include "storage/Preferences.h"
 #include "video/CroppingImageView.h"
+#include "video/VideoThumbnail.h"
 
 #include <QBuffer>
 #include <QDialogButtonBox>
@@ -17,6 +18,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -38,9 +41,9 @@ CreateVideoThumbController::CreateVideoThumbController(Gallery *gallery, QWidget
     m_imgThumb->setAlignment(Qt::AlignCenter);
     m_imgThumb->setMinimumSize(160, 120);
     m_imgThumb->setFrameShape(QFrame::StyledPanel);
-    m_txtThumbWidth = new QLineEdit(QStringLiteral("120"));
+    m_txtThumbWidth = new QLineEdit(QString::number(kDefaultVideoThumbWidth));
     m_txtThumbWidth->setObjectName(QStringLiteral("txtThumbWidth"));
-    m_txtThumbHeight = new QLineEdit(QStringLiteral("90"));
+    m_txtThumbHeight = new QLineEdit(QString::number(kDefaultVideoThumbHeight));
     m_txtThumbHeight->setObjectName(QStringLiteral("txtThumbHeight"));
     for (QLineEdit *f : {m_txtThumbWidth, m_txtThumbHeight}) {
         f->setValidator(new QIntValidator(1, 4000, f));
@@ -52,7 +55,7 @@ CreateVideoThumbController::CreateVideoThumbController(Gallery *gallery, QWidget
     m_sldQuality->setObjectName(QStringLiteral("sldQuality"));
     m_sldQuality->setAccessibleName(tr("JPEG quality"));
     m_sldQuality->setRange(10, 100);
-    m_sldQuality->setValue(80);
+    m_sldQuality->setValue(kDefaultVideoThumbQuality);
     connect(m_sldQuality, &QSlider::valueChanged, this, &CreateVideoThumbController::changedQuality);
     m_lblThumbFileSize = new QLabel;
     m_lblThumbFileSize->setObjectName(QStringLiteral("lblThumbFileSize"));
@@ -80,8 +83,14 @@ CreateVideoThumbController::CreateVideoThumbController(Gallery *gallery, QWidget
     connect(create, &QPushButton::clicked, this, &CreateVideoThumbController::clickedCreateThumb);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    // The frame is shown at its own size; a screen too small for it scrolls.
+    m_scrCapture = new QScrollArea;
+    m_scrCapture->setObjectName(QStringLiteral("scrCapture"));
+    m_scrCapture->setWidgetResizable(true);
+    m_scrCapture->setAlignment(Qt::AlignCenter);
+    m_scrCapture->setWidget(m_imgCapture);
     auto *top = new QHBoxLayout;
-    top->addWidget(m_imgCapture, 1);
+    top->addWidget(m_scrCapture, 1);
     top->addLayout(side);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("Drag the frame to choose the part of the picture; drag its corner to resize it.")));
@@ -104,6 +113,21 @@ void CreateVideoThumbController::setImage(const QImage &image)
 
 void CreateVideoThumbController::showWindow()
 {
+    // Large enough for the whole frame and the controls beside it, as far
+    // as the screen allows (Qt would make a new window at most two thirds
+    // of the screen, which hides part of a 600 x 400 frame).
+    const QSize frame = m_imgCapture->image().size().expandedTo(m_imgCapture->minimumSize());
+    const int border = 2 * m_scrCapture->frameWidth();
+    m_scrCapture->setMinimumSize(frame + QSize(border, border));
+    layout()->invalidate();
+    const QSize wanted = layout()->totalSizeHint().expandedTo(layout()->totalMinimumSize());
+    m_scrCapture->setMinimumSize(QSize(200, 150));
+    QSize room = wanted;
+    if (const QScreen *s = screen()) {
+        // Room for the title bar and the frame the window manager adds.
+        room = s->availableGeometry().size() - QSize(16, 48);
+    }
+    resize(wanted.boundedTo(room));
     exec();
 }
 

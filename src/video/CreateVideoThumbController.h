@@ -5,6 +5,7 @@
 
 class QLabel;
 class QLineEdit;
+class QScrollArea;
 class QSlider;
 
 namespace qm {
@@ -37,6 +38,7 @@ public:
     QLineEdit *txtThumbWidth() const { return m_txtThumbWidth; }
     QLineEdit *txtThumbHeight() const { return m_txtThumbHeight; }
     QLabel *lblThumbFileSize() const { return m_lblThumbFileSize; }
+    QScrollArea *scrCapture() const { return m_scrCapture; }
 
 public slots:
     void changedThumbSize();
@@ -49,6 +51,7 @@ private:
     Preferences *m_prefs;
     Video *m_video = nullptr;
     CroppingImageView *m_imgCapture;
+    QScrollArea *m_scrCapture;
     QLabel *m_imgThumb;
     QSlider *m_sldQuality;
     QLineEdit *m_txtThumbWidth;

@@ -1,5 +1,7 @@
 #include "video/CropSelection.h"
 
+#include <QPainter>
+
 #include <cmath>
 
 namespace qm {
@@ -39,6 +41,27 @@ void CropSelection::reset()
         r.y = iy + (ih - r.h) * 0.5f;
     }
     m_rect = r;
+}
+
+QImage CropSelection::croppedImage(const QImage &image, int width) const
+{
+    const Rect &r = m_rect;
+    if (r.isEmpty() || image.isNull() || width <= 0)
+        return image;
+    const float h = float(width) * r.h / r.w;
+    const int height = std::max(1, int(std::lround(h)));
+    if (width > 20000 || height > 20000)
+        return image;
+    QImage out(width, height, QImage::Format_RGB32);
+    out.fill(Qt::black);
+    // The rectangle in the image's own top-left coordinates.
+    const QRectF source(r.x - m_imageRect.x(), m_imageRect.height() - (r.y - m_imageRect.y()) - r.h, r.w, r.h);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRectF(0, 0, width, height), image, source);
+    p.end();
+    return out;
 }
 
 void CropSelection::press(QPointF point)

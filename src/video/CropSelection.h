@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
@@ -31,6 +32,10 @@ public:
     // The largest rectangle of the ratio inside the image, centred; none
     // for a ratio below 0.01.
     void reset();
+
+    // The selected part of `image` (shown at imageRect()) scaled to `width`
+    // over black; the whole image when there is no rectangle.
+    QImage croppedImage(const QImage &image, int width) const;
 
     void press(QPointF point);
     // True when the rectangle moved or changed size.

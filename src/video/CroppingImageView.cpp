@@ -4,8 +4,6 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include <cmath>
-
 namespace qm {
 
 CroppingImageView::CroppingImageView(QWidget *parent)
@@ -47,6 +45,8 @@ void CroppingImageView::updateGeometryOfImage()
 void CroppingImageView::setImage(const QImage &image)
 {
     m_image = image;
+    // Never squeezed below the picture: a smaller space scrolls.
+    setMinimumSize(image.size().expandedTo(QSize(200, 150)));
     updateGeometry();
     updateGeometryOfImage();
     m_selection.reset();
@@ -125,24 +125,7 @@ void CroppingImageView::paintEvent(QPaintEvent *)
 
 QImage CroppingImageView::croppedImageFitToWidth(int width) const
 {
-    const CropSelection::Rect r = m_selection.rect();
-    if (r.isEmpty() || m_image.isNull() || width <= 0)
-        return m_image;
-    const float h = float(width) * r.h / r.w;
-    const int height = std::max(1, int(std::lround(h)));
-    if (width > 20000 || height > 20000)
-        return m_image;
-    QImage out(width, height, QImage::Format_RGB32);
-    out.fill(Qt::black);
-    const QRectF image = m_selection.imageRect();
-    // The rectangle in the image's own top-left coordinates.
-    const QRectF source(r.x - image.x(), image.height() - (r.y - image.y()) - r.h, r.w, r.h);
-    QPainter p(&out);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(QRectF(0, 0, width, height), m_image, source);
-    p.end();
-    return out;
+    return m_selection.croppedImage(m_image, width);
 }
 
 } // namespace qm

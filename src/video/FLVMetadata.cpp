@@ -1,6 +1,7 @@
 #include "video/FLVMetadata.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <cmath>
@@ -144,6 +145,40 @@ FLVTagMetadata readFLVTagMetadata(const QString &path)
         }
     }
     return result;
+}
+
+qint64 flvDurationMs(const QString &path)
+{
+    QFile file(path);
+    const qint64 size = file.size();
+    if (size < 9 + 4 + 11 + 4 || !file.open(QIODevice::ReadOnly) || !file.seek(size - 4))
+        return 0;
+    const QByteArray trailer = file.read(4);
+    if (trailer.size() < 4)
+        return 0;
+    const quint32 tagSize = qFromBigEndian<quint32>(trailer.constData());
+    if (tagSize < 11 || tagSize > size - 13 || !file.seek(size - 4 - tagSize))
+        return 0;
+    const QByteArray tag = file.read(11);
+    if (tag.size() < 11)
+        return 0;
+    const auto *t = reinterpret_cast<const uchar *>(tag.constData());
+    const quint32 bodySize = (quint32(t[1]) << 16) | (quint32(t[2]) << 8) | t[3];
+    const int type = t[0] & 0x1f;
+    // The size that ends the file must describe the tag it points at.
+    if (bodySize + 11 != tagSize || (type != 8 && type != 9 && type != 18))
+        return 0;
+    return (qint64(t[7]) << 24) | (qint64(t[4]) << 16) | (qint64(t[5]) << 8) | t[6];
+}
+
+int estimatedFLVBitrate(const QString &path, qint64 durationMs)
+{
+    if (durationMs <= 0)
+        durationMs = flvDurationMs(path);
+    const qint64 size = QFileInfo(path).size();
+    if (durationMs <= 0 || size <= 0)
+        return 0;
+    return clampToInt(size * 8 / durationMs); // bits per millisecond are kbit/s
 }
 
 } // namespace qm

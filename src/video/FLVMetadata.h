@@ -29,4 +29,13 @@ struct FLVTagMetadata
 };
 FLVTagMetadata readFLVTagMetadata(const QString &path);
 
+// The movie's length in milliseconds from the container itself: the
+// timestamp of its last tag, found through the size that ends the file.
+// 0 when the file does not end on a whole tag.
+qint64 flvDurationMs(const QString &path);
+
+// The total data rate in kbit/s worked out from the file's size and its
+// length, for files whose metadata gives no rates; 0 when the length is unknown.
+int estimatedFLVBitrate(const QString &path, qint64 durationMs = 0);
+
 } // namespace qm

@@ -10,6 +10,7 @@
 #include "storage/JobSheet.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
+#include "video/ConversionPanel.h"
 #include "video/FLVMetadata.h"
 #include "video/MetadataMessage.h"
 #include "video/PlayerPage.h"
@@ -21,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -62,6 +64,9 @@ ImportVideoController::ImportVideoController(Gallery *gallery, QWidget *parent)
     m_lblMovieBitrate = new QLabel;
     m_lblMovieBitrate->setObjectName(QStringLiteral("lblMovieBitrate"));
     connect(m_webView, &PlayerView::metadataMessage, this, &ImportVideoController::runJavaScriptAlertPanelWithMessage);
+    m_conversion = new ConversionPanel;
+    m_conversion->hide();
+    connect(m_conversion, &ConversionPanel::changed, this, &ImportVideoController::updateImportButton);
 
     auto *buttons = new QDialogButtonBox;
     m_btnImport = buttons->addButton(tr("Import"), QDialogButtonBox::AcceptRole);
@@ -74,12 +79,21 @@ ImportVideoController::ImportVideoController(Gallery *gallery, QWidget *parent)
     auto *info = new QFormLayout;
     info->addRow(tr("Size:"), m_lblMovieSize);
     info->addRow(tr("Bitrate:"), m_lblMovieBitrate);
+    // Beside the player, so that the window fits a 1024 x 768 screen.
+    auto *side = new QVBoxLayout;
+    side->setContentsMargins(12, 12, 12, 0);
+    side->addLayout(info);
+    side->addWidget(m_conversion, 1);
+    side->addStretch();
+    auto *top = new QHBoxLayout;
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addWidget(m_webView);
+    top->addLayout(side, 1);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 8);
-    layout->addWidget(m_webView, 1);
+    layout->addLayout(top, 1);
     auto *lower = new QVBoxLayout;
     lower->setContentsMargins(12, 0, 12, 0);
-    lower->addLayout(info);
     lower->addWidget(buttons);
     layout->addLayout(lower);
     setAddingStream(false);
@@ -104,9 +118,30 @@ void ImportVideoController::setFile(const QString &file, Album *album)
     m_file = file;
     m_albumId = album ? album->id() : 0;
     m_webView->load(preparePlayerPage(file).url);
-    // Width and height stay when the file does not name them.
-    readFLVMetadata(file, m_movieWidth, m_movieHeight, m_movieBitrate);
+    m_converting = !isFLVMovie(file);
+    m_conversion->setVisible(m_converting);
+    // The previous movie's size must not stand for this one's: the player's
+    // message brings it where the file does not say.
+    m_movieWidth = m_movieHeight = 0;
+    if (m_converting) {
+        m_probe = probeMovie(file);
+        m_conversion->setMovie(m_probe.movie, m_probe.error);
+        m_movieWidth = m_probe.movie.frameSize.width();
+        m_movieHeight = m_probe.movie.frameSize.height();
+        m_movieBitrate = m_probe.movie.seconds > 0 ? int(QFileInfo(file).size() * 8 / 1000 / m_probe.movie.seconds) : 0;
+    } else {
+        readFLVMetadata(file, m_movieWidth, m_movieHeight, m_movieBitrate);
+        // A file whose metadata gives no rates (a plain muxer's output).
+        if (m_movieBitrate == 0)
+            m_movieBitrate = estimatedFLVBitrate(file);
+    }
     showMetadata();
+    updateImportButton();
+}
+
+void ImportVideoController::updateImportButton()
+{
+    m_btnImport->setEnabled(!m_converting || m_conversion->canConvert());
 }
 
 void ImportVideoController::showMetadata()
@@ -124,8 +159,9 @@ void ImportVideoController::showWindow()
 
 void ImportVideoController::runJavaScriptAlertPanelWithMessage(const QString &message, int load)
 {
-    // A late message from an earlier movie must not replace this one's figures.
-    if (load != m_webView->currentLoad())
+    // A late message from an earlier movie must not replace this one's
+    // figures; a movie to convert is described by what the converter read.
+    if (load != m_webView->currentLoad() || m_converting)
         return;
     if (parseMetadataMessage(message, m_movieWidth, m_movieHeight, m_movieBitrate))
         showMetadata();
@@ -149,10 +185,31 @@ void ImportVideoController::fail(const QString &what, const QString &why)
     box.exec();
 }
 
+void ImportVideoController::addVideoToAlbum(Album *album, const std::shared_ptr<Video> &video)
+{
+    // Undo sends the video's files to the trash, redo brings them back.
+    QStringList files{m_prefs->imgPath(video->thumbFile())};
+    for (const StreamPtr &stream : video->streams())
+        files << m_prefs->imgPath(stream->file());
+    m_gallery->addItems(album, {video}, files, tr("Import Video"));
+}
+
+void ImportVideoController::addStreamsToVideo(Video *video, const QList<StreamPtr> &streams)
+{
+    QStringList files;
+    for (const StreamPtr &stream : streams)
+        files << m_prefs->imgPath(stream->file());
+    m_gallery->addStreams(video, streams, files);
+}
+
 void ImportVideoController::clickedImport()
 {
     if ((!m_addingStream && !liveAlbum()) || (m_addingStream && !liveVideo())) {
         reject();
+        return;
+    }
+    if (m_converting) {
+        startConversion();
         return;
     }
     if (m_copy)
@@ -207,7 +264,7 @@ void ImportVideoController::copied(const QString &streamName, const QString &fai
     stream->setBitrate(m_movieBitrate);
     stream->setFile(streamName);
     if (m_addingStream) {
-        m_gallery->addStream(video, stream, streamPath);
+        addStreamsToVideo(video, {stream});
     } else {
         auto newVideo = std::make_shared<Video>();
         newVideo->setTitle(QFileInfo(m_file).completeBaseName());
@@ -220,21 +277,29 @@ void ImportVideoController::copied(const QString &streamName, const QString &fai
             return;
         }
         newVideo->setThumbFile(thumbName);
-        m_gallery->addItems(album, {newVideo}, {streamPath, m_prefs->imgPath(thumbName)}, tr("Import Video"));
+        addVideoToAlbum(album, newVideo);
     }
     accept();
 }
 
 void ImportVideoController::done(int result)
 {
+    // Closing in the middle of a conversion (or quitting) stops it and adds
+    // nothing, even if it was just done.
+    if (m_job && !m_job->isFinished()) {
+        m_closing = true;
+        m_job->stop();
+        m_job->waitForFinished();
+        m_closing = false;
+    }
     m_webView->loadEmpty(); // stops the movie
     QDialog::done(result);
 }
 
 void ImportVideoController::closeEvent(QCloseEvent *event)
 {
+    QDialog::closeEvent(event); // rejects: done() stops a conversion
     m_webView->loadEmpty();
-    QDialog::closeEvent(event);
 }
 
 } // namespace qm

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "storage/Job.h"
+#include "video/VideoConverter.h"
 
 #include <QDialog>
 #include <QPointer>
+
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -11,6 +14,7 @@ class QPushButton;
 namespace qm {
 
 class Album;
+class ConversionPanel;
 class Gallery;
 class PlayerView;
 class Preferences;
@@ -19,7 +23,9 @@ class VideoStream;
 
 // The video import window: shows a dropped FLV file with its size and
 // bitrate and, on confirmation, copies it into the img folder as a new
-// video of an album or as a further stream of a video.
+// video of an album or as a further stream of a video. A movie of another
+// kind (MP4, MOV, ...) is converted instead, into the streams the window's
+// conversion panel lists, in the background with progress and Stop.
 class ImportVideoController : public QDialog
 {
     Q_OBJECT
@@ -41,6 +47,10 @@ public:
     QLabel *lblMovieSize() const { return m_lblMovieSize; }
     QLabel *lblMovieBitrate() const { return m_lblMovieBitrate; }
     QPushButton *btnImport() const { return m_btnImport; }
+    ConversionPanel *conversionPanel() const { return m_conversion; }
+    // True for a movie that is converted rather than copied.
+    bool converting() const { return m_converting; }
+    Job *conversionJob() const { return m_job; }
 
 public slots:
     void clickedImport();
@@ -55,6 +65,12 @@ private:
     void showMetadata();
     void copied(const QString &streamName, const QString &failure);
     void fail(const QString &what, const QString &why);
+    void updateImportButton();
+    void startConversion();
+    void conversionFinished();
+    // The gallery's steps: a new video with its files, or further streams.
+    void addVideoToAlbum(Album *album, const std::shared_ptr<Video> &video);
+    void addStreamsToVideo(Video *video, const QList<std::shared_ptr<VideoStream>> &streams);
     Album *liveAlbum() const;
     Video *liveVideo() const;
 
@@ -62,6 +78,7 @@ private:
     Preferences *m_prefs;
     QPointer<Job> m_copy;
     PlayerView *m_webView;
+    ConversionPanel *m_conversion;
     QLabel *m_lblMovieSize;
     QLabel *m_lblMovieBitrate;
     QPushButton *m_btnImport;
@@ -72,6 +89,11 @@ private:
     quint64 m_albumId = 0;
     quint64 m_videoId = 0;
     bool m_addingStream = false;
+    bool m_converting = false;
+    MovieProbe m_probe;
+    QPointer<Job> m_job;
+    std::shared_ptr<ConversionOutcome> m_outcome;
+    bool m_closing = false;
 };
 
 } // namespace qm

@@ -5,14 +5,37 @@
 #include "video/MetadataMessage.h"
 #include "video/PlayerPage.h"
 
+#include <QAudioDevice>
+#include <QAudioOutput>
 #include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMediaDevices>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QPainter>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
 #include <QVideoFrame>
 #include <QVideoSink>
 
+#include <cmath>
+
 namespace qm {
+
+namespace {
+
+QString clock(qint64 ms)
+{
+    const qint64 s = std::max<qint64>(0, ms) / 1000;
+    return s >= 3600 ? QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'))
+                     : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
 
 PlayerView::PlayerView(QWidget *parent)
     : QWidget(parent)
@@ -20,17 +43,130 @@ PlayerView::PlayerView(QWidget *parent)
     setObjectName(QStringLiteral("webView"));
     setAccessibleName(tr("Video player"));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
     m_player = new QMediaPlayer(this);
-    m_sink = new QVideoSink(this);
-    m_player->setVideoSink(m_sink);
+    renewSink();
+    // Without a sound device the picture plays all the same: a sound
+    // output with nowhere to go would hold some movies at their first frame.
+    m_audio = new QAudioOutput(this);
+    if (!QMediaDevices::audioOutputs().isEmpty())
+        m_player->setAudioOutput(m_audio);
     m_player->setLoops(QMediaPlayer::Infinite);
-    connect(m_sink, &QVideoSink::videoFrameChanged, this, &PlayerView::frameChanged);
     connect(m_player, &QMediaPlayer::metaDataChanged, this, &PlayerView::maybeSendMetadata);
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &PlayerView::maybeSendMetadata);
+    connect(m_player, &QMediaPlayer::hasVideoChanged, this, &PlayerView::maybeSendMetadata);
+    buildControls();
 }
 
 PlayerView::~PlayerView()
 {
+    // The player and the sound output are destroyed after this view: what
+    // they signal meanwhile must not reach it.
+    m_player->disconnect(this);
+    m_audio->disconnect(this);
+    m_sink->disconnect(this);
     m_player->stop();
+}
+
+void PlayerView::renewSink()
+{
+    if (m_sink) {
+        disconnect(m_sink, nullptr, this, nullptr);
+        m_sink->deleteLater();
+    }
+    m_sink = new QVideoSink(this);
+    m_player->setVideoSink(m_sink);
+    connect(m_sink, &QVideoSink::videoFrameChanged, this, &PlayerView::frameChanged);
+}
+
+void PlayerView::buildControls()
+{
+    m_controls = new QWidget(this);
+    m_controls->setObjectName(QStringLiteral("playerControls"));
+    auto button = [this](const char *name, QStyle::StandardPixmap icon, const QString &tip) {
+        auto *b = new QToolButton(m_controls);
+        b->setObjectName(QLatin1String(name));
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(tip);
+        b->setAccessibleName(tip);
+        b->setAutoRaise(true);
+        b->setIconSize(QSize(22, 22));
+        // The keys belong to the player: Space must not press a focused button.
+        b->setFocusPolicy(Qt::NoFocus);
+        return b;
+    };
+    m_btnPlay = button("btnPlay", QStyle::SP_MediaPause, tr("Pause (Space)"));
+    m_btnStepBack = button("btnStepBack", QStyle::SP_MediaSeekBackward, tr("Previous frame (Left Arrow)"));
+    m_btnStepForward = button("btnStepForward", QStyle::SP_MediaSeekForward, tr("Next frame (Right Arrow)"));
+    m_btnMute = button("btnMute", QStyle::SP_MediaVolume, tr("Mute"));
+    m_sldPosition = new QSlider(Qt::Horizontal, m_controls);
+    m_sldPosition->setObjectName(QStringLiteral("sldPosition"));
+    m_sldPosition->setAccessibleName(tr("Position"));
+    m_sldPosition->setFocusPolicy(Qt::NoFocus);
+    m_sldVolume = new QSlider(Qt::Horizontal, m_controls);
+    m_sldVolume->setObjectName(QStringLiteral("sldVolume"));
+    m_sldVolume->setAccessibleName(tr("Volume"));
+    m_sldVolume->setFocusPolicy(Qt::NoFocus);
+    m_sldVolume->setRange(0, 100);
+    m_sldVolume->setValue(100);
+    m_sldVolume->setFixedWidth(70);
+    m_lblTime = new QLabel(m_controls);
+    m_lblTime->setObjectName(QStringLiteral("lblTime"));
+    m_lblTime->setMinimumWidth(m_lblTime->fontMetrics().horizontalAdvance(QStringLiteral("00:00 / 00:00")) + 4);
+
+    auto *row = new QHBoxLayout(m_controls);
+    row->setContentsMargins(8, 0, 8, 0);
+    row->setSpacing(4);
+    row->addWidget(m_btnPlay);
+    row->addWidget(m_btnStepBack);
+    row->addWidget(m_btnStepForward);
+    row->addWidget(m_sldPosition, 1);
+    row->addWidget(m_lblTime);
+    row->addSpacing(6);
+    row->addWidget(m_btnMute);
+    row->addWidget(m_sldVolume);
+
+    connect(m_btnPlay, &QToolButton::clicked, this, &PlayerView::togglePlaying);
+    connect(m_btnStepBack, &QToolButton::clicked, this, [this] { stepFrame(-1); });
+    connect(m_btnStepForward, &QToolButton::clicked, this, [this] { stepFrame(1); });
+    connect(m_btnMute, &QToolButton::clicked, this, [this] { m_audio->setMuted(!m_audio->isMuted()); });
+    connect(m_sldVolume, &QSlider::valueChanged, this, [this](int v) { m_audio->setVolume(float(v) / 100.0f); });
+    connect(m_sldPosition, &QSlider::sliderMoved, this, [this](int ms) { m_player->setPosition(ms); });
+    connect(m_audio, &QAudioOutput::mutedChanged, this, &PlayerView::updateControls);
+    connect(m_player, &QMediaPlayer::playbackStateChanged, this, &PlayerView::updateControls);
+    connect(m_player, &QMediaPlayer::durationChanged, this, &PlayerView::updateControls);
+    connect(m_player, &QMediaPlayer::positionChanged, this, &PlayerView::updateControls);
+    connect(m_player, &QMediaPlayer::seekableChanged, this, &PlayerView::updateControls);
+    updateControls();
+}
+
+void PlayerView::updateControls()
+{
+    const bool loaded = !m_movie.isEmpty();
+    const bool playing = isPlaying();
+    m_btnPlay->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
+    m_btnPlay->setToolTip(playing ? tr("Pause (Space)") : tr("Play (Space)"));
+    m_btnPlay->setAccessibleName(playing ? tr("Pause") : tr("Play"));
+    const bool audible = m_player->audioOutput() != nullptr;
+    m_btnMute->setEnabled(audible);
+    m_sldVolume->setEnabled(audible);
+    const bool muted = m_audio->isMuted();
+    m_btnMute->setIcon(style()->standardIcon(muted || !audible ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
+    m_btnMute->setToolTip(!audible ? tr("No sound device") : muted ? tr("Sound on") : tr("Mute"));
+    m_btnMute->setAccessibleName(m_btnMute->toolTip());
+    const qint64 duration = loaded ? m_player->duration() : 0;
+    const bool seekable = loaded && m_player->isSeekable() && duration > 0;
+    for (QWidget *w : {static_cast<QWidget *>(m_btnPlay), static_cast<QWidget *>(m_sldPosition)})
+        w->setEnabled(loaded);
+    m_btnStepBack->setEnabled(seekable && m_player->hasVideo());
+    m_btnStepForward->setEnabled(seekable && m_player->hasVideo());
+    m_sldPosition->setEnabled(seekable);
+    if (!m_sldPosition->isSliderDown()) {
+        const QSignalBlocker block(m_sldPosition);
+        m_sldPosition->setRange(0, int(std::min<qint64>(duration, std::numeric_limits<int>::max())));
+        m_sldPosition->setValue(int(std::min<qint64>(position(), std::numeric_limits<int>::max())));
+    }
+    m_lblTime->setText(loaded ? QStringLiteral("%1 / %2").arg(clock(position()), clock(duration)) : QString());
 }
 
 QSize PlayerView::sizeHint() const
@@ -48,6 +184,39 @@ bool PlayerView::isPlaying() const
     return m_player->playbackState() == QMediaPlayer::PlayingState;
 }
 
+qint64 PlayerView::position() const
+{
+    return m_movie.isEmpty() ? 0 : m_player->position();
+}
+
+int PlayerView::frameMs() const
+{
+    const double fps = m_player->metaData().value(QMediaMetaData::VideoFrameRate).toDouble();
+    return fps >= 1 && fps <= 240 ? std::max(1, int(std::lround(1000.0 / fps))) : 40;
+}
+
+void PlayerView::togglePlaying()
+{
+    if (m_movie.isEmpty())
+        return;
+    if (isPlaying())
+        m_player->pause();
+    else
+        m_player->play();
+}
+
+void PlayerView::stepFrame(int frames)
+{
+    if (m_movie.isEmpty() || !m_player->isSeekable())
+        return;
+    if (isPlaying())
+        m_player->pause();
+    const qint64 duration = m_player->duration();
+    qint64 to = m_player->position() + qint64(frames) * frameMs();
+    to = std::clamp<qint64>(to, 0, duration > 0 ? duration : to);
+    m_player->setPosition(to);
+}
+
 int PlayerView::load(const QUrl &page)
 {
     ++m_load;
@@ -60,6 +229,7 @@ int PlayerView::load(const QUrl &page)
     const QString html = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.read(1 << 20)) : QString();
     m_movie = moviePathFromPage(html);
     update();
+    updateControls();
     if (m_movie.isEmpty())
         return m_load;
     const FLVTagMetadata tag = readFLVTagMetadata(m_movie);
@@ -78,6 +248,7 @@ void PlayerView::loadEmpty()
     m_movie.clear();
     m_frame = QImage();
     update();
+    updateControls();
 }
 
 void PlayerView::frameChanged(const QVideoFrame &frame)
@@ -95,41 +266,85 @@ void PlayerView::frameChanged(const QVideoFrame &frame)
 
 void PlayerView::maybeSendMetadata()
 {
-    if (m_sent || m_frame.isNull())
+    // A picture after a report of none (the tracks were not all known yet)
+    // is reported again.
+    if ((m_sent && !(m_sentSoundOnly && !m_frame.isNull())) || m_movie.isEmpty())
+        return;
+    const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
+    const bool loaded = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia
+                        || status == QMediaPlayer::BufferingMedia || status == QMediaPlayer::EndOfMedia;
+    // A picture gives its size with its first frame; sound alone says so
+    // once the movie is loaded and has no picture.
+    const bool soundOnly = loaded && !m_player->hasVideo() && m_player->hasAudio();
+    if (m_frame.isNull() && !soundOnly)
         return;
     // The player's own figures in bit/s when the demuxer gives them, else
-    // the file's metadata tag in kbit/s.
+    // the file's metadata tag in kbit/s, else the file's size over its length.
     const QMediaMetaData meta = m_player->metaData();
     const int video = meta.value(QMediaMetaData::VideoBitRate).toInt();
     const int audio = meta.value(QMediaMetaData::AudioBitRate).toInt();
     int bitrate = (video + audio) / 1000;
     if (bitrate <= 0)
         bitrate = std::max(0, m_tagBitrate);
+    if (bitrate <= 0)
+        bitrate = estimatedFLVBitrate(m_movie);
+    if (bitrate <= 0 && m_player->duration() > 0)
+        bitrate = int(std::min<qint64>(QFileInfo(m_movie).size() * 8 / m_player->duration(), std::numeric_limits<int>::max()));
     m_sent = true;
-    emit metadataMessage(qm::metadataMessage(m_frame.width(), m_frame.height(), bitrate), m_load);
+    m_sentSoundOnly = m_frame.isNull();
+    const QSize size = m_frame.isNull() ? QSize(0, 0) : m_frame.size();
+    emit metadataMessage(qm::metadataMessage(size.width(), size.height(), bitrate), m_load);
 }
 
 QImage PlayerView::capture(const QRect &rect)
 {
-    const QRect r = rect.intersected(this->rect());
+    const QRect r = rect.intersected(playerAreaInView(size()));
     if (r.isEmpty())
         return {};
     QImage out(r.size(), QImage::Format_RGB32);
     out.fill(Qt::black);
-    render(&out, QPoint(), QRegion(r));
+    render(&out, QPoint(), QRegion(r), RenderFlags(DrawWindowBackground));
     return out;
+}
+
+void PlayerView::resizeEvent(QResizeEvent *)
+{
+    m_controls->setGeometry(0, height() - CaptureGeometry::kBottomMargin, width(), CaptureGeometry::kBottomMargin);
+}
+
+void PlayerView::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+        togglePlaying();
+        break;
+    case Qt::Key_Left:
+        stepFrame(-1);
+        break;
+    case Qt::Key_Right:
+        stepFrame(1);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 void PlayerView::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    p.fillRect(rect(), QColor(24, 24, 24));
     const QRect area = playerAreaInView(size());
+    p.fillRect(rect(), QColor(24, 24, 24));
+    p.fillRect(QRect(0, area.bottom() + 1, width(), height() - area.bottom() - 1), palette().window());
     p.fillRect(area, Qt::black);
     if (m_frame.isNull()) {
         if (!m_movie.isEmpty()) {
             p.setPen(QColor(160, 160, 160));
-            p.drawText(area, Qt::AlignCenter, tr("Loading the movie..."));
+            const bool soundOnly = m_player->mediaStatus() != QMediaPlayer::LoadingMedia && !m_player->hasVideo()
+                                   && m_player->hasAudio();
+            p.drawText(area, Qt::AlignCenter, soundOnly ? tr("Sound only: this movie has no picture.")
+                                                        : tr("Loading the movie..."));
         }
         return;
     }

@@ -4,17 +4,27 @@
 #include <QUrl>
 #include <QWidget>
 
+class QAudioOutput;
+class QLabel;
 class QMediaPlayer;
+class QSlider;
+class QToolButton;
 class QVideoFrame;
 class QVideoSink;
 
 namespace qm {
 
 // Shows a prepared player page: reads the movie the page names, plays it
-// without sound and paints each frame itself at the frame's own pixel size
+// with its sound and paints each frame itself at the frame's own pixel size
 // in the player area (so that what is on screen can be read back exactly).
+// The strip below the area holds the controls: play/pause, the position
+// with the time, a frame step back and forward, and mute with the volume.
+// Space plays or pauses, the arrow keys step a frame.
+//
 // Once the movie's size and bitrate are known it sends the metadata message
-// "w|h|bitrate", tagged with the load that produced it.
+// "w|h|bitrate", tagged with the load that produced it: 0 x 0 for a movie
+// of sound only, and a bitrate worked out from the file's size and length
+// where the file names none.
 class PlayerView : public QWidget
 {
     Q_OBJECT
@@ -30,9 +40,24 @@ public:
     QString moviePath() const { return m_movie; }
     const QImage &frame() const { return m_frame; }
     bool isPlaying() const;
+    qint64 position() const;
+
+    void togglePlaying();
+    // One frame forward or back (negative), pausing first.
+    void stepFrame(int frames);
 
     // The pixels of a rectangle of the view as it paints itself.
     QImage capture(const QRect &rect);
+
+    QMediaPlayer *player() const { return m_player; }
+    QAudioOutput *audioOutput() const { return m_audio; }
+    QToolButton *btnPlay() const { return m_btnPlay; }
+    QToolButton *btnStepBack() const { return m_btnStepBack; }
+    QToolButton *btnStepForward() const { return m_btnStepForward; }
+    QToolButton *btnMute() const { return m_btnMute; }
+    QSlider *sldPosition() const { return m_sldPosition; }
+    QSlider *sldVolume() const { return m_sldVolume; }
+    QLabel *lblTime() const { return m_lblTime; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -43,18 +68,34 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void renewSink();
+    void buildControls();
+    void updateControls();
     void frameChanged(const QVideoFrame &frame);
     void maybeSendMetadata();
+    int frameMs() const;
 
     QMediaPlayer *m_player;
-    QVideoSink *m_sink;
+    QVideoSink *m_sink = nullptr;
+    QAudioOutput *m_audio;
+    QWidget *m_controls = nullptr;
+    QToolButton *m_btnPlay = nullptr;
+    QToolButton *m_btnStepBack = nullptr;
+    QToolButton *m_btnStepForward = nullptr;
+    QToolButton *m_btnMute = nullptr;
+    QSlider *m_sldPosition = nullptr;
+    QSlider *m_sldVolume = nullptr;
+    QLabel *m_lblTime = nullptr;
     QImage m_frame;
     QString m_movie;
     int m_load = 0;
     int m_tagBitrate = -1; // kbit/s from the file's own metadata tag
     bool m_sent = false;
+    bool m_sentSoundOnly = false;
 };
 
 } // namespace qm

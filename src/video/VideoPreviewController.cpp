@@ -102,6 +102,9 @@ void VideoPreviewController::loadStream(const VideoStream &stream)
         return;
     }
     m_webView->load(preparePlayerPage(path).url);
+    // The previous stream's size must not stand for this one's (a stream of
+    // sound only names none): the player's message brings the real one.
+    m_movieWidth = m_movieHeight = 0;
     readFLVMetadata(path, m_movieWidth, m_movieHeight, m_movieBitrate);
 }
 
@@ -150,14 +153,29 @@ QRect VideoPreviewController::captureRect() const
     return captureRectInView(m_webView->size(), m_movieWidth, m_movieHeight);
 }
 
+QString VideoPreviewController::captureRefusal() const
+{
+    if (!m_video || m_webView->moviePath().isEmpty())
+        return tr("No stream is playing.");
+    if (m_movieBitrate == 0 && m_webView->frame().isNull())
+        return tr("The movie has not been read yet. Try again in a moment.");
+    if (m_movieWidth <= 0 || m_movieHeight <= 0)
+        return tr("This stream has sound only: there is no picture to capture.");
+    return QString();
+}
+
 void VideoPreviewController::clickedCaptureThumbnail()
 {
-    // Nothing known about the movie yet, or a size of nothing: no picture to take.
-    if (!m_video || m_movieBitrate == 0 || m_movieWidth <= 0 || m_movieHeight <= 0)
+    const QString refusal = captureRefusal();
+    const QImage image = refusal.isEmpty() ? m_webView->capture(captureRect()) : QImage();
+    if (image.isNull()) {
+        QMessageBox box(QMessageBox::Information, windowTitle(), tr("No thumbnail can be captured now."),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("captureRefusedAlert"));
+        box.setInformativeText(refusal.isEmpty() ? tr("The player shows no picture.") : refusal);
+        box.exec();
         return;
-    const QImage image = m_webView->capture(captureRect());
-    if (image.isNull())
-        return;
+    }
     m_ctlCreateVideoThumb->setImage(image);
     m_ctlCreateVideoThumb->setVideo(m_video);
     m_ctlCreateVideoThumb->showWindow();

@@ -37,6 +37,8 @@ public:
     QPushButton *btnCaptureThumbnail() const { return m_btnCaptureThumbnail; }
     // The rectangle of the player that a capture reads now.
     QRect captureRect() const;
+    // Why a capture cannot be made now; empty when it can.
+    QString captureRefusal() const;
 
 public slots:
     void changedVideoStream();

@@ -1,6 +1,6 @@
 #pragma once
 
-// FLV files made by ffmpeg for the tests: a test pattern with a tone.
+// Movies made by ffmpeg for the tests: a test pattern with a tone.
 
 #include <QProcess>
 #include <QSize>
@@ -31,6 +31,29 @@ inline bool makeFLV(const QString &path, QSize size = {320, 240}, int videoKbps 
     QProcess p;
     p.start(QStringLiteral("ffmpeg"), args);
     return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Runs ffmpeg quietly with `args` (inputs, options and the output).
+inline bool ffmpeg(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A camera-like movie of any container ffmpeg knows by the extension:
+// H.264 with AAC sound (or none), plus whatever `extra` options say.
+inline bool makeMovie(const QString &path, QSize size, double seconds, bool sound, const QStringList &extra = {},
+                      int rate = 25)
+{
+    QStringList args{"-f", "lavfi", "-i",
+                     QStringLiteral("testsrc2=size=%1x%2:rate=%3").arg(size.width()).arg(size.height()).arg(rate)};
+    if (sound)
+        args << "-f" << "lavfi" << "-i" << "sine=frequency=330:sample_rate=48000";
+    args << "-t" << QString::number(seconds) << "-c:v" << "libx264" << "-preset" << "ultrafast" << "-pix_fmt"
+         << "yuv420p";
+    args << (sound ? QStringList{"-c:a", "aac"} : QStringList{"-an"}) << extra << path;
+    return ffmpeg(args);
 }
 
 } // namespace testing

@@ -246,7 +246,7 @@ void TestGallery::thumbnailsAndStreamsPutTheirFilesBack()
     auto s = std::make_shared<VideoStream>();
     s->setBitrate(500);
     s->setFile("vstream_500.flv");
-    f.gallery.addStream(video.get(), s, f.file("vstream_500.flv"));
+    f.gallery.addStreams(video.get(), {s}, {f.file("vstream_500.flv")});
     QCOMPARE(video->streams().at(1), StreamPtr(s));
     QVERIFY(f.gallery.removeStream(video.get(), 0));
     QVERIFY(!QFile::exists(f.img("vstream_800.flv")));

@@ -1,12 +1,20 @@
 #include "common/TestFiles.h"
+#include "common/VideoFixtures.h"
+#include "storage/FileWriter.h"
+#include "storage/Job.h"
 #include "video/CaptureGeometry.h"
+#include "video/ConversionLadder.h"
 #include "video/CropSelection.h"
 #include "video/FLVMetadata.h"
+#include "video/FLVStreamWriter.h"
 #include "video/MetadataMessage.h"
 #include "video/PlayerPage.h"
+#include "video/VideoConverter.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QImageReader>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -17,6 +25,7 @@
 #include <cstring>
 
 using namespace qm;
+using testing::readBytes;
 using testing::writeBytes;
 
 namespace {
@@ -34,6 +43,29 @@ QByteArray number(double value)
 QByteArray amfProperty(const char *name, double value)
 {
     return QByteArray(name) + char(0) + number(value);
+}
+
+// Runs a conversion as the import window does: a job on its own thread.
+// `stopAtFirstProgress` presses Stop as soon as the movie is under way.
+ConversionOutcome runConversion(const ConversionRequest &request, bool stopAtFirstProgress = false)
+{
+    ConversionOutcome outcome;
+    Job job(QStringLiteral("Converting"), [&](JobControl &control) { outcome = convertMovie(request, control); });
+    QEventLoop loop;
+    QObject::connect(&job, &Job::finished, &loop, &QEventLoop::quit);
+    if (stopAtFirstProgress)
+        QObject::connect(&job, &Job::progressChanged, &job, [&job] {
+            if (job.done() > 0)
+                job.stop();
+        });
+    job.start();
+    loop.exec();
+    return outcome;
+}
+
+QStringList filesIn(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
 
@@ -54,6 +86,14 @@ private slots:
     void cropReset();
     void cropMouse_data();
     void cropMouse();
+    void ladder_data();
+    void ladder();
+    void flvWriterPutsOurHeadOnAMuxersStream();
+    void bitrateFromSizeAndLength();
+    void conversions_data();
+    void conversions();
+    void conversionsThatCannotBeDone();
+    void missingPlugInIsNamed();
 
 private:
     QString ffmpeg(const QString &name, const QStringList &args);
@@ -206,8 +246,6 @@ void TestVideoCore::metadataMessages()
     w = 1, h = 2, rate = 3;
     QVERIFY(!parseMetadataMessage("640|480", w, h, rate));
     QCOMPARE(QList<int>({w, h, rate}), QList<int>({1, 2, 3}));
-    QCOMPARE(metadataMessage(320, 240, 452), QStringLiteral("320|240|452"));
-    QCOMPARE(intValue(u""), 0);
     QCOMPARE(intValue(u"-"), 0);
 }
 
@@ -337,6 +375,311 @@ void TestVideoCore::cropMouse()
     QCOMPARE(s.release(), mode != "none");
     QVERIFY(!s.release());
     QVERIFY(!s.drag(QPointF(0, 0)));
+}
+
+void TestVideoCore::ladder_data()
+{
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<int>("codec");
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::addColumn<QList<int>>("rates");
+    QTest::addColumn<double>("streamFps");
+    const int h264 = int(VideoCodec::H264), spark = int(VideoCodec::Spark);
+    QTest::newRow("1080p") << QSize(1920, 1080) << 30 << h264 << QList<QSize>{{600, 336}, {450, 252}, {300, 168}}
+                           << QList<int>{750, 400, 200} << 30.0;
+    QTest::newRow("1080p Spark needs about twice the rate")
+        << QSize(1920, 1080) << 30 << spark << QList<QSize>{{600, 336}, {450, 252}, {300, 168}}
+        << QList<int>{1450, 800, 350} << 30.0;
+    QTest::newRow("phone upright at 60 fps") << QSize(1080, 1920) << 60 << h264
+                                             << QList<QSize>{{224, 400}, {168, 300}, {112, 200}}
+                                             << QList<int>{300, 200, 100} << 30.0;
+    QTest::newRow("odd and small: never enlarged") << QSize(321, 241) << 25 << h264
+                                                   << QList<QSize>{{320, 240}, {240, 180}, {160, 120}}
+                                                   << QList<int>{250, 150, 100} << 25.0;
+    QTest::newRow("tiny: no copies too small to watch") << QSize(100, 80) << 0 << h264
+                                                        << QList<QSize>{{100, 80}, {74, 60}} << QList<int>{100, 100}
+                                                        << 0.0;
+}
+
+void TestVideoCore::ladder()
+{
+    QFETCH(QSize, source);
+    QFETCH(int, fps);
+    QFETCH(int, codec);
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(QList<int>, rates);
+    QFETCH(double, streamFps);
+    SourceMovie movie;
+    movie.frameSize = source;
+    movie.frameRateNum = fps;
+    movie.hasVideo = true;
+    const QList<StreamRung> rungs = defaultLadder(movie, VideoCodec(codec));
+    QList<QSize> gotSizes;
+    QList<int> gotRates;
+    for (const StreamRung &r : rungs) {
+        gotSizes << r.size;
+        gotRates << r.videoKbps;
+        QVERIFY(r.size.width() <= kViewerWidth && r.size.height() <= kViewerHeight);
+    }
+    QCOMPARE(gotSizes, sizes);
+    QCOMPARE(gotRates, rates);
+    QCOMPARE(streamFrameRate(movie).value(), streamFps);
+    movie.frameRateNum = 60000;
+    movie.frameRateDen = 1001;
+    QVERIFY(qAbs(streamFrameRate(movie).value() - 29.97) < 0.01);
+}
+
+void TestVideoCore::flvWriterPutsOurHeadOnAMuxersStream()
+{
+    // ffmpeg's FLV stands for the muxer's output: its own metadata tag goes,
+    // ours stands at the head, every other tag passes unchanged.
+    const QString in = ffmpeg("muxed.flv", {"-c:v", "flv1", "-b:v", "400k", "-c:a", "libmp3lame", "-b:a", "64k"});
+    QVERIFY(!in.isEmpty());
+    const QByteArray bytes = readBytes(in);
+    const QString out = m_dir.filePath("ours.flv");
+    FLVStreamWriter::Header header;
+    header.width = 320;
+    header.height = 240;
+    header.frameRate = 15;
+    header.videoCodecId = 2;
+    header.hasAudio = true;
+    header.audioCodecId = 2;
+    {
+        FileWriter file(out, FileWriter::Mode::CreateNew);
+        QVERIFY(file.open());
+        FLVStreamWriter flv(file, header);
+        QRandomGenerator rng(5);
+        for (qsizetype at = 0; at < bytes.size();) {
+            const qsizetype n = std::min<qsizetype>(bytes.size() - at, 1 + rng.bounded(5000));
+            QVERIFY(flv.append(QByteArrayView(bytes.constData() + at, n)));
+            at += n;
+        }
+        QVERIFY2(flv.finish(), qPrintable(flv.error()));
+        QVERIFY(file.commit());
+        QVERIFY2(flv.seconds() > 0.9 && flv.seconds() < 1.1, qPrintable(QString::number(flv.seconds())));
+        QVERIFY2(flv.videoKbps() > 250 && flv.videoKbps() < 600, qPrintable(QString::number(flv.videoKbps())));
+        QVERIFY2(flv.audioKbps() > 40 && flv.audioKbps() < 90, qPrintable(QString::number(flv.audioKbps())));
+        int w = 0, h = 0, rate = 0;
+        readFLVMetadata(out, w, h, rate);
+        QCOMPARE(QSize(w, h), QSize(320, 240));
+        QCOMPARE(rate, flv.bitrate());
+    }
+    const QByteArray written = readBytes(out);
+    const QByteArray head = FLVStreamWriter::head(header);
+    QVERIFY(head.size() < 1000);
+    // The input's tags after its own header and metadata tag.
+    const int firstTag = 13;
+    const int metaBody = (uchar(bytes[firstTag + 1]) << 16) | (uchar(bytes[firstTag + 2]) << 8) | uchar(bytes[firstTag + 3]);
+    QCOMPARE(bytes.at(firstTag), char(18));
+    QVERIFY(written.mid(head.size()) == bytes.mid(firstTag + 11 + metaBody + 4));
+    QCOMPARE(flvDurationMs(out), flvDurationMs(in));
+    const FLVTagMetadata tag = readFLVTagMetadata(out);
+    QVERIFY(tag.found);
+
+    // A rewrite past what was written is refused and leaves no file.
+    FileWriter bad(m_dir.filePath("bad.flv"));
+    QVERIFY(bad.open() && bad.write("FLV"));
+    QVERIFY(!bad.writeAt(2, "xy"));
+    QVERIFY(!bad.commit());
+    QVERIFY(!QFile::exists(m_dir.filePath("bad.flv")));
+}
+
+void TestVideoCore::bitrateFromSizeAndLength()
+{
+    // No metadata at all: the length comes from the last tag.
+    const QString bare = ffmpeg("norates.flv", {"-c:v", "flv1", "-b:v", "300k", "-c:a", "libmp3lame", "-b:a", "64k",
+                                                "-flvflags", "no_metadata"});
+    QVERIFY(!bare.isEmpty());
+    int w = 0, h = 0, rate = 0;
+    readFLVMetadata(bare, w, h, rate);
+    QCOMPARE(rate, 0);
+    const qint64 ms = flvDurationMs(bare);
+    QVERIFY2(ms > 900 && ms < 1100, qPrintable(QString::number(ms)));
+    const int estimate = estimatedFLVBitrate(bare);
+    QVERIFY2(estimate > 250 && estimate < 600, qPrintable(QString::number(estimate)));
+    // A file cut short does not end on a tag: nothing is guessed.
+    QVERIFY(writeBytes(m_dir.filePath("cut.flv"), readBytes(bare).chopped(7)));
+    QCOMPARE(flvDurationMs(m_dir.filePath("cut.flv")), 0);
+    QCOMPARE(estimatedFLVBitrate(m_dir.filePath("cut.flv")), 0);
+}
+
+void TestVideoCore::conversions_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("sound");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("codec");
+    const int h264 = int(VideoCodec::H264), spark = int(VideoCodec::Spark);
+    QTest::newRow("MP4 with sound") << "camera clip.mp4" << QSize(640, 360) << true << QStringList() << 25 << h264;
+    QTest::newRow("MOV upright, no sound") << "phone.mov" << QSize(240, 320) << false << QStringList() << 30 << h264;
+    QTest::newRow("odd size, 4:4:4, MKV") << "odd.mkv" << QSize(321, 241) << true
+                                          << QStringList{"-vf", "scale=321:241", "-pix_fmt", "yuv444p"} << 25 << h264;
+    QTest::newRow("60 fps into Sorenson Spark with MP3") << "fast.mp4" << QSize(320, 180) << true << QStringList()
+                                                         << 60 << spark;
+}
+
+void TestVideoCore::conversions()
+{
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    QFETCH(bool, sound);
+    QFETCH(QStringList, extra);
+    QFETCH(int, rate);
+    QFETCH(int, codec);
+    const QString source = m_dir.filePath(name);
+    QVERIFY(testing::makeMovie(source, size, 1.5, sound, extra, rate));
+    const MovieProbe probe = probeMovie(source);
+    QVERIFY2(probe.ok(), qPrintable(probe.error));
+    QCOMPARE(probe.movie.frameSize, size);
+    QCOMPARE(probe.movie.hasAudio, sound);
+    QVERIFY(qAbs(probe.movie.seconds - 1.5) < 0.1);
+
+    QTemporaryDir out;
+    ConversionRequest request;
+    request.source = source;
+    request.movie = probe.movie;
+    request.settings.codec = VideoCodec(codec);
+    request.settings.rungs = defaultLadder(probe.movie, request.settings.codec);
+    QCOMPARE(request.settings.rungs.size(), 3);
+    for (int i = 0; i < request.settings.rungs.size(); ++i)
+        request.outputs << out.filePath(QStringLiteral("vstream_%1.flv").arg(i));
+    request.thumbnail = out.filePath("vthumb.jpg");
+    const ConversionOutcome outcome = runConversion(request);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.errorPath + ": " + outcome.error));
+    QCOMPARE(outcome.streams.size(), 3);
+    int previous = std::numeric_limits<int>::max();
+    for (const ConvertedStream &made : outcome.streams) {
+        // What the gallery's viewer and our own windows read of it.
+        int w = 0, h = 0, bitrate = 0;
+        readFLVMetadata(made.path, w, h, bitrate);
+        QCOMPARE(QSize(w, h), made.size);
+        QCOMPARE(bitrate, made.bitrate);
+        QVERIFY(bitrate > 0 && bitrate <= previous);
+        previous = bitrate;
+        const QByteArray head = readBytes(made.path).left(1024);
+        QCOMPARE(head.at(4), char(sound ? 0x05 : 0x01));
+        QCOMPARE(head.contains("audiodatarate"), sound);
+        QVERIFY(head.contains("duration"));
+        QVERIFY(qAbs(flvDurationMs(made.path) - 1500) < 150);
+        const FLVTagMetadata tag = readFLVTagMetadata(made.path);
+        QCOMPARE(QSize(tag.width, tag.height), made.size);
+    }
+    QCOMPARE(outcome.streams.first().size, request.settings.rungs.first().size);
+    // The codecs the tags carry: H.264 + AAC or Spark + MP3.
+    const QByteArray flv = readBytes(outcome.streams.first().path);
+    int videoCodec = -1, audioCodec = -1;
+    for (qsizetype at = 13; at + 12 <= flv.size() && (videoCodec < 0 || (sound && audioCodec < 0));) {
+        const int body = (uchar(flv[at + 1]) << 16) | (uchar(flv[at + 2]) << 8) | uchar(flv[at + 3]);
+        if (flv[at] == 9 && videoCodec < 0)
+            videoCodec = uchar(flv[at + 11]) & 0x0f;
+        if (flv[at] == 8 && audioCodec < 0)
+            audioCodec = uchar(flv[at + 11]) >> 4;
+        at += 11 + body + 4;
+    }
+    const bool h264 = codec == int(VideoCodec::H264);
+    QCOMPARE(videoCodec, h264 ? 7 : 2);
+    QCOMPARE(audioCodec, sound ? (h264 ? 10 : 2) : -1);
+
+    // The thumbnail: a frame a third of the way in at the stored size.
+    QCOMPARE(outcome.thumbnail, request.thumbnail);
+    QCOMPARE(QImageReader(outcome.thumbnail).size(), QSize(120, 90));
+    const QImage thumb(outcome.thumbnail);
+    QSet<QRgb> colours;
+    for (int y = 0; y < thumb.height(); y += 6)
+        for (int x = 0; x < thumb.width(); x += 6)
+            colours.insert(thumb.pixel(x, y) & 0xC0C0C0);
+    QVERIFY2(colours.size() >= 4, "the frame is a picture, not a blank");
+    QCOMPARE(filesIn(out.path()).size(), 4); // no temporary file left
+}
+
+void TestVideoCore::conversionsThatCannotBeDone()
+{
+    // Not a movie, and sound without a picture: refused with the reason.
+    QVERIFY(writeBytes(m_dir.filePath("letter.mp4"), QByteArray("Dear friend, this is not a movie.\n").repeated(50)));
+    const MovieProbe letter = probeMovie(m_dir.filePath("letter.mp4"));
+    QVERIFY(!letter.ok());
+    QVERIFY2(letter.error.contains("cannot be read as a movie"), qPrintable(letter.error));
+    QVERIFY(testing::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=330", "-t", "1", "-c:a", "aac",
+                             m_dir.filePath("song.m4a")}));
+    const MovieProbe song = probeMovie(m_dir.filePath("song.m4a"));
+    QVERIFY2(song.error.contains("sound only"), qPrintable(song.error));
+
+    const QString source = m_dir.filePath("stopped.mp4");
+    QVERIFY(testing::makeMovie(source, {320, 240}, 3, true));
+    const MovieProbe probe = probeMovie(source);
+    QVERIFY(probe.ok());
+    QTemporaryDir out;
+    ConversionRequest request;
+    request.source = source;
+    request.movie = probe.movie;
+    request.settings.rungs = defaultLadder(probe.movie, VideoCodec::H264);
+    for (int i = 0; i < request.settings.rungs.size(); ++i)
+        request.outputs << out.filePath(QStringLiteral("s%1.flv").arg(i));
+    request.thumbnail = out.filePath("t.jpg");
+
+    // Stopped in the middle: nothing at all is left, not even a temporary file.
+    setConversionDelayForTesting(40);
+    const ConversionOutcome stopped = runConversion(request, true);
+    setConversionDelayForTesting(0);
+    QVERIFY(stopped.stopped);
+    QVERIFY(stopped.streams.isEmpty());
+    QCOMPARE(filesIn(out.path()), QStringList());
+
+    // A name already taken is never overwritten; what was made goes again.
+    QVERIFY(writeBytes(request.outputs.last(), "someone else's"));
+    const ConversionOutcome taken = runConversion(request);
+    QVERIFY(!taken.ok());
+    QCOMPARE(taken.errorPath, request.outputs.last());
+    QVERIFY(taken.error.contains("exists"));
+    QCOMPARE(filesIn(out.path()), QStringList{"s2.flv"});
+    QCOMPARE(readBytes(request.outputs.last()), QByteArray("someone else's"));
+}
+
+// Run in a child whose GStreamer sees every plug-in but x264.
+void TestVideoCore::missingPlugInIsNamed()
+{
+    if (qEnvironmentVariableIsSet("QM_TEST_WITHOUT_X264")) {
+        const QStringList missing = missingPlugins(VideoCodec::H264, true);
+        QCOMPARE(missing, QStringList{"x264enc (gstreamer1.0-plugins-ugly)"});
+        QVERIFY(missingPlugins(VideoCodec::Spark, true).isEmpty());
+        ConversionRequest request;
+        request.source = qEnvironmentVariable("QM_TEST_SOURCE");
+        const MovieProbe probe = probeMovie(request.source);
+        QVERIFY2(probe.ok(), qPrintable(probe.error));
+        request.movie = probe.movie;
+        request.settings.rungs = defaultLadder(probe.movie, VideoCodec::H264);
+        for (int i = 0; i < request.settings.rungs.size(); ++i)
+            request.outputs << m_dir.filePath(QStringLiteral("never%1.flv").arg(i));
+        const ConversionOutcome outcome = runConversion(request);
+        QVERIFY(outcome.error.contains("gstreamer1.0-plugins-ugly"));
+        QCOMPARE(filesIn(m_dir.path()).filter("never"), QStringList());
+        return;
+    }
+    const QString plugins = QStringLiteral("/usr/lib/x86_64-linux-gnu/gstreamer-1.0");
+    if (!QFileInfo::exists(plugins + "/libgstx264.so"))
+        QSKIP("x264 is not installed here, so there is nothing to take away");
+    const QString source = m_dir.filePath("child.mp4");
+    QVERIFY(testing::makeMovie(source, {160, 120}, 0.5, true));
+    const QString limited = m_dir.filePath("plugins");
+    QDir().mkpath(limited);
+    for (const QFileInfo &f : QDir(plugins).entryInfoList({"*.so"}, QDir::Files))
+        if (f.fileName() != "libgstx264.so")
+            QFile::link(f.absoluteFilePath(), limited + "/" + f.fileName());
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QM_TEST_WITHOUT_X264", "1");
+    env.insert("QM_TEST_SOURCE", source);
+    env.insert("GST_PLUGIN_SYSTEM_PATH_1_0", limited);
+    env.insert("GST_REGISTRY_1_0", m_dir.filePath("registry.bin"));
+    env.remove("GST_PLUGIN_PATH_1_0");
+    env.remove("GST_PLUGIN_PATH");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"missingPlugInIsNamed"});
+    QVERIFY(child.waitForFinished(120000));
+    QVERIFY2(child.exitCode() == 0, child.readAllStandardOutput().constData());
 }
 
 QTEST_GUILESS_MAIN(TestVideoCore)

@@ -1,0 +1,155 @@
+// The import window's conversion of a movie that is not FLV: one decode
+// into every stream of the ladder, as a background job.
+
+#include "video/ImportVideoController.h"
+
+#include "model/Album.h"
+#include "model/Video.h"
+#include "model/VideoStream.h"
+#include "storage/Common.h"
+#include "storage/Job.h"
+#include "storage/JobSheet.h"
+#include "storage/Preferences.h"
+#include "storage/Resources.h"
+#include "video/ConversionPanel.h"
+#include "video/VideoThumbnail.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSet>
+
+namespace qm {
+
+namespace {
+
+// `count` names of the pattern, all free in the img folder and distinct.
+QStringList freeNames(const Preferences &prefs, QString (*pattern)(quint64), int count)
+{
+    QStringList names;
+    quint64 key = timeKey();
+    while (names.size() < count) {
+        const QString name = pattern(key++);
+        if (!QFileInfo::exists(prefs.imgPath(name)))
+            names << name;
+    }
+    return names;
+}
+
+} // namespace
+
+void ImportVideoController::startConversion()
+{
+    auto warn = [this](const QString &what, const QString &why) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), what, QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("conversionAlert"));
+        box.setInformativeText(why);
+        box.exec();
+    };
+    if (m_job || !m_probe.ok())
+        return;
+    ConversionRequest request;
+    request.source = m_file;
+    request.movie = m_probe.movie;
+    request.settings = m_conversion->settings();
+    if (request.settings.rungs.isEmpty())
+        return;
+    const QStringList missing = missingPlugins(request.settings.codec, request.movie.hasAudio);
+    if (!missing.isEmpty()) {
+        warn(tr("The movie cannot be converted: parts of GStreamer are not installed."),
+             tr("Install the packages named here, then try again:\n%1").arg(missing.join(QLatin1Char('\n'))));
+        return;
+    }
+    const QStringList names = freeNames(*m_prefs, videoStreamFileName, int(request.settings.rungs.size()));
+    for (const QString &name : names)
+        request.outputs << m_prefs->imgPath(name);
+    if (!m_addingStream) {
+        request.thumbnail = m_prefs->imgPath(freeNames(*m_prefs, videoThumbFileName, 1).first());
+        request.thumbnailSize = QSize(m_prefs->videoThumbWidth() > 0 ? m_prefs->videoThumbWidth() : kDefaultVideoThumbWidth,
+                                      m_prefs->videoThumbHeight() > 0 ? m_prefs->videoThumbHeight()
+                                                                      : kDefaultVideoThumbHeight);
+        request.thumbnailQuality = m_prefs->videoThumbQuality() > 0 ? m_prefs->videoThumbQuality()
+                                                                    : kDefaultVideoThumbQuality;
+    }
+
+    auto outcome = std::make_shared<ConversionOutcome>();
+    m_outcome = outcome;
+    const QString label = tr("Converting \u201c%1\u201d into %n stream(s)\u2026", nullptr, int(names.size()))
+                              .arg(QFileInfo(m_file).fileName());
+    m_job = new Job(
+        tr("Converting a Movie"),
+        [request, outcome, label](JobControl &control) {
+            control.setLabel(label);
+            *outcome = convertMovie(request, control);
+        },
+        this);
+    connect(m_job, &Job::finished, this, &ImportVideoController::conversionFinished);
+    JobSheet::run(this, m_job, tr("Stopping: the files made so far are removed\u2026"));
+}
+
+void ImportVideoController::conversionFinished()
+{
+    Job *job = m_job;
+    m_job = nullptr;
+    if (job)
+        job->deleteLater();
+    const std::shared_ptr<ConversionOutcome> outcome = std::move(m_outcome);
+    if (!outcome || outcome->stopped)
+        return; // nothing was kept; the window stays for another try
+    if (m_closing) {
+        outcome->removeFiles(); // closed or quit as it ended: nothing is added
+        return;
+    }
+    if (!outcome->ok()) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), tr("The movie could not be converted."), QMessageBox::Ok,
+                        this);
+        box.setObjectName(QStringLiteral("conversionAlert"));
+        box.setInformativeText(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(outcome->errorPath), outcome->error));
+        box.exec();
+        return;
+    }
+    // The album went meanwhile (another gallery opened): the files are
+    // taken back and nothing is added.
+    Album *album = liveAlbum();
+    Video *video = m_addingStream ? liveVideo() : nullptr;
+    if (!album || (m_addingStream && !video)) {
+        outcome->removeFiles();
+        reject();
+        return;
+    }
+    QList<StreamPtr> streams;
+    for (const ConvertedStream &made : outcome->streams) {
+        auto stream = std::make_shared<VideoStream>();
+        stream->setBitrate(made.bitrate);
+        stream->setFile(QFileInfo(made.path).fileName());
+        streams << stream;
+    }
+    if (m_addingStream) {
+        addStreamsToVideo(video, streams);
+        accept();
+        return;
+    }
+    auto newVideo = std::make_shared<Video>();
+    newVideo->setTitle(QFileInfo(m_file).completeBaseName());
+    for (const StreamPtr &stream : streams)
+        newVideo->addStream(stream);
+    QString thumbName = QFileInfo(outcome->thumbnail).fileName();
+    if (thumbName.isEmpty()) {
+        // No frame came from the movie: the placeholder, as for an FLV file.
+        thumbName = freeNames(*m_prefs, videoThumbFileName, 1).first();
+        QString why;
+        if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
+            outcome->removeFiles();
+            QMessageBox box(QMessageBox::Warning, windowTitle(),
+                            tr("The video's placeholder thumbnail could not be written."), QMessageBox::Ok, this);
+            box.setInformativeText(why);
+            box.exec();
+            return;
+        }
+    }
+    newVideo->setThumbFile(thumbName);
+    addVideoToAlbum(album, newVideo);
+    accept();
+}
+
+} // namespace qm
