@@ -53,16 +53,6 @@ QByteArray currentBytes(const QString &path)
     return bytes;
 }
 
-// A fresh name from `pattern` that names no file in `folderPath(name)`.
-QString freeName(const std::function<QString(const QString &)> &folderPath, QString (*pattern)(quint64))
-{
-    quint64 key = timeKey();
-    QString name = pattern(key);
-    while (QFileInfo(folderPath(name)).isSymLink() || QFileInfo::exists(folderPath(name)))
-        name = pattern(++key);
-    return name;
-}
-
 int collectionHeight(const TreeNode &node)
 {
     if (!node.isCollection())
@@ -294,7 +284,7 @@ NodePtr Gallery::insertNewNode(const NodePtr &node, TreeNode *selected, const QS
     if (resource.open(QIODevice::ReadOnly))
         bytes = resource.readAll();
     if (!bytes.isEmpty()) {
-        thumb = freeName([this](const QString &n) { return m_prefs.imgPath(n); }, thumbnailFileName);
+        thumb = m_prefs.freeImgNames(thumbnailFileName).first();
         contents.append({m_prefs.imgPath(thumb), QByteArray(), bytes});
     }
     auto *command = new FileContentsCommand(
@@ -430,7 +420,7 @@ WriteResult Gallery::setNodeThumbnail(TreeNode *node, const QByteArray &jpeg)
     QString name = node->thumbFile();
     const bool fresh = name.isEmpty() || m_prefs.imgPath(name).isNull();
     if (fresh)
-        name = freeName([this](const QString &n) { return m_prefs.imgPath(n); }, thumbnailFileName);
+        name = m_prefs.freeImgNames(thumbnailFileName).first();
     return writeThumbnail(node->shared_from_this(), nullptr, name, jpeg, tr("Change Thumbnail"));
 }
 
@@ -705,7 +695,7 @@ WriteResult Gallery::setVideoThumbnail(Video *video, const QByteArray &jpeg)
         return {};
     QString name = video->thumbFile();
     if (name.isEmpty() || m_prefs.imgPath(name).isNull())
-        name = freeName([this](const QString &n) { return m_prefs.imgPath(n); }, videoThumbFileName);
+        name = m_prefs.freeImgNames(videoThumbFileName).first();
     return writeThumbnail(nullptr, video->shared_from_this(), name, jpeg, tr("Make Video Thumbnail"));
 }
 

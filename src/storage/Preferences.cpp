@@ -2,6 +2,7 @@
 
 #include "storage/Common.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
 namespace qm {
@@ -125,6 +126,19 @@ QString Preferences::xmlPath(const QString &name) const
     if (folder.isEmpty() || !isBareFileName(name))
         return QString();
     return QStringLiteral("%1/%2").arg(folder, name);
+}
+
+QStringList Preferences::freeImgNames(QString (*pattern)(quint64), int count) const
+{
+    QStringList names;
+    quint64 key = timeKey();
+    while (names.size() < count) {
+        const QString name = pattern(key++);
+        const QFileInfo info(imgPath(name));
+        if (!info.exists() && !info.isSymLink())
+            names << name;
+    }
+    return names;
 }
 
 } // namespace qm

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -51,6 +52,9 @@ public:
     // reach outside its folder (or is empty), so callers touch no file.
     QString imgPath(const QString &name) const;
     QString xmlPath(const QString &name) const;
+    // `count` names made by `pattern` from time keys (now or a little
+    // later), distinct and naming nothing in the img folder, links included.
+    QStringList freeImgNames(QString (*pattern)(quint64), int count = 1) const;
 
 private:
     int intValue(const char *key) const;

@@ -32,16 +32,6 @@ namespace qm {
 
 namespace {
 
-// A name of the pattern that is free in the img folder.
-QString freeName(const Preferences &prefs, QString (*pattern)(quint64))
-{
-    quint64 key = timeKey();
-    QString name = pattern(key);
-    while (QFileInfo::exists(prefs.imgPath(name)))
-        name = pattern(++key);
-    return name;
-}
-
 // Finds a video among all albums' items by id.
 Video *findVideo(const Data &data, quint64 id)
 {
@@ -214,7 +204,7 @@ void ImportVideoController::clickedImport()
     }
     if (m_copy)
         return;
-    const QString streamName = freeName(*m_prefs, videoStreamFileName);
+    const QString streamName = m_prefs->freeImgNames(videoStreamFileName).first();
     const QString streamPath = m_prefs->imgPath(streamName);
     // A few seconds of movie copy in a moment; anything longer is shown
     // and can be stopped.
@@ -269,7 +259,7 @@ void ImportVideoController::copied(const QString &streamName, const QString &fai
         auto newVideo = std::make_shared<Video>();
         newVideo->setTitle(QFileInfo(m_file).completeBaseName());
         newVideo->addStream(stream);
-        const QString thumbName = freeName(*m_prefs, videoThumbFileName);
+        const QString thumbName = m_prefs->freeImgNames(videoThumbFileName).first();
         QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             QFile::remove(streamPath);

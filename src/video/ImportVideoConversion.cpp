@@ -21,22 +21,6 @@
 
 namespace qm {
 
-namespace {
-
-// `count` names of the pattern, all free in the img folder and distinct.
-QStringList freeNames(const Preferences &prefs, QString (*pattern)(quint64), int count)
-{
-    QStringList names;
-    quint64 key = timeKey();
-    while (names.size() < count) {
-        const QString name = pattern(key++);
-        if (!QFileInfo::exists(prefs.imgPath(name)))
-            names << name;
-    }
-    return names;
-}
-
-} // namespace
 
 void ImportVideoController::startConversion()
 {
@@ -60,11 +44,11 @@ void ImportVideoController::startConversion()
              tr("Install the packages named here, then try again:\n%1").arg(missing.join(QLatin1Char('\n'))));
         return;
     }
-    const QStringList names = freeNames(*m_prefs, videoStreamFileName, int(request.settings.rungs.size()));
+    const QStringList names = m_prefs->freeImgNames(videoStreamFileName, int(request.settings.rungs.size()));
     for (const QString &name : names)
         request.outputs << m_prefs->imgPath(name);
     if (!m_addingStream) {
-        request.thumbnail = m_prefs->imgPath(freeNames(*m_prefs, videoThumbFileName, 1).first());
+        request.thumbnail = m_prefs->imgPath(m_prefs->freeImgNames(videoThumbFileName).first());
         request.thumbnailSize = QSize(m_prefs->videoThumbWidth() > 0 ? m_prefs->videoThumbWidth() : kDefaultVideoThumbWidth,
                                       m_prefs->videoThumbHeight() > 0 ? m_prefs->videoThumbHeight()
                                                                       : kDefaultVideoThumbHeight);
@@ -136,7 +120,7 @@ void ImportVideoController::conversionFinished()
     QString thumbName = QFileInfo(outcome->thumbnail).fileName();
     if (thumbName.isEmpty()) {
         // No frame came from the movie: the placeholder, as for an FLV file.
-        thumbName = freeNames(*m_prefs, videoThumbFileName, 1).first();
+        thumbName = m_prefs->freeImgNames(videoThumbFileName).first();
         QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             outcome->removeFiles();
