@@ -153,14 +153,13 @@ bool FileWriter::open()
     return fail(systemReason(EEXIST));
 }
 
-bool FileWriter::write(QByteArrayView bytes)
+bool FileWriter::writeAll(QByteArrayView bytes, qint64 offset)
 {
-    if (m_fd < 0)
-        return fail(QStringLiteral("the file was not opened for writing"));
+    // Every byte or a failure: a short write is written on, never taken as done.
     const char *p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(m_fd, p, size_t(left));
+        const ssize_t n = offset < 0 ? ::write(m_fd, p, size_t(left)) : ::pwrite(m_fd, p, size_t(left), off_t(offset));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -170,9 +169,19 @@ bool FileWriter::write(QByteArrayView bytes)
             return fail(systemReason(EIO));
         p += n;
         left -= n;
-        m_written += n;
+        if (offset < 0)
+            m_written += n;
+        else
+            offset += n;
     }
     return true;
+}
+
+bool FileWriter::write(QByteArrayView bytes)
+{
+    if (m_fd < 0)
+        return fail(QStringLiteral("the file was not opened for writing"));
+    return writeAll(bytes, -1);
 }
 
 bool FileWriter::writeAt(qint64 offset, QByteArrayView bytes)
@@ -181,22 +190,7 @@ bool FileWriter::writeAt(qint64 offset, QByteArrayView bytes)
         return false;
     if (offset < 0 || offset + bytes.size() > m_written)
         return fail(QStringLiteral("a header rewrite past the written bytes"));
-    const char *p = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::pwrite(m_fd, p, size_t(left), off_t(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(systemReason(errno));
-        }
-        if (n == 0)
-            return fail(systemReason(EIO));
-        p += n;
-        left -= n;
-        offset += n;
-    }
-    return true;
+    return writeAll(bytes, offset);
 }
 
 bool FileWriter::commit()

@@ -76,6 +76,8 @@ public:
 
 private:
     bool fail(const QString &reason);
+    // At `offset`, or appended when it is negative.
+    bool writeAll(QByteArrayView bytes, qint64 offset);
 
     QString m_path;
     Mode m_mode;

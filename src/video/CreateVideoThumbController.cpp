@@ -146,15 +146,7 @@ QByteArray CreateVideoThumbController::renderThumbnail(QSize *size) const
     const QImage cropped = m_imgCapture->croppedImageFitToWidth(m_txtThumbWidth->text().toInt());
     if (size)
         *size = cropped.size();
-    QByteArray bytes;
-    if (cropped.isNull())
-        return bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(m_sldQuality->value());
-    writer.write(cropped.convertToFormat(QImage::Format_RGB32));
-    return bytes;
+    return encodeJPEG(cropped, m_sldQuality->value());
 }
 
 void CreateVideoThumbController::updateThumbnail()
