@@ -79,7 +79,7 @@ struct GalleryFixture
     }
     QString img(const QString &name) const { return prefs.imgPath(name); }
     QString xml(const QString &name) const { return prefs.xmlPath(name); }
-    QStringList imgFiles() const { return QDir(prefs.imgFolder()).entryList(QDir::Files, QDir::Name); }
+    QStringList imgFiles() const { return QDir(prefs.imgFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name); }
     void ready() { gallery.adoptTree(staged.albums()); }
 
 private:

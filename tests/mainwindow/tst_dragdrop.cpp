@@ -22,25 +22,14 @@ using testing::titles;
 
 namespace {
 
+// What the window would be asked to import: "album: files", or "album: file for video".
 struct RecordingHandler : DropHandler
 {
-    QStringList photoFiles;
-    Album *album = nullptr;
-    QString videoFile;
-    Video *streamOf = nullptr;
-    int calls = 0;
-    void importPhotos(const QStringList &files, Album *to) override
-    {
-        ++calls;
-        photoFiles = files;
-        album = to;
-    }
+    QStringList log;
+    void importPhotos(const QStringList &files, Album *to) override { log << to->title() + ": " + files.join(' '); }
     void importVideo(const QString &file, Album *to, Video *addStreamTo) override
     {
-        ++calls;
-        videoFile = file;
-        album = to;
-        streamOf = addStreamTo;
+        log << to->title() + ": " + file + (addStreamTo ? " for " + addStreamTo->title() : QString());
     }
 };
 
@@ -92,7 +81,6 @@ void TestDragDrop::movingNodesInTheTree()
     auto album = f.album("Alb", low.get());
     auto other = f.collection("Other");
     f.ready();
-    QSignalSpy moved(&f.tree, &AlbumTreeModel::nodeDropped);
 
     // The second of the top level to the end: the index is reduced before reinsertion.
     std::unique_ptr<QMimeData> drag(f.drag(b.get()));
@@ -118,6 +106,7 @@ void TestDragDrop::movingNodesInTheTree()
     QCOMPARE(top->parentCollection(), nullptr);
 
     // Into an unrelated collection, with everything below it.
+    QSignalSpy moved(&f.tree, &AlbumTreeModel::nodeDropped);
     QVERIFY(f.tree.dropMimeData(drag.get(), Qt::MoveAction, -1, 0, f.tree.indexForNode(other.get())));
     QCOMPARE(titles(f.data.albums()), (QStringList{"A", "Other", "B"}));
     QCOMPARE(top->parentCollection(), other.get());
@@ -166,20 +155,14 @@ void TestDragDrop::itemsOntoTheTree()
     // The same drag again: the items are no longer where the list shows them.
     QCOMPARE(f.tree.validateDrop(drag.get(), to.get(), -1), Qt::IgnoreAction);
 
-    // One photo onto a collection: a thumbnail within 60 x 40 from its small image;
-    // a second one keeps the name and replaces the picture.
+    // One photo onto a collection: a thumbnail within 60 x 40 from its small image.
     picture(f.img("img_p2_sm.jpg"), {300, 100});
     drag.reset(Pasteboard::writeItems({p2.get()}));
     QCOMPARE(f.tree.validateDrop(drag.get(), coll.get(), -1), Qt::CopyAction);
     QCOMPARE(f.tree.validateDrop(drag.get(), coll.get(), 0), Qt::IgnoreAction);
     QVERIFY(f.tree.acceptDrop(drag.get(), coll.get(), -1));
-    const QString name = coll->thumbFile();
-    QVERIFY(name.startsWith("albthumb_"));
-    QCOMPARE(QImageReader(f.img(name)).size(), QSize(60, 20));
-    picture(f.img("img_p2_sm.jpg"), {100, 100});
-    QVERIFY(f.tree.acceptDrop(drag.get(), coll.get(), -1));
-    QCOMPARE(coll->thumbFile(), name);
-    QCOMPARE(QImageReader(f.img(name)).size(), QSize(40, 40));
+    QVERIFY(coll->thumbFile().startsWith("albthumb_"));
+    QCOMPARE(QImageReader(f.img(coll->thumbFile())).size(), QSize(60, 20));
 }
 
 void TestDragDrop::filesOntoTheTree()
@@ -201,16 +184,12 @@ void TestDragDrop::filesOntoTheTree()
     QCOMPARE(f.tree.validateDrop(drop.get(), nullptr, 0), Qt::IgnoreAction);
     QCOMPARE(f.tree.validateDrop(drop.get(), coll.get(), -1), Qt::IgnoreAction); // one picture only
     QVERIFY(f.tree.acceptDrop(drop.get(), album.get(), -1));
-    QCOMPARE(f.handler.photoFiles, jpegs);
-    QCOMPARE(f.handler.album, album.get());
     QVERIFY(!f.data.needsToSaveChanges()); // the import marks its own changes
 
     // One FLV file, any letter case: the video import for a new video.
     drop.reset(filesMime({flv}));
     QCOMPARE(f.tree.validateDrop(drop.get(), album.get(), -1), Qt::CopyAction);
     QVERIFY(f.tree.acceptDrop(drop.get(), album.get(), -1));
-    QCOMPARE(f.handler.videoFile, QFileInfo(flv).absoluteFilePath());
-    QCOMPARE(f.handler.streamOf, nullptr);
     // With another file, or among pictures, or a text file, or not local: refused.
     for (const QStringList &bad : {QStringList{flv, jpegs[0]}, QStringList{jpegs[0], text}, QStringList{text}}) {
         drop.reset(filesMime(bad));
@@ -219,7 +198,7 @@ void TestDragDrop::filesOntoTheTree()
     }
     drop->setUrls({QUrl("https://example.org/a.jpg")});
     QCOMPARE(f.tree.validateDrop(drop.get(), album.get(), -1), Qt::IgnoreAction);
-    QCOMPARE(f.handler.calls, 2);
+    QCOMPARE(f.handler.log, (QStringList{"A: " + jpegs.join(' '), "A: " + QFileInfo(flv).absoluteFilePath()}));
 
     // One picture onto a collection (not between its children) makes its thumbnail.
     drop.reset(filesMime({f.source("pic.png", {80, 80})}));
@@ -320,7 +299,7 @@ void TestDragDrop::filesOntoTheItemList()
     Fixture f;
     auto album = f.album("A");
     f.photo(*album, "p");
-    auto v = f.video(*album, "v");
+    f.video(*album, "v");
     const QStringList pics{f.source("a.jpg"), f.source("b.tif", {50, 50}, "TIFF"), f.source("c.png", {50, 50})};
     const QString flv = f.dir.filePath("clip.FLV"), text = f.dir.filePath("readme.txt");
     QVERIFY(testing::writeBytes(flv, "") && testing::writeBytes(text, ""));
@@ -338,25 +317,20 @@ void TestDragDrop::filesOntoTheItemList()
     QCOMPARE(f.list.validateDrop(drop.get(), row, on), Qt::CopyAction);
     QVERIFY(row == 2 && !on);
     QVERIFY(f.list.dropMimeData(drop.get(), Qt::CopyAction, 0, 0, {}));
-    QCOMPARE(f.handler.photoFiles, pics);
-    QCOMPARE(f.handler.album, album.get());
     drop.reset(filesMime({pics[0], pics[1], text}));
     QVERIFY(!f.list.canDropMimeData(drop.get(), Qt::CopyAction, 0, 0, {}));
 
     // One FLV onto the video's row: a stream of that video.
     drop.reset(filesMime({flv}));
     QVERIFY(f.list.dropMimeData(drop.get(), Qt::CopyAction, -1, 0, f.list.index(1, 0)));
-    QCOMPARE(f.handler.streamOf, v.get());
     // Onto the photo's row or between rows: a new video at the end.
     row = 0;
     on = true;
     QCOMPARE(f.list.validateDrop(drop.get(), row, on), Qt::CopyAction);
     QCOMPARE(row, 2);
     QVERIFY(f.list.dropMimeData(drop.get(), Qt::CopyAction, -1, 0, f.list.index(0, 0)));
-    QCOMPARE(f.handler.streamOf, nullptr);
-    f.handler.streamOf = v.get();
     QVERIFY(f.list.dropMimeData(drop.get(), Qt::CopyAction, 1, 0, {}));
-    QCOMPARE(f.handler.streamOf, nullptr);
+    QCOMPARE(f.handler.log, (QStringList{"A: " + pics.join(' '), "A: " + flv + " for v", "A: " + flv, "A: " + flv}));
 
     drop.reset(filesMime({flv, flv}));
     QVERIFY(!f.list.canDropMimeData(drop.get(), Qt::CopyAction, 0, 0, {}));

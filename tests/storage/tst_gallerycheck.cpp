@@ -3,7 +3,6 @@
 #include "storage/Job.h"
 #include "storage/RecentGalleries.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -52,7 +51,7 @@ class TestGalleryCheck : public QObject
 private slots:
     void findsWhatIsMissingAndWhatNothingNames();
     void neverLeavesTheGallery();
-    void stopsAndScales();
+    void stopsAsAJob();
     void recentGalleries();
 };
 
@@ -121,28 +120,14 @@ void TestGalleryCheck::neverLeavesTheGallery()
     QCOMPARE(r.problems[0].path, QDir::toNativeSeparators(f.imgFolder));
 }
 
-void TestGalleryCheck::stopsAndScales()
+void TestGalleryCheck::stopsAsAJob()
 {
-    // Names in the tens of thousands: one listing per folder, sizes only for orphans.
+    // Stopped while it reads thousands of entries: it says so and lists nothing half-done.
     Fixture f;
-    for (int i = 0; i < 20000; ++i) {
-        auto p = std::make_shared<Photo>();
-        p->setImageFile(QStringLiteral("img_%1.jpg").arg(i));
-        f.harbour->addItem(p);
-        QFile file(f.img(QStringLiteral("img_%1.jpg").arg(i + 1)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
+    QFile::remove(f.img("img_Boats.jpg"));
+    for (int i = 0; i < 5000; ++i)
+        QVERIFY(writeBytes(f.img(QStringLiteral("stray%1.jpg").arg(i)), ""));
     const GalleryNames names = GalleryNames::of(f.staged);
-    QElapsedTimer clock;
-    clock.start();
-    const GalleryCheckReport r = GalleryCheck::run(names, f.imgFolder, f.xmlFolder);
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(r.missing.size(), 1);
-    QCOMPARE(r.missing[0].name, QStringLiteral("img_0.jpg"));
-    QCOMPARE(r.orphans.size(), 1);
-    QCOMPARE(r.orphans[0].name, QStringLiteral("img_20000.jpg"));
-
-    // As a job, stopped: it says so and lists nothing half-done.
     auto result = std::make_shared<GalleryCheckReport>();
     Job job("check", [&](JobControl &c) { *result = GalleryCheck::run(names, f.imgFolder, f.xmlFolder, &c); });
     QSignalSpy finished(&job, &Job::finished);

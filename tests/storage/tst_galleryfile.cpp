@@ -149,7 +149,6 @@ void TestGalleryFile::writesTheExactShape()
     auto photo = makePhoto(QStringLiteral("p"), 1, true);
     photo->setTitle(QString());
     album->addItem(photo);
-    album->addItem(std::make_shared<Photo>()); // as made: no large image, so no element for it
     f.video(*album, QStringLiteral("v"), {800, 400});
     f.collection(QStringLiteral("C"))->setThumbFile(QString("")); // empty: no thumb element
 
@@ -159,7 +158,7 @@ void TestGalleryFile::writesTheExactShape()
         <album>
             <title>A &amp; B</title>
             <description></description>
-            <contentnumber>3</contentnumber>
+            <contentnumber>2</contentnumber>
             <contentxmlurl>album_9.xml</contentxmlurl>
         </album>
         <collection>
@@ -189,18 +188,6 @@ end</description>
             <url>img_1_large.jpg</url>
         </largeimage>
     </picture>
-    <picture>
-        <title></title>
-        <date></date>
-        <location></location>
-        <description></description>
-        <image>
-            <url></url>
-        </image>
-        <smallimage>
-            <url></url>
-        </smallimage>
-    </picture>
     <video>
         <title>v</title>
         <date></date>
@@ -221,6 +208,10 @@ end</description>
 </orvane>
 )");
     QCOMPARE(QString::fromUtf8(serializeAlbum(*album)), expectedAlbum);
+    // A photo as made has no large image, so no element for one.
+    Album plain;
+    plain.addItem(std::make_shared<Photo>());
+    QVERIFY(!serializeAlbum(plain).contains("largeimage"));
 
     // Characters XML cannot carry are left out rather than making the file unreadable.
     album->setTitle(QStringLiteral("bell\x07") + QChar(0xFFFE) + QStringLiteral("ok"));
