@@ -212,7 +212,6 @@ public:
         ::kill(pid_t(m_process.processId()), SIGKILL);
         m_process.waitForFinished(10000);
     }
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
     QString output() { return QString::fromUtf8(m_process.readAll()); }
 
 private:

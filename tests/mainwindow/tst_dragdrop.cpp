@@ -262,8 +262,6 @@ void TestDragDrop::reorderingTheItemList_data()
     QTest::newRow("top") << "ABCDE" << QList<int>{1, 3} << 0 << false << "BDACE";
     QTest::newRow("before C") << "ABCDE" << QList<int>{1, 3} << 2 << false << "ABDCE";
     QTest::newRow("onto a row means above it") << "ABCDE" << QList<int>{1, 3} << 2 << true << "ABDCE";
-    QTest::newRow("B above itself") << "ABC" << QList<int>{1} << 1 << false << "ABC";
-    QTest::newRow("B above C") << "ABC" << QList<int>{1} << 2 << false << "ABC";
     QTest::newRow("empty area below") << "ABC" << QList<int>{0} << -1 << false << "BCA";
 }
 

@@ -465,7 +465,6 @@ void TestMainWindow::undoAndOpenEditors()
     w->action("miNewAlbum")->trigger();
     w->action("miSave")->trigger();
     const QModelIndex album = w->treeModel()->index(0, 0);
-    QVERIFY(!w->action("miUndo")->isEnabled() || w->action("miUndo")->text().contains("New Album"));
 
     // Undo and Redo name the step and move the dirty flag with it.
     w->ovAlbums()->setCurrentIndex(album);

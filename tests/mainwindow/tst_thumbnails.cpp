@@ -48,14 +48,10 @@ void TestThumbnails::picturesAndPlaceholders()
         QVERIFY(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-Orientation#=6", turned}) == 0);
     else
         turned.clear();
-    // And one in another format, made by another tool.
-    const QString png = m_dir->filePath("other_sm.png");
-    if (QProcess::execute("convert", {"-size", "60x40", "xc:#1e9632", png}) != 0)
-        QSKIP("ImageMagick is needed");
 
     ThumbnailCache cache;
     QSignalSpy ready(&cache, &ThumbnailCache::thumbnailsReady);
-    const QList<QString> paths{wide, broken, missing, png, turned};
+    const QList<QString> paths{wide, broken, missing, turned};
     for (const QString &p : paths) {
         if (p.isEmpty())
             continue;
@@ -76,9 +72,6 @@ void TestThumbnails::picturesAndPlaceholders()
     QCOMPARE(w.size(), box);
     QVERIFY(near(w.pixel(20, 20), QColor(200, 30, 30)));
     QCOMPARE(qAlpha(w.pixel(20, 2)), 0); // above the picture
-    QImage g = cache.thumbnail(png, box).toImage();
-    QVERIFY(near(g.pixel(20, 20), QColor(0x1e, 0x96, 0x32)));
-    QCOMPARE(qAlpha(g.pixel(20, 4)), 0);
     if (!turned.isEmpty()) {
         QImage t = cache.thumbnail(turned, box).toImage();
         QVERIFY(near(t.pixel(20, 20), QColor(30, 30, 200)));

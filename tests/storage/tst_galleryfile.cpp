@@ -6,7 +6,6 @@
 #include "common/GalleryFixture.h"
 #include "storage/GalleryFile.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace qm;
@@ -335,10 +334,6 @@ void TestGalleryFile::filesNotWhollyReadAreKept_data()
     const QByteArray head = "<?xml version=\"1.0\"?>\n<orvane version=\"2.1\">";
     QTest::newRow("index cut short") << "albums.xml" << head + "<collection>" + album.left(20) << "well-formed"
                                      << "0/0";
-    QByteArray noise(64 * 1024, '\0');
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-    QTest::newRow("index: random bytes") << "albums.xml" << noise << "well-formed" << "0/0";
-    QTest::newRow("index: empty") << "albums.xml" << QByteArray() << "well-formed" << "0/0";
     QTest::newRow("index: 100000 levels deep")
         << "albums.xml" << head + QByteArray(100000 * 12, 'x').replace("xxxxxxxxxxxx", "<collection>")
         << "nested more than" << "0/0";
