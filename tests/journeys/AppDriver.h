@@ -115,8 +115,9 @@ public:
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
 
-    // The id of the last visible window whose title matches, waiting for one.
-    QString window(const QString &title, int timeoutMs = 20000) const { return wait(title, true, timeoutMs); }
+    // The id of the last visible window whose title matches, waiting for one
+    // (a minute: a sanitizer build starting on a busy machine is slow).
+    QString window(const QString &title, int timeoutMs = 60000) const { return wait(title, true, timeoutMs); }
     bool gone(const QString &title, int timeoutMs = 20000) const { return wait(title, false, timeoutMs) == "gone"; }
     QString wait(const QString &title, bool shown, int timeoutMs) const
     {
