@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,18 +42,13 @@ void TestThumbnails::picturesAndPlaceholders()
     QVERIFY(testing::writeBytes(broken, QByteArray("\xFF\xD8\xFF\xE0 not really a picture", 26)));
     const QString missing = m_dir->filePath("gone_sm.jpg");
     // A portrait taken with the camera turned: stored wide, shown upright.
-    QString turned = testing::picture(m_dir->filePath("turned_sm.jpg"), {120, 60}, QColor(30, 30, 200));
-    if (!QStandardPaths::findExecutable("exiftool").isEmpty())
-        QVERIFY(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-Orientation#=6", turned}) == 0);
-    else
-        turned.clear();
+    const QString turned = testing::picture(m_dir->filePath("turned_sm.jpg"), {120, 60}, QColor(30, 30, 200));
+    QCOMPARE(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-Orientation#=6", turned}), 0);
 
     ThumbnailCache cache;
     QSignalSpy ready(&cache, &ThumbnailCache::thumbnailsReady);
     const QList<QString> paths{wide, broken, missing, turned};
     for (const QString &p : paths) {
-        if (p.isEmpty())
-            continue;
         const QPixmap first = cache.thumbnail(p, box);
         QCOMPARE(first.size(), box);
         QCOMPARE(cache.status(p, box), ThumbnailCache::Status::Loading);
@@ -64,7 +58,7 @@ void TestThumbnails::picturesAndPlaceholders()
     for (const QList<QVariant> &signal : ready)
         told += signal.at(0).toStringList();
     for (const QString &p : paths)
-        QVERIFY2(p.isEmpty() || told.contains(p), qPrintable(p));
+        QVERIFY2(told.contains(p), qPrintable(p));
 
     // Fitted and centred on a canvas of the size asked for, never enlarged.
     QImage w = cache.thumbnail(wide, box).toImage();
@@ -72,12 +66,10 @@ void TestThumbnails::picturesAndPlaceholders()
     QCOMPARE(w.size(), box);
     QVERIFY(near(w.pixel(20, 20), QColor(200, 30, 30)));
     QCOMPARE(qAlpha(w.pixel(20, 2)), 0); // above the picture
-    if (!turned.isEmpty()) {
-        QImage t = cache.thumbnail(turned, box).toImage();
-        QVERIFY(near(t.pixel(20, 20), QColor(30, 30, 200)));
-        QCOMPARE(qAlpha(t.pixel(20, 2)), 255); // upright: tall, so it reaches the top
-        QCOMPARE(qAlpha(t.pixel(2, 20)), 0);
-    }
+    const QImage t = cache.thumbnail(turned, box).toImage();
+    QVERIFY(near(t.pixel(20, 20), QColor(30, 30, 200)));
+    QCOMPARE(qAlpha(t.pixel(20, 2)), 255); // upright: tall, so it reaches the top
+    QCOMPARE(qAlpha(t.pixel(2, 20)), 0);
 
     // What cannot be shown shows as such, at once the next time.
     QCOMPARE(cache.status(broken, box), ThumbnailCache::Status::Broken);
