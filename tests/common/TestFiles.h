@@ -2,7 +2,9 @@
 
 // Small file helpers shared by the tests.
 
+#include <QColor>
 #include <QFile>
+#include <QImage>
 #include <QList>
 #include <QMimeData>
 #include <QString>
@@ -28,6 +30,15 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A picture of one colour, in the format the suffix names unless `format` says.
+inline QString picture(const QString &path, QSize size, QColor colour = QColor(40, 120, 200),
+                       const char *format = nullptr)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image.save(path, format) ? path : QString();
 }
 
 // Local files as a file manager drags them: URLs only.

@@ -115,32 +115,24 @@ public:
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
 
-    // The id of the first visible window whose title matches, waiting for it
-    // (a sanitizer build on a busy machine takes its time to open a big gallery).
-    QString window(const QString &title, int timeoutMs = 60000) const
+    // The id of the last visible window whose title matches, waiting for one
+    // (a minute: a sanitizer build starting on a busy machine is slow).
+    QString window(const QString &title, int timeoutMs = 60000) const { return wait(title, true, timeoutMs); }
+    bool gone(const QString &title, int timeoutMs = 20000) const { return wait(title, false, timeoutMs) == "gone"; }
+    QString wait(const QString &title, bool shown, int timeoutMs) const
     {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < timeoutMs) {
             const QString ids = tool({"search", "--onlyvisible", "--name", title});
-            if (!ids.isEmpty())
+            if (shown && !ids.isEmpty())
                 return ids.split('\n').last();
+            if (!shown && ids.isEmpty())
+                return QStringLiteral("gone");
             QCoreApplication::processEvents();
             QThread::msleep(100);
         }
         return QString();
-    }
-
-    bool gone(const QString &title, int timeoutMs = 20000) const
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            if (tool({"search", "--onlyvisible", "--name", title}).isEmpty())
-                return true;
-            QThread::msleep(100);
-        }
-        return false;
     }
 
     // Picks files in the chooser titled `chooser` as a user types them: the
@@ -221,7 +213,6 @@ public:
         ::kill(pid_t(m_process.processId()), SIGKILL);
         m_process.waitForFinished(10000);
     }
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
     QString output() { return QString::fromUtf8(m_process.readAll()); }
 
 private:

@@ -3,11 +3,9 @@
 
 #include "AppDriver.h"
 #include "common/VideoFixtures.h"
-#include "model/Album.h"
-#include "model/AlbumCollection.h"
 #include "model/Photo.h"
 #include "model/Video.h"
-#include "model/VideoStream.h"
+#include "storage/GalleryCheck.h"
 #include "storage/GalleryFile.h"
 #include "storage/Preferences.h"
 
@@ -58,34 +56,14 @@ Album *findAlbum(const Data &data, const QString &title)
     return found;
 }
 
-// Every file name the XML gives exists in the img folder.
-QStringList missingFiles(const QString &gallery, const Data &data)
+// What the saved gallery names but lacks, or holds that nothing names.
+QStringList unaccounted(const QString &gallery, const Data &data)
 {
-    QStringList missing;
-    auto check = [&](const QString &name) {
-        if (!name.isEmpty() && !QFile::exists(gallery + "/img/" + name))
-            missing << name;
-    };
-    data.forEachNode([&](const NodePtr &n) {
-        check(n->thumbFile());
-        if (!n->isAlbum())
-            return true;
-        for (const ItemPtr &item : static_cast<Album *>(n.get())->items()) {
-            if (item->isPhoto()) {
-                auto *p = static_cast<Photo *>(item.get());
-                check(p->imageFile());
-                check(p->smallImageFile());
-                check(p->largeImageFile());
-            } else {
-                auto *v = static_cast<Video *>(item.get());
-                check(v->thumbFile());
-                for (const StreamPtr &s : v->streams())
-                    check(s->file());
-            }
-        }
-        return true;
-    });
-    return missing;
+    const GalleryCheckReport r = GalleryCheck::run(GalleryNames::of(data), gallery + "/img", gallery + "/xml");
+    QStringList names;
+    for (const CheckedFile &f : r.missing + r.orphans + r.notPlain)
+        names << f.name;
+    return names;
 }
 
 // No XML file of the gallery is cut short or malformed.
@@ -118,6 +96,8 @@ private slots:
 
 private:
     QStringList makePhotos(const QString &folder, int count, QSize size);
+    // Writes the tree as the gallery `name` in the home folder, which the next start opens.
+    QString makeGallery(const QString &name, Data &data);
     std::unique_ptr<App> launch();
     void snapshot();
 
@@ -186,6 +166,19 @@ QStringList TestJourneys::makePhotos(const QString &folder, int count, QSize siz
         names << name;
     }
     return names;
+}
+
+QString TestJourneys::makeGallery(const QString &name, Data &data)
+{
+    const QString gallery = m_home + "/" + name;
+    QDir().mkpath(gallery + "/img");
+    QDir().mkpath(gallery + "/xml");
+    QDir().mkpath(m_home + "/.config/Quillmere");
+    QSettings settings(m_home + "/.config/Quillmere/Quillmere.conf", QSettings::NativeFormat);
+    Preferences prefs(&settings);
+    prefs.setOrvaneFolder(gallery);
+    [&] { QVERIFY(GalleryFile(prefs).saveData(data).ok()); }();
+    return gallery;
 }
 
 void TestJourneys::fromFirstRunToARestart()
@@ -272,7 +265,7 @@ void TestJourneys::fromFirstRunToARestart()
     disk = load(gallery);
     Album *harbour = findAlbum(disk->data, "Harbour");
     CHECK(harbour && harbour->items().size() == 29, QStringLiteral("29 photos, not %1").arg(harbour ? harbour->items().size() : -1));
-    CHECK(missingFiles(gallery, disk->data).isEmpty(), missingFiles(gallery, disk->data).join(", "));
+    CHECK(unaccounted(gallery, disk->data).isEmpty(), unaccounted(gallery, disk->data).join(", "));
     auto *first = static_cast<Photo *>(harbour->items()[0].get());
     CHECK(first->title() == "photo01", first->title());
     CHECK(!first->largeImageFile().isEmpty(), "the large size is made");
@@ -320,7 +313,7 @@ void TestJourneys::fromFirstRunToARestart()
     CHECK(video->numberOfStreams() == 2 && video->streams()[0]->bitrate() > video->streams()[1]->bitrate(),
           "two streams, the faster first");
     CHECK(QImageReader(gallery + "/img/" + video->thumbFile()).size() == QSize(120, 90), "a 120 x 90 thumbnail");
-    CHECK(missingFiles(gallery, disk->data).isEmpty(), missingFiles(gallery, disk->data).join(", "));
+    CHECK(unaccounted(gallery, disk->data).isEmpty(), unaccounted(gallery, disk->data).join(", "));
 
     STEP("reordering, moving to another album, deleting with the trash well");
     app->click(main, listRow(0));
@@ -343,6 +336,7 @@ void TestJourneys::fromFirstRunToARestart()
     CHECK(harbour->items()[0]->title() == "photo01", "photo01 was moved down, then the rows above it left: "
                                                      + harbour->items()[0]->title());
     CHECK(!QFile::exists(gallery + "/img/" + doomed), "the deleted photo's file is gone");
+    CHECK(unaccounted(gallery, disk->data).isEmpty(), unaccounted(gallery, disk->data).join(", "));
     CHECK(QDir(m_home + "/.local/share/Trash/files").entryList({"img_*"}).size() >= 1, "it is in the desktop's trash");
 
     STEP("quit and start again");
@@ -369,34 +363,21 @@ void TestJourneys::fromFirstRunToARestart()
 void TestJourneys::killedWhileSavingOrImporting()
 {
     // A big gallery, so that a save takes long enough to be interrupted.
-    const QString gallery = m_home + "/Big";
-    QDir().mkpath(gallery + "/img");
-    QDir().mkpath(gallery + "/xml");
-    {
-        QSettings s(m_dir->filePath("make.ini"), QSettings::IniFormat);
-        Preferences prefs(&s);
-        prefs.setOrvaneFolder(gallery);
-        Data data;
-        for (int a = 0; a < 300; ++a) {
-            auto album = std::make_shared<Album>();
-            album->setTitle(QStringLiteral("Album %1").arg(a));
-            album->setXMLFile(QStringLiteral("album_%1.xml").arg(a));
-            for (int i = 0; i < 200; ++i) {
-                auto p = std::make_shared<Photo>();
-                p->setTitle(QStringLiteral("Photo %1 with a long enough title").arg(i));
-                p->setImageFile(QStringLiteral("p%1_%2.jpg").arg(a).arg(i));
-                p->setSmallImageFile(QStringLiteral("p%1_%2_sm.jpg").arg(a).arg(i));
-                album->addItem(p);
-            }
-            data.albums().append(album);
+    Data data;
+    for (int a = 0; a < 300; ++a) {
+        auto album = std::make_shared<Album>();
+        album->setTitle(QStringLiteral("Album %1").arg(a));
+        album->setXMLFile(QStringLiteral("album_%1.xml").arg(a));
+        for (int i = 0; i < 200; ++i) {
+            auto p = std::make_shared<Photo>();
+            p->setTitle(QStringLiteral("Photo %1 with a long enough title").arg(i));
+            p->setImageFile(QStringLiteral("p%1_%2.jpg").arg(a).arg(i));
+            p->setSmallImageFile(QStringLiteral("p%1_%2_sm.jpg").arg(a).arg(i));
+            album->addItem(p);
         }
-        GalleryFile files(prefs);
-        QVERIFY(files.saveData(data).ok());
+        data.albums().append(album);
     }
-    QDir().mkpath(m_home + "/.config/Quillmere");
-    QSettings settings(m_home + "/.config/Quillmere/Quillmere.conf", QSettings::NativeFormat);
-    settings.setValue("OrvaneFolder", gallery);
-    settings.sync();
+    const QString gallery = makeGallery("Big", data);
     const QStringList photos = makePhotos(m_dir->filePath("cam"), 16, {4000, 3000});
 
     for (int delay : {5, 60, 150, 300}) {
@@ -446,33 +427,20 @@ void TestJourneys::killedWhileSavingOrImporting()
 void TestJourneys::titlesAreTheWindowsOwn()
 {
     // The desktop shows each window's own title, with nothing appended.
-    const QString gallery = m_home + "/Titles";
-    QDir().mkpath(gallery + "/img");
-    QDir().mkpath(gallery + "/xml");
-    {
-        QSettings s(m_dir->filePath("make.ini"), QSettings::IniFormat);
-        Preferences prefs(&s);
-        prefs.setOrvaneFolder(gallery);
-        Data data;
-        auto album = std::make_shared<Album>();
-        album->setTitle("Harbour");
-        album->setXMLFile("album_1.xml");
-        auto photo = std::make_shared<Photo>();
-        photo->setTitle("Boats at dawn");
-        photo->setImageFile("img_1.jpg");
-        photo->setSmallImageFile("img_1_sm.jpg");
-        album->addItem(photo);
-        data.albums().append(album);
-        QImage picture(400, 300, QImage::Format_RGB32);
-        picture.fill(QColor(40, 90, 160));
-        QVERIFY(picture.save(gallery + "/img/img_1.jpg") && picture.scaled(150, 113).save(gallery + "/img/img_1_sm.jpg"));
-        GalleryFile files(prefs);
-        QVERIFY(files.saveData(data).ok());
-    }
-    QDir().mkpath(m_home + "/.config/Quillmere");
-    QSettings settings(m_home + "/.config/Quillmere/Quillmere.conf", QSettings::NativeFormat);
-    settings.setValue("OrvaneFolder", gallery);
-    settings.sync();
+    Data data;
+    auto album = std::make_shared<Album>();
+    album->setTitle("Harbour");
+    album->setXMLFile("album_1.xml");
+    auto photo = std::make_shared<Photo>();
+    photo->setTitle("Boats at dawn");
+    photo->setImageFile("img_1.jpg");
+    photo->setSmallImageFile("img_1_sm.jpg");
+    album->addItem(photo);
+    data.albums().append(album);
+    const QString gallery = makeGallery("Titles", data);
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(QColor(40, 90, 160));
+    QVERIFY(picture.save(gallery + "/img/img_1.jpg") && picture.scaled(150, 113).save(gallery + "/img/img_1_sm.jpg"));
 
     STEP("window titles");
     auto app = launch();

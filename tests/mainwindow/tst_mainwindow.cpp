@@ -1,58 +1,48 @@
+// The main window on real galleries: first run, quitting, switching
+// galleries, the details of the selection, the keyboard, undo, drops from
+// other programs, imports, deletion, the wells, the thumbnail chooser and
+// the photo viewer; the gallery checked on disk.
+
 #include "common/GuiHelpers.h"
 #include "common/TestFiles.h"
+#include "import/ImportPhotosController.h"
+#include "import/ImportingPhotosController.h"
 #include "mainwindow/AlbumTreeModel.h"
-#include "mainwindow/ItemListModel.h"
 #include "mainwindow/ChangeAlbumThumbController.h"
+#include "mainwindow/ImageWells.h"
+#include "mainwindow/ItemListModel.h"
 #include "mainwindow/MainController.h"
 #include "mainwindow/MyImageView.h"
-#include "mainwindow/PreferencesController.h"
-#include "import/ImportPhotosController.h"
+#include "mainwindow/PhotoWindowController.h"
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/FirstRunController.h"
 #include "storage/FolderChooser.h"
+#include "storage/JobSheet.h"
 #include "storage/NewOrvaneFolderController.h"
 
-#include <QAction>
-#include <QDir>
-#include <QMimeData>
-#include <QFile>
+#include <QCheckBox>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
 #include <QTableView>
-#include <QTabWidget>
 #include <QTemporaryDir>
-#include <QToolBar>
 #include <QTreeView>
-#include <QAbstractButton>
-#include <QMenuBar>
-#include <QMenu>
-#include <QAbstractItemView>
 #include <QtTest>
 
 using namespace qm;
-using testing::readFile;
 using testing::answerMessageBox;
+using testing::filesMime;
+using testing::readFile;
 using testing::whenShown;
-
-namespace {
-
-void renameInTree(MainController &w, const QModelIndex &index, const QString &title)
-{
-    w.ovAlbums()->setCurrentIndex(index);
-    w.ovAlbums()->edit(index);
-    auto *editor = qobject_cast<QLineEdit *>(w.ovAlbums()->indexWidget(index));
-    QVERIFY(editor);
-    editor->selectAll();
-    QTest::keyClicks(editor, title);
-    QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(index.data().toString(), title); // the delegate commits on a queued call
-}
-
-} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -60,105 +50,132 @@ class TestMainWindow : public QObject
 private slots:
     void init();
     void cleanup();
-    void firstRunCreateEditSaveRestart();
+    void collectionsShowTheirAlbums();
     void createRefusesExistingGallery();
     void firstRunCancelAndQuit();
-    void quitSavesAndFailedSaveAsks();
+    void failedSaveAtQuitAsks();
     void switchingGalleriesSavesFirst();
     void unreadableIndexIsReportedAndKept();
     void selectionShowsDetails();
-    void preferencesWindow();
     void keyboardAndAccessibility();
     void undoAndOpenEditors();
     void dropsFromAnotherProgramAreCopies();
+    void importFromTheMenuAndByDrop();
+    void deleteCommandAndTrashWell();
+    void thumbnailChooserAndViewer();
+    void deletingABigAlbum();
 
 private:
     QSettings *settings() { return m_settings.get(); }
+    // A window open on a new gallery of that name (its path in `gallery`).
+    std::unique_ptr<MainController> openNew(const QString &name, QString *gallery = nullptr);
+    // The same with two albums, the first selected.
+    std::unique_ptr<MainController> openWithTwoAlbums();
+    QStringList pictures(int count, QSize size = {1200, 900});
+    // Photos whose files are there (empty unless `size` is given), added to the album.
+    QStringList addPhotos(MainController &w, Album *album, int count, QSize size = {});
+    // Runs the import dialog (already open or about to open) to its end.
+    void importWith(MainController &w, const std::function<void(ImportPhotosController *)> &adjust);
+
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QSettings> m_settings;
     QString m_chooserAnswer;
     QStringList m_chooserTitles;
+    QStringList m_filesAnswer;
+    QString m_gallery;
+    int m_photos = 0;
 };
 
 void TestMainWindow::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_settings = std::make_unique<QSettings>(m_dir->filePath("settings.ini"), QSettings::IniFormat);
+    qputenv("XDG_DATA_HOME", m_dir->filePath("share").toLocal8Bit()); // a trash of the test's own
     m_chooserAnswer = m_dir->path();
     m_chooserTitles.clear();
     FolderChooser::setOverrideForTesting([this](const QString &title) {
         m_chooserTitles << title;
         return m_chooserAnswer;
     });
+    FolderChooser::setFilesOverrideForTesting([this](const QString &) { return m_filesAnswer; });
 }
 
 void TestMainWindow::cleanup()
 {
     testing::cancelPendingWatchers();
     FolderChooser::setOverrideForTesting(nullptr);
+    FolderChooser::setFilesOverrideForTesting(nullptr);
 }
 
-void TestMainWindow::firstRunCreateEditSaveRestart()
+std::unique_ptr<MainController> TestMainWindow::openNew(const QString &name, QString *gallery)
 {
-    const QString gallery = m_dir->filePath("photos");
-    {
-        MainController w(settings());
-        auto firstRun = whenShown<FirstRunController>([](FirstRunController *d) {
-            d->findChild<QPushButton *>("btnCreateNew")->click();
-        });
-        auto naming = whenShown<NewOrvaneFolderController>([](NewOrvaneFolderController *d) {
-            QTest::keyClicks(d->txtFolder(), QStringLiteral("photos"));
-            QTest::keyClick(d->txtFolder(), Qt::Key_Return); // Return creates, Cancel is not the default
-        });
-        w.show();
-        QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
-        QVERIFY(*firstRun && *naming);
-        QCOMPARE(m_chooserTitles, QStringList{QStringLiteral("Select location for orvane folder")});
-        QCOMPARE(settings()->value("OrvaneFolder").toString(), gallery);
-        QVERIFY(QFileInfo(gallery + "/img").isDir());
-        const QString index = readFile(gallery + "/xml/albums.xml");
-        QVERIFY2(index.contains(QStringLiteral("version=\"2.2\"")), qPrintable(index));
-        QCOMPARE(w.treeModel()->rowCount(), 0);
-        QVERIFY(!w.data().needsToSaveChanges());
+    QString error;
+    const QString path = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), name, &error);
+    settings()->setValue("OrvaneFolder", path);
+    auto w = std::make_unique<MainController>(settings());
+    w->resize(1000, 700);
+    w->show();
+    [&] { QTRY_COMPARE(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(path)); }();
+    if (gallery)
+        *gallery = path;
+    return w;
+}
 
-        // A collection with an album inside it, both renamed in place.
-        w.action("miNewCollection")->trigger();
-        QCOMPARE(w.treeModel()->rowCount(), 1);
-        const QModelIndex coll = w.treeModel()->index(0, 0);
-        w.ovAlbums()->setCurrentIndex(coll);
-        w.action("miNewAlbum")->trigger();
-        QCOMPARE(w.treeModel()->rowCount(coll), 1);
-        QVERIFY(w.ovAlbums()->isExpanded(coll));
-        renameInTree(w, coll, QStringLiteral("Travel"));
-        renameInTree(w, w.treeModel()->index(0, 0, coll), QStringLiteral("Rome <2026>"));
-        QCOMPARE(w.data().albums().first()->title(), QStringLiteral("Travel"));
+std::unique_ptr<MainController> TestMainWindow::openWithTwoAlbums()
+{
+    auto w = openNew("gallery", &m_gallery);
+    w->action("miNewAlbum")->trigger();
+    w->action("miNewAlbum")->trigger();
+    w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
+    return w;
+}
 
-        w.gallery().undoStack()->setClean();
-        renameInTree(w, coll, QStringLiteral("Journeys"));
-        QCOMPARE(w.data().albums().first()->title(), QStringLiteral("Journeys"));
-        QVERIFY(w.data().needsToSaveChanges()); // a rename alone must survive a quit
+QStringList TestMainWindow::pictures(int count, QSize size)
+{
+    QStringList files;
+    for (int i = 0; i < count; ++i)
+        files << testing::picture(m_dir->filePath(QStringLiteral("pic%1.%2").arg(i).arg(i % 2 ? "png" : "jpg")), size,
+                                  QColor::fromHsv(i * 40 % 360, 180, 200));
+    return files;
+}
 
-        QTest::keySequence(&w, QKeySequence::Save);
-        if (w.data().needsToSaveChanges()) // no active window offscreen: use the menu
-            w.action("miSave")->trigger();
-        QVERIFY(!w.data().needsToSaveChanges());
-        const QString saved = readFile(gallery + "/xml/albums.xml");
-        QVERIFY(saved.contains(QStringLiteral("version=\"2.1\"")));
-        QVERIFY(saved.contains(QStringLiteral("<title>Journeys</title>")));
-        QVERIFY(saved.contains(QStringLiteral("Rome &lt;2026>")) || saved.contains(QStringLiteral("Rome &lt;2026&gt;")));
-        w.close();
+QStringList TestMainWindow::addPhotos(MainController &w, Album *album, int count, QSize size)
+{
+    QStringList paths;
+    QList<ItemPtr> photos;
+    for (int i = m_photos; i < m_photos + count; ++i) {
+        auto p = std::make_shared<Photo>();
+        p->setTitle(QStringLiteral("p%1").arg(i));
+        p->setImageFile(QStringLiteral("img_big%1.jpg").arg(i));
+        p->setSmallImageFile(QStringLiteral("img_big%1_sm.jpg").arg(i));
+        photos << p;
+        for (const QString &name : {p->imageFile(), p->smallImageFile()}) {
+            paths << m_gallery + "/img/" + name;
+            if (size.isEmpty())
+                testing::writeBytes(paths.last(), "");
+            else
+                testing::picture(paths.last(), size);
+        }
     }
-    // Start again with the same settings: no panel, the same tree, expanded.
-    MainController w(settings());
-    auto firstRun = whenShown<FirstRunController>([](FirstRunController *d) { d->reject(); }, nullptr, 1500);
-    w.show();
-    QTRY_COMPARE(w.treeModel()->rowCount(), 1);
-    const QModelIndex coll = w.treeModel()->index(0, 0);
-    QCOMPARE(coll.data().toString(), QStringLiteral("Journeys"));
-    QCOMPARE(w.treeModel()->index(0, 0, coll).data().toString(), QStringLiteral("Rome <2026>"));
-    QVERIFY(w.ovAlbums()->isExpanded(coll));
-    QTest::qWait(300);
-    QVERIFY(!*firstRun);
+    m_photos += count;
+    w.gallery().addItems(album, photos, {}, "Add");
+    return paths;
+}
+
+void TestMainWindow::collectionsShowTheirAlbums()
+{
+    // An album made inside a collection shows at once, and after a restart.
+    auto w = openNew("g");
+    w->action("miNewCollection")->trigger();
+    w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
+    w->action("miNewAlbum")->trigger();
+    QCOMPARE(w->treeModel()->rowCount(w->treeModel()->index(0, 0)), 1);
+    QVERIFY(w->ovAlbums()->isExpanded(w->treeModel()->index(0, 0)));
+    w->close();
+    w = std::make_unique<MainController>(settings());
+    w->show();
+    QTRY_COMPARE(w->treeModel()->rowCount(), 1);
+    QVERIFY(w->ovAlbums()->isExpanded(w->treeModel()->index(0, 0)));
 }
 
 void TestMainWindow::createRefusesExistingGallery()
@@ -168,10 +185,7 @@ void TestMainWindow::createRefusesExistingGallery()
     const QByteArray original = "<?xml version=\"1.0\"?><orvane version=\"2.1\"><collection><album><title>Keep</title>"
                                 "<description/><contentnumber>0</contentnumber><contentxmlurl>album_1.xml</contentxmlurl>"
                                 "</album></collection></orvane>";
-    QFile f(gallery + "/xml/albums.xml");
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(original);
-    f.close();
+    QVERIFY(testing::writeBytes(gallery + "/xml/albums.xml", original));
 
     MainController w(settings());
     settings()->setValue("OrvaneFolder", gallery);
@@ -188,9 +202,7 @@ void TestMainWindow::createRefusesExistingGallery()
     });
     w.clickedFileNew();
     QVERIFY2(refused->contains(gallery), qPrintable(*refused));
-    QFile again(gallery + "/xml/albums.xml");
-    QVERIFY(again.open(QIODevice::ReadOnly));
-    QCOMPARE(again.readAll(), original);
+    QCOMPARE(testing::readBytes(gallery + "/xml/albums.xml"), original);
 
     // Names that are not one folder name are refused as well.
     QString error;
@@ -214,81 +226,66 @@ void TestMainWindow::firstRunCancelAndQuit()
     QTRY_VERIFY(!w.isVisible());
     QVERIFY(*stillOpen);
     QVERIFY(!settings()->contains("OrvaneFolder"));
-    QVERIFY(!w.action("miNewAlbum")->isEnabled() && !w.action("miSave")->isEnabled());
+    for (const char *name : {"miNewAlbum", "miSave", "miCheckGallery", "miImportPhotos"})
+        QVERIFY2(!w.action(name)->isEnabled(), name);
     QVERIFY(w.prefs().imgPath("x.jpg").isNull()); // never "/img/x.jpg"
     QCOMPARE(m_chooserTitles, (QStringList{QStringLiteral("Select orvane folder"), QStringLiteral("Select location for orvane folder")}));
 }
 
-void TestMainWindow::quitSavesAndFailedSaveAsks()
+void TestMainWindow::failedSaveAtQuitAsks()
 {
-    QString error;
-    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
-    QVERIFY2(!gallery.isNull(), qPrintable(error));
-    settings()->setValue("OrvaneFolder", gallery);
-    {
-        MainController w(settings());
-        w.show();
-        QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
-        w.action("miNewAlbum")->trigger();
-        w.close(); // saves without asking
-        QVERIFY(!w.isVisible());
-        QVERIFY(readFile(gallery + "/xml/albums.xml").contains(QStringLiteral("<title>Untitled</title>")));
-    }
-    {
-        MainController w(settings());
-        w.show();
-        QTRY_COMPARE(w.treeModel()->rowCount(), 1);
-        w.action("miNewCollection")->trigger();
-        // Make every write into the xml folder fail.
-        QVERIFY(QDir(gallery + "/xml").removeRecursively());
-        QFile blocker(gallery + "/xml");
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+    QString gallery;
+    auto w = openNew("g", &gallery);
+    w->action("miNewCollection")->trigger();
+    // Make every write into the xml folder fail.
+    QVERIFY(QDir(gallery + "/xml").removeRecursively());
+    QVERIFY(testing::writeBytes(gallery + "/xml", ""));
 
-        auto first = answerMessageBox();            // what failed
-        auto question = std::make_shared<QString>();
-        whenShown<QMessageBox>([question](QMessageBox *box) {
-            *question = box->text();
+    auto quitButton = [](const QString &text) {
+        whenShown<QMessageBox>([text](QMessageBox *box) {
             for (QAbstractButton *b : box->buttons())
-                if (b->text() == QStringLiteral("Don't Quit"))
+                if (b->text() == text)
                     b->click();
         }, [](QMessageBox *box) { return box->text().contains(QStringLiteral("quit now")); });
-        w.close();
-        QVERIFY(w.isVisible());
-        QVERIFY(w.data().needsToSaveChanges());
-        QVERIFY2(first->contains(gallery + "/xml"), qPrintable(*first));
-        QVERIFY(question->contains(QStringLiteral("unsaved changes are lost")));
+    };
+    auto first = answerMessageBox(); // what failed
+    quitButton(QStringLiteral("Don't Quit"));
+    w->close();
+    QVERIFY(w->isVisible());
+    QVERIFY(w->data().needsToSaveChanges());
+    QVERIFY2(first->contains(gallery + "/xml"), qPrintable(*first));
 
-        answerMessageBox();
-        whenShown<QMessageBox>([](QMessageBox *box) {
-            for (QAbstractButton *b : box->buttons())
-                if (b->text() == QStringLiteral("Quit Anyway"))
-                    b->click();
-        }, [](QMessageBox *box) { return box->text().contains(QStringLiteral("quit now")); });
-        w.close();
-        QVERIFY(!w.isVisible());
-    }
+    answerMessageBox();
+    quitButton(QStringLiteral("Quit Anyway"));
+    w->close();
+    QVERIFY(!w->isVisible());
 }
 
 void TestMainWindow::switchingGalleriesSavesFirst()
 {
-    QString error;
-    const QString a = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("a"), &error);
+    QString error, a;
     const QString b = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("b"), &error);
-    settings()->setValue("OrvaneFolder", a);
-    MainController w(settings());
-    w.show();
-    QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(a));
-    w.action("miNewAlbum")->trigger();
-    QVERIFY(w.data().needsToSaveChanges());
+    auto w = openNew("a", &a);
+    w->action("miNewAlbum")->trigger();
+    QVERIFY(w->data().needsToSaveChanges());
 
     m_chooserAnswer = b;
-    w.action("miFileOpen")->trigger();
-    QCOMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(b));
-    QVERIFY(!w.data().needsToSaveChanges());
-    QCOMPARE(w.treeModel()->rowCount(), 0);
+    w->action("miFileOpen")->trigger();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(b));
+    QVERIFY(!w->data().needsToSaveChanges());
+    QCOMPARE(w->treeModel()->rowCount(), 0);
     QVERIFY(readFile(a + "/xml/albums.xml").contains(QStringLiteral("Untitled")));
     QVERIFY(!readFile(b + "/xml/albums.xml").contains(QStringLiteral("Untitled")));
+
+    // File > Open Recent offers the gallery opened before; the open one cannot be chosen.
+    auto *recent = w->findChild<QMenu *>("miOpenRecent");
+    recent->popup(w->mapToGlobal(QPoint(10, 10)));
+    QStringList offered;
+    for (QAction *entry : recent->actions())
+        if (entry->isEnabled() && !entry->isSeparator())
+            offered << entry->text();
+    recent->hide();
+    QCOMPARE(offered, (QStringList{a, QStringLiteral("&Clear Menu")}));
 }
 
 void TestMainWindow::unreadableIndexIsReportedAndKept()
@@ -296,11 +293,7 @@ void TestMainWindow::unreadableIndexIsReportedAndKept()
     QString error;
     const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
     const QByteArray garbage = "<orvane version=\"2.1\"><collection><album><title>Half";
-    {
-        QFile f(gallery + "/xml/albums.xml");
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(garbage);
-    }
+    QVERIFY(testing::writeBytes(gallery + "/xml/albums.xml", garbage));
     settings()->setValue("OrvaneFolder", gallery);
     MainController w(settings());
     auto message = answerMessageBox();
@@ -308,40 +301,24 @@ void TestMainWindow::unreadableIndexIsReportedAndKept()
     QTRY_VERIFY(!message->isEmpty());
     QVERIFY2(message->contains(QStringLiteral("albums.xml")), qPrintable(*message));
 
+    // The save says what it did to keep the old content, which survives beside the new index.
     w.action("miNewAlbum")->trigger();
-    // The save says what it did to keep the old content.
     auto note = answerMessageBox();
     w.action("miSave")->trigger();
     QVERIFY2(note->contains(QStringLiteral("was kept as")), qPrintable(*note));
-    // The unreadable content survives beside the new index.
-    bool kept = false;
-    for (const QFileInfo &fi : QDir(gallery + "/xml").entryInfoList(QDir::Files)) {
-        if (fi.fileName() != QStringLiteral("albums.xml") && fi.fileName().startsWith(QStringLiteral("albums.xml"))) {
-            QFile f(fi.filePath());
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            kept |= f.readAll() == garbage;
-        }
-    }
-    QVERIFY(kept);
+    const QStringList kept = QDir(gallery + "/xml").entryList({"albums.xml.unreadable-*"});
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(testing::readBytes(gallery + "/xml/" + kept[0]), garbage);
 }
 
 void TestMainWindow::selectionShowsDetails()
 {
-    QString error;
-    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
-    settings()->setValue("OrvaneFolder", gallery);
-    MainController w(settings());
-    w.show();
-    QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
-
-    auto writeJpeg = [&](const QString &name, int width, int height) {
-        QImage img(width, height, QImage::Format_RGB32);
-        img.fill(Qt::darkCyan);
-        QVERIFY(img.save(gallery + "/img/" + name, "JPEG"));
-    };
-    writeJpeg("s.jpg", 120, 80);
-    writeJpeg("n.jpg", 640, 426);
-    writeJpeg("t.jpg", 160, 120);
+    QString gallery;
+    auto window = openNew("g", &gallery);
+    MainController &w = *window;
+    testing::picture(gallery + "/img/s.jpg", {120, 80});
+    testing::picture(gallery + "/img/n.jpg", {640, 426});
+    testing::picture(gallery + "/img/t.jpg", {160, 120});
 
     w.action("miNewCollection")->trigger();
     w.action("miNewAlbum")->trigger();
@@ -356,92 +333,68 @@ void TestMainWindow::selectionShowsDetails()
     w.gallery().addItems(album, {photo, video}, {}, "Add");
     w.gallery().undoStack()->setClean();
 
-    // An album: its description, editable, without marking anything changed.
+    // What the window shows and offers: the album's side, the item's side, what may be done.
+    auto shown = [&] {
+        auto text = [](const QPlainTextEdit *t) { return t->toPlainText().replace('\n', '/') + (t->isReadOnly() ? "(fixed)" : ""); };
+        QStringList on;
+        for (QAction *a : {w.action("miChangeAlbumThumb"), w.action("miImportPhotos"), w.action("miShowPhoto"),
+                           w.action("miShowLargePhoto"), w.miApplyTitleToRest(), w.miApplyDateToRest()})
+            if (a->isEnabled())
+                on << a->objectName();
+        if (w.btnChangeAlbumThumb()->isEnabled())
+            on << "thumb button";
+        if (w.btnShowVideo()->isEnabled())
+            on << "video button";
+        const QSize picture = w.ivPhoto()->image().size();
+        return QStringList{text(w.txtAlbumDesc()), w.ivAlbumThumb()->image().isNull() ? "no thumb" : "thumb",
+                           w.lblSmallImageSize()->text(), w.lblImageSize()->text(), w.lblLargeImageSize()->text(),
+                           QStringLiteral("%1x%2").arg(picture.width()).arg(picture.height()), text(w.txtPhotoDesc()),
+                           on.join(' '), w.data().needsToSaveChanges() ? "dirty" : "clean"}
+            .join(" | ");
+    };
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(1, 0));
     QCOMPARE(w.data().selectedAlbum(), album);
-    QCOMPARE(w.txtAlbumDesc()->toPlainText(), QStringLiteral("Line one\nLine two"));
-    QVERIFY(!w.txtAlbumDesc()->isReadOnly());
-    QVERIFY(!w.ivAlbumThumb()->image().isNull());
-    QVERIFY(w.btnChangeAlbumThumb()->isEnabled());
-    QVERIFY(!w.data().needsToSaveChanges());
     QCOMPARE(w.itemModel()->rowCount(), 2);
+    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
+                                      "miChangeAlbumThumb miImportPhotos thumb button | clean"));
 
-    // A photo: sizes width first, no large label, show-video off.
+    // A photo: sizes width first, no large label.
     w.tvPhotos()->selectRow(0);
     QCOMPARE(w.data().selectedItem(), photo.get());
-    QCOMPARE(w.lblSmallImageSize()->text(), QStringLiteral("120 x 80"));
-    QCOMPARE(w.lblImageSize()->text(), QStringLiteral("640 x 426"));
-    QCOMPARE(w.lblLargeImageSize()->text(), QString());
-    QCOMPARE(w.ivPhoto()->image().size(), QSize(120, 80));
-    QCOMPARE(w.txtPhotoDesc()->toPlainText(), QStringLiteral("A photo"));
-    QVERIFY(!w.btnShowVideo()->isEnabled());
-    QVERIFY(w.miApplyDateToRest()->isEnabled());
-    QVERIFY(!w.data().needsToSaveChanges());
-
+    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 120 x 80 | 640 x 426 |  | 120x80 | A photo | "
+                                      "miChangeAlbumThumb miImportPhotos miShowPhoto miApplyTitleToRest miApplyDateToRest thumb button | clean"));
     // Typing marks the change.
     w.txtPhotoDesc()->setFocus();
     w.txtPhotoDesc()->moveCursor(QTextCursor::End);
     QTest::keyClicks(w.txtPhotoDesc(), QStringLiteral("!"));
     QCOMPARE(photo->description(), QStringLiteral("A photo!"));
     QVERIFY(w.data().needsToSaveChanges());
+    w.gallery().undoStack()->setClean();
 
-    // A video: thumbnail size, show-video on.
+    // A video: its thumbnail's size.
     w.tvPhotos()->selectRow(1);
-    QCOMPARE(w.lblSmallImageSize()->text(), QStringLiteral("160 x 120"));
-    QCOMPARE(w.lblImageSize()->text(), QString());
-    QVERIFY(w.btnShowVideo()->isEnabled());
-
-    // Two rows: nothing.
+    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 160 x 120 |  |  | 160x120 |  | "
+                                      "miChangeAlbumThumb miImportPhotos miApplyTitleToRest miApplyDateToRest thumb button video button | clean"));
+    // Two rows: no item.
     w.tvPhotos()->selectAll();
     QCOMPARE(w.data().selectedItem(), nullptr);
-    QCOMPARE(w.lblSmallImageSize()->text(), QString());
-    QVERIFY(!w.btnShowVideo()->isEnabled());
-    QVERIFY(!w.miApplyTitleToRest()->isEnabled());
-    QVERIFY(w.txtPhotoDesc()->isReadOnly());
-
-    // A collection: description emptied and read-only; the item list empties.
+    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
+                                      "miChangeAlbumThumb miImportPhotos thumb button | clean"));
+    // A collection: no description of its own; the item list empties.
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
     QCOMPARE(w.data().selectedCollection(), w.data().albums().at(0).get());
-    QCOMPARE(w.data().selectedAlbum(), nullptr);
-    QVERIFY(w.txtAlbumDesc()->toPlainText().isEmpty());
-    QVERIFY(w.txtAlbumDesc()->isReadOnly());
     QCOMPARE(w.itemModel()->rowCount(), 0);
-
-    // Nothing: no thumbnail, button off.
+    QCOMPARE(shown(), QStringLiteral("(fixed) | thumb |  |  |  | 0x0 | (fixed) | "
+                                      "miChangeAlbumThumb thumb button | clean"));
+    // Nothing: nothing to act on.
     w.ovAlbums()->selectionModel()->clearSelection();
-    QVERIFY(w.ivAlbumThumb()->image().isNull());
-    QVERIFY(!w.btnChangeAlbumThumb()->isEnabled());
-}
-
-void TestMainWindow::preferencesWindow()
-{
-    MainController w(settings());
-    whenShown<FirstRunController>([](FirstRunController *d) { d->reject(); });
-    w.show();
-    w.action("miPreferences")->trigger();
-    PreferencesController *p = w.preferencesController();
-    QTRY_VERIFY(p->isVisible());
-    QCOMPARE(p->toolbar()->objectName(), QStringLiteral("PrefsToolbar"));
-    QCOMPARE(p->toolbar()->actions().size(), 1);
-    QAction *general = p->toolbar()->actions().first();
-    QCOMPARE(general->text(), QStringLiteral("General"));
-    QCOMPARE(general->toolTip(), QStringLiteral("General preferences"));
-    QCOMPARE(p->selectedItemIdentifier(), QStringLiteral("General"));
-    QCOMPARE(p->currentTabIdentifier(), QStringLiteral("General"));
-    general->trigger();
-    QCOMPARE(p->currentTabIdentifier(), QStringLiteral("General"));
-    QCOMPARE(p->toolbarItemForItemIdentifier(QStringLiteral("Advanced")), nullptr);
-    QCOMPARE(PreferencesController::toolbarAllowedItemIdentifiers(), QStringList{QStringLiteral("General")});
+    QCOMPARE(shown(), QStringLiteral("(fixed) | no thumb |  |  |  | 0x0 | (fixed) |  | clean"));
 }
 
 void TestMainWindow::keyboardAndAccessibility()
 {
-    QString error;
-    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("k"), &error);
-    settings()->setValue("OrvaneFolder", gallery);
-    MainController w(settings());
-    w.show();
-    QTRY_VERIFY(w.windowTitle().startsWith("Quillmere - "));
+    auto window = openNew("k");
+    MainController &w = *window;
 
     // Every command is in a menu, with a shortcut of its own and a mnemonic
     // that no other entry of its menu uses.
@@ -498,16 +451,8 @@ void TestMainWindow::keyboardAndAccessibility()
     }
     QCOMPARE(order, (QWidgetList{w.ovAlbums(), w.txtAlbumDesc(), w.tvPhotos(), w.txtPhotoDesc()}));
 
-    // F2 retitles the selected node; Ctrl+T opens the thumbnail chooser.
+    // Ctrl+T opens the thumbnail chooser.
     w.ovAlbums()->setFocus();
-    QTest::keyClick(&w, Qt::Key_F2);
-    auto *editor = qobject_cast<QLineEdit *>(w.ovAlbums()->indexWidget(w.treeModel()->index(0, 0)));
-    QVERIFY(editor && editor->isVisible());
-    editor->selectAll();
-    QTest::keyClicks(editor, QStringLiteral("By keyboard"));
-    QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(w.data().albums().first()->title(), QStringLiteral("By keyboard"));
-    QVERIFY(w.data().needsToSaveChanges());
     QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
     QTRY_VERIFY(w.changeAlbumThumbController()->isVisible());
     w.changeAlbumThumbController()->reject();
@@ -515,19 +460,21 @@ void TestMainWindow::keyboardAndAccessibility()
 
 void TestMainWindow::undoAndOpenEditors()
 {
-    QString error;
-    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
-    settings()->setValue("OrvaneFolder", gallery);
-    auto w = std::make_unique<MainController>(settings());
-    w->show();
-    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
+    QString gallery;
+    auto w = openNew("g", &gallery);
     w->action("miNewAlbum")->trigger();
     w->action("miSave")->trigger();
     const QModelIndex album = w->treeModel()->index(0, 0);
-    QVERIFY(!w->action("miUndo")->isEnabled() || w->action("miUndo")->text().contains("New Album"));
 
     // Undo and Redo name the step and move the dirty flag with it.
-    renameInTree(*w, album, QStringLiteral("Harbour"));
+    w->ovAlbums()->setCurrentIndex(album);
+    w->ovAlbums()->edit(album);
+    auto *editor = qobject_cast<QLineEdit *>(w->ovAlbums()->indexWidget(album));
+    QVERIFY(editor);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("Harbour"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(album.data().toString(), QStringLiteral("Harbour")); // the delegate commits on a queued call
     QCOMPARE(w->action("miUndo")->text(), QStringLiteral("&Undo Rename Album"));
     w->action("miUndo")->trigger();
     QCOMPARE(album.data().toString(), QStringLiteral("Untitled"));
@@ -537,9 +484,8 @@ void TestMainWindow::undoAndOpenEditors()
     QCOMPARE(album.data().toString(), QStringLiteral("Harbour"));
 
     // A title typed but not confirmed still reaches the file at Save...
-    w->ovAlbums()->setCurrentIndex(album);
     w->ovAlbums()->edit(album);
-    auto *editor = qobject_cast<QLineEdit *>(w->ovAlbums()->indexWidget(album));
+    editor = qobject_cast<QLineEdit *>(w->ovAlbums()->indexWidget(album));
     QVERIFY(editor);
     editor->selectAll();
     QTest::keyClicks(editor, QStringLiteral("Typed, not confirmed"));
@@ -564,17 +510,11 @@ void TestMainWindow::undoAndOpenEditors()
 
 void TestMainWindow::dropsFromAnotherProgramAreCopies()
 {
-    QString error;
-    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir->path(), QStringLiteral("g"), &error);
-    settings()->setValue("OrvaneFolder", gallery);
-    MainController w(settings());
-    w.resize(1000, 700);
-    w.show();
-    QTRY_COMPARE(w.windowTitle(), QStringLiteral("Quillmere - %1").arg(gallery));
+    auto window = openNew("g");
+    MainController &w = *window;
     w.action("miNewAlbum")->trigger();
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
-    const QString picture = m_dir->filePath("pic.jpg");
-    QImage(40, 30, QImage::Format_RGB32).save(picture);
+    const QString picture = testing::picture(m_dir->filePath("pic.jpg"), {40, 30});
     std::unique_ptr<QMimeData> files(testing::filesMime({picture}));
 
     // Real drag events as a file manager sends them, Shift held: it proposes Move.
@@ -605,6 +545,195 @@ void TestMainWindow::dropsFromAnotherProgramAreCopies()
     for (QWidget *target : {w.ovAlbums()->viewport(), w.tvPhotos()->viewport(), static_cast<QWidget *>(w.ivAlbumThumb())})
         QCOMPARE(drop(target, target == w.ovAlbums()->viewport() ? onAlbum : QPoint(10, 10), Qt::MoveAction), Qt::IgnoreAction);
     QVERIFY(QFile::exists(picture));
+}
+
+void TestMainWindow::importWith(MainController &w, const std::function<void(ImportPhotosController *)> &adjust)
+{
+    int finished = 0;
+    auto conn = connect(w.importingPhotosController(), &ImportingPhotosController::importFinished, this,
+                        [&finished] { ++finished; });
+    auto shown = whenShown<ImportPhotosController>([&](ImportPhotosController *d) {
+        adjust(d);
+        QTest::mouseClick(d->btnImport(), Qt::LeftButton);
+    });
+    QTRY_VERIFY(*shown);
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 30000);
+    disconnect(conn);
+    QVERIFY(!w.findChild<JobSheet *>());
+}
+
+void TestMainWindow::importFromTheMenuAndByDrop()
+{
+    auto w = openWithTwoAlbums();
+    auto *album = static_cast<Album *>(w->data().albums().at(0).get());
+    QCOMPARE(w->data().selectedAlbum(), album);
+
+    // From the command: other sizes and quality, no large size; what is no picture is left out.
+    m_filesAnswer = pictures(2);
+    m_filesAnswer << m_dir->filePath("notes.txt");
+    QVERIFY(testing::writeBytes(m_filesAnswer.last(), "text"));
+    QTimer::singleShot(0, w->action("miImportPhotos"), &QAction::trigger);
+    importWith(*w, [](ImportPhotosController *d) {
+        QCOMPARE(d->tvFiles()->model()->rowCount(), 2);
+        QCOMPARE(d->tvFiles()->model()->index(0, 0).data().toString(), QStringLiteral("pic0.jpg"));
+        d->txtWidth()->setText("640");
+        d->txtHeight()->setText("480");
+        d->txtSmallWidth()->setText("90");
+        d->txtSmallHeight()->setText("90");
+        d->chkCreateLarge()->setChecked(false);
+        d->sliderQuality()->setValue(70);
+        QCOMPARE(d->lblQuality()->text(), QStringLiteral("70"));
+    });
+    QCOMPARE(w->itemModel()->rowCount(), 2);
+    QCOMPARE(w->treeModel()->index(0, AlbumTreeModel::NumberColumn).data().toString(), QStringLiteral("2"));
+    QVERIFY(w->data().needsToSaveChanges());
+    QVERIFY(m_settings->value("ImportPhotosSmallHeight").toInt() == 90 && !m_settings->value("ImportPhotosCreateLarge").toBool());
+    auto *first = static_cast<Photo *>(album->items().at(0).get());
+    QCOMPARE(first->title(), QStringLiteral("pic0"));
+    QVERIFY(first->largeImageFile().isNull());
+    QCOMPARE(QImageReader(m_gallery + "/img/" + first->smallImageFile()).size(), QSize(90, 67));
+
+    // Files dropped onto the other album of the tree: the dialog remembers
+    // the last values, the large size goes back on, with a copyright line.
+    auto *other = static_cast<Album *>(w->data().albums().at(1).get());
+    std::unique_ptr<QMimeData> drop(filesMime(pictures(3, {2000, 1000})));
+    const QModelIndex target = w->treeModel()->index(1, 0);
+    QVERIFY(w->treeModel()->canDropMimeData(drop.get(), Qt::CopyAction, -1, 0, target));
+    QTimer::singleShot(0, this, [&] { w->treeModel()->dropMimeData(drop.get(), Qt::CopyAction, -1, 0, target); });
+    importWith(*w, [](ImportPhotosController *d) {
+        QCOMPARE(d->txtWidth()->text(), QStringLiteral("640"));
+        QCOMPARE(d->sliderQuality()->value(), 70);
+        d->chkCreateLarge()->setChecked(true);
+        d->txtLargeWidth()->setText("1000");
+        d->txtLargeHeight()->setText("1000");
+        QVERIFY(!d->txtCopyright()->isEnabled());
+        QTest::mouseClick(d->chkInsertCopyright(), Qt::LeftButton);
+        QVERIFY(d->txtCopyright()->isEnabled() && d->btnFont()->isEnabled());
+        d->txtCopyright()->setText(QStringLiteral("\u00a9 Tester"));
+    });
+    QCOMPARE(other->items().size(), 3);
+    QCOMPARE(album->items().size(), 2); // the list still shows the first album
+    QCOMPARE(w->itemModel()->rowCount(), 2);
+    auto *large = static_cast<Photo *>(other->items().at(0).get());
+    QCOMPARE(QImageReader(m_gallery + "/img/" + large->largeImageFile()).size(), QSize(1000, 500));
+}
+
+void TestMainWindow::deleteCommandAndTrashWell()
+{
+    auto w = openWithTwoAlbums();
+    auto *album = static_cast<Album *>(w->data().albums().at(0).get());
+    auto *other = static_cast<Album *>(w->data().albums().at(1).get());
+    const QStringList files = addPhotos(*w, album, 3);
+    addPhotos(*w, other, 2);
+
+    // One item to the trash well: the picture turns full while over it, the files go.
+    w->tvPhotos()->selectRow(0);
+    std::unique_ptr<QMimeData> drag(w->itemModel()->mimeData({w->itemModel()->index(0, 0)}));
+    QCOMPARE(w->wells()->validateDrop(w->ivTrash(), drag.get()), Qt::MoveAction);
+    const QImage full = w->ivTrash()->image();
+    w->wells()->dragHasLeft(w->ivTrash());
+    QVERIFY(w->ivTrash()->image() != full);
+    std::unique_ptr<QMimeData> outside(filesMime({pictures(1).first()}));
+    QCOMPARE(w->wells()->validateDrop(w->ivTrash(), outside.get()), Qt::IgnoreAction);
+    QVERIFY(w->wells()->acceptDrop(w->ivTrash(), drag.get()));
+    QCOMPARE(album->items().size(), 2);
+    QVERIFY(!QFile::exists(files[0]) && !QFile::exists(files[1]) && QFile::exists(files[2]));
+    QCOMPARE(w->data().selectedItem(), nullptr);
+
+    // The Delete command asks first and names what goes; Cancel keeps it.
+    w->ovAlbums()->setCurrentIndex(w->treeModel()->index(1, 0));
+    w->ovAlbums()->setFocus();
+    auto question = answerMessageBox(QStringLiteral("Cancel"));
+    w->action("miDelete")->trigger();
+    QVERIFY(question->contains("2 photos"));
+    QCOMPARE(w->data().albums().size(), 2);
+    const QString otherXml = m_gallery + "/xml/" + other->XMLFile();
+    w->action("miSave")->trigger();
+    QVERIFY(QFile::exists(otherXml));
+    auto yes = answerMessageBox(QStringLiteral("&Delete"));
+    w->action("miDelete")->trigger();
+    QVERIFY(yes->contains("\u201cUntitled\u201d"));
+    QCOMPARE(w->data().albums().size(), 1);
+    QCOMPARE(w->data().selectedAlbum(), nullptr);
+    QVERIFY(!QFile::exists(otherXml));
+    QVERIFY(w->data().needsToSaveChanges());
+}
+
+void TestMainWindow::thumbnailChooserAndViewer()
+{
+    auto w = openWithTwoAlbums();
+    auto *first = w->data().albums().at(0).get();
+    auto *second = w->data().albums().at(1).get();
+    QVERIFY(first->thumbFile() != second->thumbFile());
+
+    // A picture dropped on the album thumbnail well: 60 x 40 at most, the name kept.
+    const QString picture = pictures(1, {1024, 768}).first();
+    std::unique_ptr<QMimeData> drop(filesMime({picture}));
+    QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::CopyAction);
+    const QString before = first->thumbFile();
+    QVERIFY(w->wells()->acceptDrop(w->ivAlbumThumb(), drop.get()));
+    QCOMPARE(first->thumbFile(), before);
+    QCOMPARE(QImageReader(m_gallery + "/img/" + before).size(), QSize(53, 40));
+    QCOMPARE(w->ivAlbumThumb()->image().size(), QSize(53, 40));
+    drop.reset(filesMime({picture, picture}));
+    QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::IgnoreAction);
+
+    // The chooser lists the gallery's thumbnails with the current one marked;
+    // picking another makes the two albums share it.
+    QFile::copy(picture, m_gallery + "/img/albthumb_big.JPG"); // upper-case extension: not listed
+    w->gallery().undoStack()->setClean();
+    auto chosen = whenShown<ChangeAlbumThumbController>([&](ChangeAlbumThumbController *d) {
+        QCOMPARE(d->files().size(), 2);
+        const QModelIndexList marked = d->tvThumbs()->selectionModel()->selectedIndexes();
+        QCOMPARE(marked.size(), 1);
+        QCOMPARE(d->files().at(marked.first().row()), before);
+        const int other = d->files().indexOf(second->thumbFile());
+        d->tvThumbs()->selectionModel()->select(d->tvThumbs()->model()->index(other, 0),
+                                                QItemSelectionModel::ClearAndSelect);
+    });
+    QTest::mouseClick(w->btnChangeAlbumThumb(), Qt::LeftButton);
+    QTRY_VERIFY(*chosen);
+    QTRY_VERIFY(!w->changeAlbumThumbController()->isVisible());
+    QCOMPARE(first->thumbFile(), second->thumbFile());
+    QVERIFY(w->data().needsToSaveChanges());
+
+    // Double-clicking the photo well opens the viewer at the picture's size;
+    // Ctrl asks for the large file, which this photo does not have.
+    addPhotos(*w, static_cast<Album *>(first), 1, {640, 480});
+    w->tvPhotos()->selectRow(0);
+    QTest::mouseDClick(w->ivPhoto(), Qt::LeftButton, Qt::ControlModifier);
+    QVERIFY(!w->photoWindowController()->isVisible());
+    QTest::mouseDClick(w->ivPhoto(), Qt::LeftButton);
+    QTRY_VERIFY(w->photoWindowController()->isVisible());
+    QCOMPARE(w->photoWindowController()->size(), QSize(640, 480));
+}
+
+void TestMainWindow::deletingABigAlbum()
+{
+    auto w = openWithTwoAlbums();
+    auto *album = static_cast<Album *>(w->data().albums().at(0).get());
+    constexpr int kPhotos = 1500;
+    const QStringList paths = addPhotos(*w, album, kPhotos);
+    const QString trashFiles = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash/files";
+    auto inTrash = [&] { return QDir(trashFiles).entryList({"img_big*"}, QDir::Files).size(); };
+    auto existing = [&] { return std::count_if(paths.begin(), paths.end(), [](const QString &p) { return QFile::exists(p); }); };
+    auto sheet = [&] { return w->findChild<JobSheet *>(); };
+    w->ovAlbums()->setFocus();
+
+    // Stopped while the files move: they all come back and the album stays
+    // (the gallery's tests let such a job run, and undo it).
+    answerMessageBox(QStringLiteral("&Delete"));
+    w->action("miDelete")->trigger();
+    QVERIFY2(sheet(), "a deletion of this size shows its progress");
+    QTRY_VERIFY(sheet()->progressBar()->value() >= 70);
+    sheet()->btnStop()->click();
+    QTRY_VERIFY(!sheet());
+    QCOMPARE(w->data().albums().size(), 2);
+    QCOMPARE(album->items().size(), kPhotos);
+    QCOMPARE(existing(), 2 * kPhotos);
+    QCOMPARE(inTrash(), 0);
+    QVERIFY2(w->statusBar()->currentMessage().contains("nothing was changed"), qPrintable(w->statusBar()->currentMessage()));
+    QVERIFY(w->close());
 }
 
 QTEST_MAIN(TestMainWindow)
