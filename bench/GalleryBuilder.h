@@ -9,8 +9,12 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "model/VideoStream.h"
+#include "storage/Preferences.h"
 
+#include <QDir>
+#include <QSettings>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace bench {
 
@@ -18,6 +22,21 @@ using namespace qm;
 
 inline constexpr int kAlbums = 1000;
 inline constexpr int kItemsPerAlbum = 100;
+
+// An empty gallery folder "g" in a temporary folder, with its settings.
+struct Folder
+{
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath("prefs.ini"), QSettings::IniFormat};
+    Preferences prefs{&settings};
+
+    Folder()
+    {
+        QDir(dir.path()).mkpath("g/xml");
+        QDir(dir.path()).mkpath("g/img");
+        prefs.setOrvaneFolder(dir.filePath("g"));
+    }
+};
 
 inline void buildGallery(Data &data)
 {

@@ -43,12 +43,9 @@ double msSince(const QElapsedTimer &t)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("prefs.ini"), QSettings::IniFormat);
-    Preferences prefs(&settings);
-    QDir(dir.path()).mkpath("g/xml");
-    QDir(dir.path()).mkpath("g/img");
-    prefs.setOrvaneFolder(dir.filePath("g"));
+    bench::Folder folder;
+    QTemporaryDir &dir = folder.dir;
+    Preferences &prefs = folder.prefs;
 
     Data data;
     buildGallery(data);

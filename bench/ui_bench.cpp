@@ -122,12 +122,9 @@ QList<QByteArray> smallJpegs()
 
 int windowSteps()
 {
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("prefs.ini"), QSettings::IniFormat);
-    Preferences prefs(&settings);
-    QDir(dir.path()).mkpath("g/xml");
-    QDir(dir.path()).mkpath("g/img");
-    prefs.setOrvaneFolder(dir.filePath("g"));
+    bench::Folder folder;
+    QSettings &settings = folder.settings;
+    Preferences &prefs = folder.prefs;
 
     {
         Data data;

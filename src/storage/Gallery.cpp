@@ -226,29 +226,29 @@ bool Gallery::canRedo() const
 
 bool Gallery::undo()
 {
-    if (!canUndo())
-        return false;
-    auto *command = static_cast<GalleryCommand *>(const_cast<QUndoCommand *>(m_stack.command(m_stack.index() - 1)));
-    const QList<FileProblem> blocked = command->undoProblems();
-    if (!blocked.isEmpty()) {
-        emit problems(tr("\u201c%1\u201d cannot be undone: its files cannot be put back.").arg(command->text()), blocked);
-        return false;
-    }
-    runFiles(command, true, [this] { m_stack.undo(); }, false);
-    return true;
+    return step(true);
 }
 
 bool Gallery::redo()
 {
-    if (!canRedo())
+    return step(false);
+}
+
+bool Gallery::step(bool back)
+{
+    if (back ? !canUndo() : !canRedo())
         return false;
-    auto *command = static_cast<GalleryCommand *>(const_cast<QUndoCommand *>(m_stack.command(m_stack.index())));
-    const QList<FileProblem> blocked = command->redoProblems();
+    const int index = back ? m_stack.index() - 1 : m_stack.index();
+    auto *command = static_cast<GalleryCommand *>(const_cast<QUndoCommand *>(m_stack.command(index)));
+    const QList<FileProblem> blocked = back ? command->undoProblems() : command->redoProblems();
     if (!blocked.isEmpty()) {
-        emit problems(tr("\u201c%1\u201d cannot be redone: its files cannot be put back.").arg(command->text()), blocked);
+        emit problems((back ? tr("\u201c%1\u201d cannot be undone: its files cannot be put back.")
+                            : tr("\u201c%1\u201d cannot be redone: its files cannot be put back."))
+                          .arg(command->text()),
+                      blocked);
         return false;
     }
-    runFiles(command, false, [this] { m_stack.redo(); }, false);
+    runFiles(command, back, [this, back] { back ? m_stack.undo() : m_stack.redo(); }, false);
     return true;
 }
 

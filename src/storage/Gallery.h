@@ -165,6 +165,7 @@ private:
     // File work of a step, at once or as a job; `then` changes the model
     // when it went through. An `owned` command not yet on the stack is
     // deleted when it did not.
+    bool step(bool back);
     void runFiles(GalleryCommand *command, bool undo, std::function<void()> then, bool owned);
     // The file work of a step on this thread, for steps that need its result.
     bool redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems);

@@ -62,6 +62,30 @@ using testing::whenShown;
 
 namespace {
 
+// A new gallery open in the main window, with one new album selected.
+struct AlbumWindow
+{
+    QSettings settings;
+    QString gallery;
+    std::unique_ptr<MainController> w;
+    Album *album = nullptr;
+
+    AlbumWindow(const QTemporaryDir &dir, const QString &name)
+        : settings(dir.filePath(name + ".ini"), QSettings::IniFormat)
+    {
+        QString error;
+        gallery = NewOrvaneFolderController::createGalleryFolder(dir.path(), name, &error);
+        settings.setValue("OrvaneFolder", gallery);
+        w = std::make_unique<MainController>(&settings);
+        w->show();
+        if (!QTest::qWaitFor([&] { return w->windowTitle().startsWith("Quillmere - "); }))
+            return;
+        w->action("miNewAlbum")->trigger();
+        w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
+        album = static_cast<Album *>(w->data().albums().first().get());
+    }
+};
+
 // Average brightness and the number of clearly different colours.
 void describe(const QImage &image, double &brightness, int &colours)
 {
@@ -198,17 +222,12 @@ void TestVideoGui::staleMessagesAreDropped()
 
 void TestVideoGui::importStreamsAndThumbnailFromTheMainWindow()
 {
-    QSettings settings(m_dir.filePath("main.ini"), QSettings::IniFormat);
-    QString error;
-    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir.path(), "gallery", &error);
-    QVERIFY(!gallery.isEmpty());
-    settings.setValue("OrvaneFolder", gallery);
-    MainController w(&settings);
-    w.show();
-    QTRY_VERIFY(w.windowTitle().startsWith("Quillmere - "));
-    w.action("miNewAlbum")->trigger();
-    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
-    auto *album = static_cast<Album *>(w.data().albums().first().get());
+    AlbumWindow aw(m_dir, "gallery");
+    QVERIFY(aw.album);
+    MainController &w = *aw.w;
+    Album *album = aw.album;
+    QSettings &settings = aw.settings;
+    const QString gallery = aw.gallery;
     w.gallery().undoStack()->setClean();
 
     // One FLV dropped onto the album in the tree: the import window, new-video mode.
@@ -549,17 +568,11 @@ void TestVideoGui::convertFromTheMainWindow()
 {
     const QString movie = m_dir.filePath("Beach Day.mp4");
     QVERIFY(testing::makeMovie(movie, {640, 360}, 2, true));
-    QSettings settings(m_dir.filePath("convert.ini"), QSettings::IniFormat);
-    QString error;
-    const QString gallery = NewOrvaneFolderController::createGalleryFolder(m_dir.path(), "converted", &error);
-    QVERIFY(!gallery.isEmpty());
-    settings.setValue("OrvaneFolder", gallery);
-    MainController w(&settings);
-    w.show();
-    QTRY_VERIFY(w.windowTitle().startsWith("Quillmere - "));
-    w.action("miNewAlbum")->trigger();
-    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
-    auto *album = static_cast<Album *>(w.data().albums().first().get());
+    AlbumWindow aw(m_dir, "converted");
+    QVERIFY(aw.album);
+    MainController &w = *aw.w;
+    Album *album = aw.album;
+    const QString gallery = aw.gallery;
     auto imgFiles = [&] { return QDir(gallery + "/img").entryList(QDir::Files | QDir::Hidden); };
     const QStringList before = imgFiles();
 
