@@ -222,6 +222,7 @@ int PlayerView::load(const QUrl &page)
     ++m_load;
     m_player->stop();
     m_frame = QImage();
+    m_pendingFrame = QVideoFrame();
     m_sent = false;
     m_tagBitrate = -1;
     QFile file(page.toLocalFile());
@@ -247,12 +248,28 @@ void PlayerView::loadEmpty()
     m_player->setSource(QUrl());
     m_movie.clear();
     m_frame = QImage();
+    m_pendingFrame = QVideoFrame();
     update();
     updateControls();
 }
 
+// The sink hands over each frame from the GUI thread while its streaming
+// thread waits, and gives up (stopping the movie for good) after 300 ms. The
+// first conversion of a frame can take that long where a display offers GL,
+// so the frame is only kept here and shown once the sink has its answer.
 void PlayerView::frameChanged(const QVideoFrame &frame)
 {
+    m_pendingFrame = frame;
+    if (!m_framePending) {
+        m_framePending = true;
+        QMetaObject::invokeMethod(this, &PlayerView::showPendingFrame, Qt::QueuedConnection);
+    }
+}
+
+void PlayerView::showPendingFrame()
+{
+    m_framePending = false;
+    const QVideoFrame frame = std::exchange(m_pendingFrame, QVideoFrame());
     if (m_movie.isEmpty() || !frame.isValid())
         return;
     QImage image = frame.toImage();

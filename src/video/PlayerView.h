@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QVideoFrame>
 #include <QUrl>
 #include <QWidget>
 
@@ -9,7 +10,6 @@ class QLabel;
 class QMediaPlayer;
 class QSlider;
 class QToolButton;
-class QVideoFrame;
 class QVideoSink;
 
 namespace qm {
@@ -76,6 +76,7 @@ private:
     void buildControls();
     void updateControls();
     void frameChanged(const QVideoFrame &frame);
+    void showPendingFrame();
     void maybeSendMetadata();
     int frameMs() const;
 
@@ -91,6 +92,8 @@ private:
     QSlider *m_sldVolume = nullptr;
     QLabel *m_lblTime = nullptr;
     QImage m_frame;
+    QVideoFrame m_pendingFrame;
+    bool m_framePending = false;
     QString m_movie;
     int m_load = 0;
     int m_tagBitrate = -1; // kbit/s from the file's own metadata tag
