@@ -459,43 +459,6 @@ void Gallery::setItemField(Item *item, ItemField field, const QString &value)
     push(command);
 }
 
-namespace {
-
-QString fieldOf(const Item &item, ItemField field)
-{
-    switch (field) {
-    case ItemField::Title:
-        return item.title();
-    case ItemField::Date:
-        return item.date();
-    case ItemField::Location:
-        return item.location();
-    case ItemField::Description:
-        return item.description();
-    }
-    return QString();
-}
-
-void setFieldOf(Item &item, ItemField field, const QString &value)
-{
-    switch (field) {
-    case ItemField::Title:
-        item.setTitle(value);
-        break;
-    case ItemField::Date:
-        item.setDate(value);
-        break;
-    case ItemField::Location:
-        item.setLocation(value);
-        break;
-    case ItemField::Description:
-        item.setDescription(value);
-        break;
-    }
-}
-
-} // namespace
-
 void Gallery::applyToRest(Album *album, int row, ItemField field)
 {
     if (!album || row < 0 || row >= album->items().size() || album->items().size() < 2)

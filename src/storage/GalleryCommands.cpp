@@ -9,6 +9,39 @@
 
 namespace qm {
 
+QString fieldOf(const Item &item, ItemField field)
+{
+    switch (field) {
+    case ItemField::Title:
+        return item.title();
+    case ItemField::Date:
+        return item.date();
+    case ItemField::Location:
+        return item.location();
+    case ItemField::Description:
+        return item.description();
+    }
+    return QString();
+}
+
+void setFieldOf(Item &item, ItemField field, const QString &value)
+{
+    switch (field) {
+    case ItemField::Title:
+        item.setTitle(value);
+        break;
+    case ItemField::Date:
+        item.setDate(value);
+        break;
+    case ItemField::Location:
+        item.setLocation(value);
+        break;
+    case ItemField::Description:
+        item.setDescription(value);
+        break;
+    }
+}
+
 QList<NodePtr> &GalleryOps::childrenOf(AlbumCollection *parent)
 {
     return parent ? parent->items() : m_g.m_data.albums();
@@ -155,19 +188,8 @@ QString SetTextCommand::current() const
         return static_cast<Album *>(m_object.get())->XMLFile();
     case Target::AlbumDescription:
         return static_cast<Album *>(m_object.get())->description();
-    case Target::ItemField: {
-        const auto *item = static_cast<Item *>(m_object.get());
-        switch (m_field) {
-        case ItemField::Title:
-            return item->title();
-        case ItemField::Date:
-            return item->date();
-        case ItemField::Location:
-            return item->location();
-        case ItemField::Description:
-            return item->description();
-        }
-    }
+    case Target::ItemField:
+        return fieldOf(*static_cast<Item *>(m_object.get()), m_field);
     }
     return QString();
 }
@@ -186,20 +208,7 @@ void SetTextCommand::apply(const QString &value)
         break;
     case Target::ItemField: {
         auto *item = static_cast<Item *>(m_object.get());
-        switch (m_field) {
-        case ItemField::Title:
-            item->setTitle(value);
-            break;
-        case ItemField::Date:
-            item->setDate(value);
-            break;
-        case ItemField::Location:
-            item->setLocation(value);
-            break;
-        case ItemField::Description:
-            item->setDescription(value);
-            break;
-        }
+        setFieldOf(*item, m_field, value);
         m_ops.itemChanged(item);
         return;
     }

@@ -14,6 +14,9 @@ namespace qm {
 
 class JobControl;
 
+QString fieldOf(const Item &item, ItemField field);
+void setFieldOf(Item &item, ItemField field, const QString &value);
+
 // The primitive changes, each announced to the item models.
 class GalleryOps
 {

@@ -259,16 +259,14 @@ void PlayerView::loadEmpty()
 // so the frame is only kept here and shown once the sink has its answer.
 void PlayerView::frameChanged(const QVideoFrame &frame)
 {
+    const bool scheduled = m_pendingFrame.isValid();
     m_pendingFrame = frame;
-    if (!m_framePending) {
-        m_framePending = true;
+    if (!scheduled)
         QMetaObject::invokeMethod(this, &PlayerView::showPendingFrame, Qt::QueuedConnection);
-    }
 }
 
 void PlayerView::showPendingFrame()
 {
-    m_framePending = false;
     const QVideoFrame frame = std::exchange(m_pendingFrame, QVideoFrame());
     if (m_movie.isEmpty() || !frame.isValid())
         return;

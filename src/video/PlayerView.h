@@ -93,7 +93,6 @@ private:
     QLabel *m_lblTime = nullptr;
     QImage m_frame;
     QVideoFrame m_pendingFrame;
-    bool m_framePending = false;
     QString m_movie;
     int m_load = 0;
     int m_tagBitrate = -1; // kbit/s from the file's own metadata tag
