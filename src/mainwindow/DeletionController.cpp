@@ -2,6 +2,7 @@
 
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/ItemListModel.h"
+#include "mainwindow/ItemListView.h"
 #include "storage/Gallery.h"
 #include "storage/GalleryTrash.h"
 
@@ -12,7 +13,7 @@
 namespace qm {
 
 DeletionController::DeletionController(Gallery *gallery, QWidget *window, QAbstractItemView *tree,
-                                       AlbumTreeModel *treeModel, QAbstractItemView *list, ItemListModel *itemModel)
+                                       AlbumTreeModel *treeModel, ItemListView *list, ItemListModel *itemModel)
     : QObject(window)
     , m_gallery(gallery)
     , m_window(window)
@@ -66,7 +67,7 @@ void DeletionController::clickedDelete()
     if (m_gallery->isBusy())
         return;
     const QModelIndexList rows = m_list->selectionModel()->selectedRows();
-    if (m_list->hasFocus() && !rows.isEmpty() && m_itemModel->album()) {
+    if (m_list->currentView()->hasFocus() && !rows.isEmpty() && m_itemModel->album()) {
         QList<int> sorted;
         for (const QModelIndex &i : rows)
             sorted.append(i.row());

@@ -12,6 +12,7 @@ namespace qm {
 class AlbumTreeModel;
 class Gallery;
 class ItemListModel;
+class ItemListView;
 
 // The Delete command: what is selected (the list's items when the list has
 // the focus and a selection, else the tree's node), the question, and the
@@ -23,7 +24,7 @@ class DeletionController : public QObject
     Q_OBJECT
 public:
     DeletionController(Gallery *gallery, QWidget *window, QAbstractItemView *tree, AlbumTreeModel *treeModel,
-                       QAbstractItemView *list, ItemListModel *itemModel);
+                       ItemListView *list, ItemListModel *itemModel);
 
     // The question, e.g. "Delete the album “Trip” with 3 photos?".
     static QString question(const TreeNode &node);
@@ -39,7 +40,7 @@ private:
     QWidget *m_window;
     QAbstractItemView *m_tree;
     AlbumTreeModel *m_treeModel;
-    QAbstractItemView *m_list;
+    ItemListView *m_list;
     ItemListModel *m_itemModel;
 };
 

@@ -121,7 +121,7 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     });
 
     buildWindow();
-    m_deletion = new DeletionController(&m_gallery, this, m_ovAlbums, m_treeModel, m_tvPhotos, m_itemModel);
+    m_deletion = new DeletionController(&m_gallery, this, m_ovAlbums, m_treeModel, m_itemViews, m_itemModel);
     m_wells = new ImageWells(&m_gallery, m_ivAlbumThumb, m_itemDetails->ivTrash(), this);
     connect(m_wells, &ImageWells::status, this, [this](const QString &text) { statusBar()->showMessage(text, 8000); });
     buildMenus();

@@ -8,6 +8,7 @@
 #include "mainwindow/DeletionController.h"
 #include "mainwindow/ItemDetailPanel.h"
 #include "mainwindow/ItemListModel.h"
+#include "mainwindow/ItemListView.h"
 #include "mainwindow/ItemTableView.h"
 #include "mainwindow/MainController.h"
 #include "mainwindow/Pasteboard.h"
@@ -48,10 +49,11 @@ void MainController::clickedDelete()
 void MainController::clickedRename()
 {
     // The list's title when it has the focus and a row, else the tree's node.
-    if (m_tvPhotos->hasFocus() && selectedItemRow() >= 0) {
+    QAbstractItemView *list = m_itemViews->currentView();
+    if (list->hasFocus() && selectedItemRow() >= 0) {
         const QModelIndex title = m_itemModel->index(selectedItemRow(), ItemListModel::TitleColumn);
-        m_tvPhotos->setCurrentIndex(title);
-        m_tvPhotos->edit(title);
+        list->setCurrentIndex(title);
+        list->edit(title);
         return;
     }
     const QModelIndex current = m_ovAlbums->currentIndex();

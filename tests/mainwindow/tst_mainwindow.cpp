@@ -11,6 +11,7 @@
 #include "mainwindow/ChangeAlbumThumbController.h"
 #include "mainwindow/ImageWells.h"
 #include "mainwindow/ItemListModel.h"
+#include "mainwindow/ItemListView.h"
 #include "mainwindow/MainController.h"
 #include "mainwindow/MyImageView.h"
 #include "mainwindow/PhotoWindowController.h"
@@ -647,6 +648,25 @@ void TestMainWindow::deleteCommandAndTrashWell()
     w->action("miDelete")->trigger();
     QVERIFY(question->contains("2 photos"));
     QCOMPARE(w->data().albums().size(), 2);
+    // In the grid, Delete and Rename mean the selected item, not its album.
+    w->action("miShowAsGrid")->trigger();
+    QAbstractItemView *grid = w->itemViews()->currentView();
+    auto focusGrid = [&] {
+        w->activateWindow();
+        return QTest::qWaitForWindowActive(w.get()) && (grid->setFocus(), grid->hasFocus());
+    };
+    QVERIFY(focusGrid());
+    w->tvPhotos()->selectRow(1);
+    question = answerMessageBox(QStringLiteral("Cancel"));
+    w->action("miDelete")->trigger();
+    QVERIFY(question->startsWith(QStringLiteral("Delete \u201c%1\u201d?").arg(other->items().at(1)->title())));
+    QVERIFY(focusGrid());
+    w->action("miRename")->trigger();
+    QVERIFY(qobject_cast<QLineEdit *>(QApplication::focusWidget())
+            && grid->isAncestorOf(QApplication::focusWidget()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    w->action("miShowAsGrid")->trigger();
+    w->ovAlbums()->setFocus();
     const QString otherXml = m_gallery + "/xml/" + other->XMLFile();
     w->action("miSave")->trigger();
     QVERIFY(QFile::exists(otherXml));
