@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDropEvent>
 #include <QModelIndex>
 #include <QString>
 #include <QStringList>
@@ -31,5 +32,11 @@ public:
     virtual ~DropDecision() = default;
     virtual Qt::DropAction dropAction(const QMimeData *mime, int row, const QModelIndex &parent) const = 0;
 };
+
+// Whether the model's decision is one the drag's source allows.
+inline bool dropAllowed(const QDropEvent *event, Qt::DropAction decided)
+{
+    return decided != Qt::IgnoreAction && (event->possibleActions() & decided);
+}
 
 } // namespace qm

@@ -48,7 +48,7 @@ void AlbumTreeView::dragMoveEvent(QDragMoveEvent *event)
     if (!event->isAccepted())
         return;
     const Qt::DropAction decided = decide(event);
-    if (decided == Qt::IgnoreAction || !(event->possibleActions() & decided)) {
+    if (!dropAllowed(event, decided)) {
         event->ignore();
         return;
     }
@@ -60,7 +60,7 @@ void AlbumTreeView::dropEvent(QDropEvent *event)
 {
     // Decided before the drop: the drop changes the model.
     const Qt::DropAction decided = decide(event);
-    if (decided == Qt::IgnoreAction || !(event->possibleActions() & decided)) {
+    if (!dropAllowed(event, decided)) {
         event->ignore();
         stopAutoScroll();
         setState(NoState);

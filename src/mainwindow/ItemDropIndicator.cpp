@@ -96,7 +96,7 @@ void ItemDropIndicator::update(QAbstractItemView *view, int row, bool on, QDragM
     Target target;
     if (event->isAccepted() && m_rule && view->model()) {
         const Qt::DropAction decided = m_rule(event->mimeData(), row, on);
-        if (decided != Qt::IgnoreAction && (event->possibleActions() & decided)) {
+        if (dropAllowed(event, decided)) {
             const int rows = view->model()->rowCount(view->rootIndex());
             target.row = row < 0 || row > rows ? rows : row;
             target.on = on && row >= 0 && row < rows;
@@ -117,7 +117,7 @@ bool ItemDropIndicator::prepareDrop(QAbstractItemView *view, QDropEvent *event, 
     clear(view);
     auto [row, on] = proposal(view, event->position().toPoint(), flow);
     const Qt::DropAction decided = m_rule ? m_rule(event->mimeData(), row, on) : event->proposedAction();
-    if (decided == Qt::IgnoreAction || !(event->possibleActions() & decided)) {
+    if (!dropAllowed(event, decided)) {
         event->ignore();
         return false;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mainwindow/DropHandler.h"
+
 #include <QAbstractItemView>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -110,8 +112,13 @@ protected:
     void dropEvent(QDropEvent *event) override
     {
         // Decided before the drop: the drop changes the model.
-        if (!m_indicator.prepareDrop(this, event, kFlow))
+        if (!m_indicator.prepareDrop(this, event, kFlow)) {
+            // Refused: out of the drag as after any drop.
+            Base::stopAutoScroll();
+            Base::setState(QAbstractItemView::NoState);
+            Base::viewport()->update();
             return;
+        }
         const Qt::DropAction decided = event->dropAction();
         // Straight to the model's drop: a list view's own handling would
         // move rows itself.
