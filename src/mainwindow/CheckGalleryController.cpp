@@ -334,8 +334,7 @@ void CheckGalleryController::clickedMoveToTrash()
     const QStringList paths = chosenOrphans();
     if (paths.isEmpty() || !m_moveToTrash || isChecking())
         return;
-    m_moveToTrash(paths);
-    clickedCheckAgain();
+    m_moveToTrash(paths, [this] { clickedCheckAgain(); });
 }
 
 void CheckGalleryController::clickedCheckAgain()

@@ -26,7 +26,9 @@ class CheckGalleryController : public QDialog
 {
     Q_OBJECT
 public:
-    using MoveToTrash = std::function<void(const QStringList &paths)>;
+    // Calls `done` once the files are moved (or the move has failed): the
+    // window checks again then, not while a large move is under way.
+    using MoveToTrash = std::function<void(const QStringList &paths, const std::function<void()> &done)>;
 
     explicit CheckGalleryController(QWidget *parent = nullptr);
     ~CheckGalleryController() override;

@@ -150,7 +150,13 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     m_ctlVideoPreview = new VideoPreviewController(&m_gallery, m_ctlCreateVideoThumb, this);
     m_ctlCheckGallery = new CheckGalleryController(this);
     // Orphans go to the trash as a step of the gallery: Undo brings them back.
-    m_ctlCheckGallery->setMoveToTrash([this](const QStringList &paths) { m_gallery.trashFiles(paths); });
+    m_ctlCheckGallery->setMoveToTrash([this](const QStringList &paths, const std::function<void()> &done) {
+        m_gallery.trashFiles(paths);
+        if (Job *job = m_gallery.currentJob())
+            connect(job, &Job::finished, m_ctlCheckGallery, done);
+        else
+            done();
+    });
     connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
     setupDragAndDrop();
     wireGallery();

@@ -345,9 +345,11 @@ void TestViews::checkGalleryWindow()
 
     CheckGalleryController window;
     QStringList asked;
-    window.setMoveToTrash([&](const QStringList &paths) {
+    std::function<void()> moved;
+    window.setMoveToTrash([&](const QStringList &paths, const std::function<void()> &done) {
         asked = paths;
         m_f->gallery.trashFiles(paths);
+        moved = done;
     });
     window.check(m_f->data, m_f->prefs);
     QTRY_VERIFY(!window.isChecking());
@@ -370,6 +372,10 @@ void TestViews::checkGalleryWindow()
     QVERIFY(window.btnMoveToTrash()->isEnabled());
     QTest::mouseClick(window.btnMoveToTrash(), Qt::LeftButton);
     QCOMPARE(asked, QStringList{img + "/stray1.jpg"});
+    // Checked again only once the move has ended.
+    QVERIFY(!window.isChecking());
+    QCOMPARE(window.tabs()->tabText(1), QStringLiteral("Not Named (2)"));
+    moved();
     QTRY_VERIFY(!window.isChecking());
     QVERIFY(!QFile::exists(img + "/stray1.jpg") && QFile::exists(img + "/stray2.jpg"));
     QCOMPARE(window.tabs()->tabText(1), QStringLiteral("Not Named (1)"));
