@@ -6,7 +6,6 @@
 #include "mainwindow/ThumbnailCache.h"
 #include "model/Photo.h"
 #include "model/Video.h"
-#include "storage/Common.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 
@@ -273,16 +272,6 @@ QMimeData *AlbumTreeModel::mimeData(const QModelIndexList &indexes) const
     return nullptr;
 }
 
-bool AlbumTreeModel::allImageFiles(const QMimeData *mime, const QStringList &files) const
-{
-    if (mime != m_checkedMime || files != m_checkedFiles) {
-        m_checkedMime = mime;
-        m_checkedFiles = files;
-        m_checkedAllImages = std::all_of(files.begin(), files.end(), Common::isValidImageFile);
-    }
-    return m_checkedAllImages;
-}
-
 Qt::DropAction AlbumTreeModel::validateDrop(const QMimeData *mime, const TreeNode *target, int childIndex) const
 {
     if (!mime)
@@ -290,12 +279,12 @@ Qt::DropAction AlbumTreeModel::validateDrop(const QMimeData *mime, const TreeNod
     const QStringList files = Pasteboard::localFiles(mime);
     if (!files.isEmpty()) {
         if (target && target->isAlbum()) {
-            if (allImageFiles(mime, files))
+            if (m_imageFiles.all(mime, files))
                 return Qt::CopyAction;
             if (files.size() == 1 && Pasteboard::isMovieFile(files.first()))
                 return Qt::CopyAction;
         } else if (target && target->isCollection() && childIndex == -1) {
-            if (files.size() == 1 && allImageFiles(mime, files))
+            if (files.size() == 1 && m_imageFiles.all(mime, files))
                 return Qt::CopyAction;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mainwindow/DropHandler.h"
+#include "mainwindow/Pasteboard.h"
 #include "model/Data.h"
 #include "storage/Gallery.h"
 
@@ -65,7 +66,6 @@ private:
     const QList<NodePtr> &childrenOf(const TreeNode *node) const;
     int rowOf(const TreeNode *node) const;
     void connectGallery();
-    bool allImageFiles(const QMimeData *mime, const QStringList &files) const;
 
     Gallery *m_gallery;
     const Data *m_data;
@@ -73,9 +73,7 @@ private:
     ThumbnailCache *m_thumbnails = nullptr;
     bool m_moveAnnounced = false;
     // The image check is asked on every move of a drag; files are checked once per drag.
-    mutable const QMimeData *m_checkedMime = nullptr;
-    mutable QStringList m_checkedFiles;
-    mutable bool m_checkedAllImages = false;
+    Pasteboard::ImageFilesCheck m_imageFiles;
 };
 
 } // namespace qm

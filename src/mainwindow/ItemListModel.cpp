@@ -6,7 +6,6 @@
 #include "model/Photo.h"
 #include "model/Data.h"
 #include "model/Video.h"
-#include "storage/Common.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 
@@ -263,12 +262,7 @@ Qt::DropAction ItemListModel::validateDrop(const QMimeData *mime, int &row, bool
         return Qt::IgnoreAction;
     const QStringList files = Pasteboard::localFiles(mime);
     if (m_album && !files.isEmpty()) {
-        if (mime != m_checkedMime || files != m_checkedFiles) {
-            m_checkedMime = mime;
-            m_checkedFiles = files;
-            m_checkedAllImages = std::all_of(files.begin(), files.end(), Common::isValidImageFile);
-        }
-        if (m_checkedAllImages) {
+        if (m_imageFiles.all(mime, files)) {
             row = rowCount();
             on = false;
             return Qt::CopyAction;

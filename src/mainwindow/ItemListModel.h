@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mainwindow/DropHandler.h"
+#include "mainwindow/Pasteboard.h"
 #include "model/Album.h"
 #include "storage/Gallery.h"
 
@@ -65,9 +66,7 @@ private:
     Gallery *m_gallery;
     DropHandler *m_dropHandler = nullptr;
     ThumbnailCache *m_thumbnails = nullptr;
-    mutable const QMimeData *m_checkedMime = nullptr;
-    mutable QStringList m_checkedFiles;
-    mutable bool m_checkedAllImages = false;
+    Pasteboard::ImageFilesCheck m_imageFiles;
     Album *m_album = nullptr;
     // Items under persistent indexes while the album is put in another order.
     QList<std::pair<QPersistentModelIndex, const Item *>> m_reordering;

@@ -1,6 +1,7 @@
 #include "mainwindow/Pasteboard.h"
 
 #include "model/AlbumCollection.h"
+#include "storage/Common.h"
 
 #include <QDataStream>
 #include <QSet>
@@ -176,6 +177,16 @@ bool isMovieFile(const QString &path)
 {
     static const QStringList kinds{"flv", "mp4", "mov", "m4v", "mkv", "webm", "avi", "mts", "m2ts", "3gp"};
     return kinds.contains(QFileInfo(path).suffix().toLower());
+}
+
+bool ImageFilesCheck::all(const QMimeData *mime, const QStringList &files) const
+{
+    if (mime != m_mime || files != m_files) {
+        m_mime = mime;
+        m_files = files;
+        m_all = std::all_of(files.begin(), files.end(), Common::isValidImageFile);
+    }
+    return m_all;
 }
 
 } // namespace qm::Pasteboard

@@ -50,5 +50,18 @@ bool hasFiles(const QMimeData *mime);
 // phone formats by conversion.
 bool isMovieFile(const QString &path);
 
+// Whether every dropped file is a picture. A drag asks on every move;
+// the files are looked at once per drag.
+class ImageFilesCheck
+{
+public:
+    bool all(const QMimeData *mime, const QStringList &files) const;
+
+private:
+    mutable const QMimeData *m_mime = nullptr;
+    mutable QStringList m_files;
+    mutable bool m_all = false;
+};
+
 } // namespace Pasteboard
 } // namespace qm
