@@ -2,17 +2,13 @@
 
 #include "storage/Gallery.h"
 #include "model/Video.h"
-#include "storage/Common.h"
 #include "storage/Preferences.h"
 #include "video/CroppingImageView.h"
 #include "video/VideoThumbnail.h"
 
-#include <QBuffer>
 #include <QDialogButtonBox>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QImageWriter>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -141,12 +137,9 @@ void CreateVideoThumbController::changedQuality()
     updateThumbnail();
 }
 
-QByteArray CreateVideoThumbController::renderThumbnail(QSize *size) const
+QByteArray CreateVideoThumbController::renderThumbnail() const
 {
-    const QImage cropped = m_imgCapture->croppedImageFitToWidth(m_txtThumbWidth->text().toInt());
-    if (size)
-        *size = cropped.size();
-    return encodeJPEG(cropped, m_sldQuality->value());
+    return encodeJPEG(m_imgCapture->croppedImageFitToWidth(m_txtThumbWidth->text().toInt()), m_sldQuality->value());
 }
 
 void CreateVideoThumbController::updateThumbnail()

@@ -30,7 +30,7 @@ public:
     void showWindow();
 
     // The JPEG as it would be written now.
-    QByteArray renderThumbnail(QSize *size = nullptr) const;
+    QByteArray renderThumbnail() const;
 
     CroppingImageView *imgCapture() const { return m_imgCapture; }
     QLabel *imgThumb() const { return m_imgThumb; }

@@ -171,14 +171,21 @@ qint64 flvDurationMs(const QString &path)
     return (qint64(t[7]) << 24) | (qint64(t[4]) << 16) | (qint64(t[5]) << 8) | t[6];
 }
 
-int estimatedFLVBitrate(const QString &path, qint64 durationMs)
+int bitrateFromSize(qint64 bytes, qint64 ms)
 {
-    if (durationMs <= 0)
-        durationMs = flvDurationMs(path);
-    const qint64 size = QFileInfo(path).size();
-    if (durationMs <= 0 || size <= 0)
+    if (bytes <= 0 || ms <= 0)
         return 0;
-    return clampToInt(size * 8 / durationMs); // bits per millisecond are kbit/s
+    // Bits per millisecond are kbit/s.
+    constexpr qint64 kMaxBytes = std::numeric_limits<qint64>::max() / 8;
+    return clampToInt(bytes <= kMaxBytes ? bytes * 8 / ms : bytes / ms * 8);
+}
+
+int estimatedFLVBitrate(const QString &path, qint64 fallbackMs)
+{
+    qint64 ms = flvDurationMs(path);
+    if (ms <= 0)
+        ms = fallbackMs;
+    return bitrateFromSize(QFileInfo(path).size(), ms);
 }
 
 } // namespace qm

@@ -34,8 +34,15 @@ FLVTagMetadata readFLVTagMetadata(const QString &path);
 // 0 when the file does not end on a whole tag.
 qint64 flvDurationMs(const QString &path);
 
+// The data rate in kbit/s of `bytes` played over `ms` milliseconds, at most
+// the int range (a reported length can be absurdly short); 0 when either is
+// unknown.
+int bitrateFromSize(qint64 bytes, qint64 ms);
+
 // The total data rate in kbit/s worked out from the file's size and its
-// length, for files whose metadata gives no rates; 0 when the length is unknown.
-int estimatedFLVBitrate(const QString &path, qint64 durationMs = 0);
+// length, for files whose metadata gives no rates. The length is the
+// container's own, else `fallbackMs` (what a player reports); 0 when neither
+// is known.
+int estimatedFLVBitrate(const QString &path, qint64 fallbackMs = 0);
 
 } // namespace qm

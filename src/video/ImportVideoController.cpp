@@ -16,7 +16,6 @@
 #include "video/PlayerPage.h"
 #include "video/PlayerView.h"
 
-#include <QCloseEvent>
 #include <QDir>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -27,6 +26,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 namespace qm {
 
@@ -118,7 +119,10 @@ void ImportVideoController::setFile(const QString &file, Album *album)
         m_conversion->setMovie(m_probe.movie, m_probe.error);
         m_movieWidth = m_probe.movie.frameSize.width();
         m_movieHeight = m_probe.movie.frameSize.height();
-        m_movieBitrate = m_probe.movie.seconds > 0 ? int(QFileInfo(file).size() * 8 / 1000 / m_probe.movie.seconds) : 0;
+        // Lengths beyond any real movie count as unknown (and NaN fails both tests).
+        const double seconds = m_probe.movie.seconds;
+        const qint64 ms = seconds > 0 && seconds < 1e9 ? qint64(std::llround(seconds * 1000)) : 0;
+        m_movieBitrate = bitrateFromSize(QFileInfo(file).size(), ms);
     } else {
         readFLVMetadata(file, m_movieWidth, m_movieHeight, m_movieBitrate);
         // A file whose metadata gives no rates (a plain muxer's output).
@@ -168,9 +172,10 @@ Video *ImportVideoController::liveVideo() const
     return m_videoId ? findVideo(m_gallery->data(), m_videoId) : nullptr;
 }
 
-void ImportVideoController::fail(const QString &what, const QString &why)
+void ImportVideoController::fail(const QString &what, const QString &why, const QString &name)
 {
     QMessageBox box(QMessageBox::Warning, windowTitle(), what, QMessageBox::Ok, this);
+    box.setObjectName(name);
     box.setInformativeText(why);
     box.exec();
 }
@@ -211,35 +216,37 @@ void ImportVideoController::clickedImport()
     constexpr qint64 kBytesInBackground = 32 << 20;
     const qint64 size = QFileInfo(m_file).size();
     if (size < kBytesInBackground) {
-        copied(streamName, FileWriter::copyFile(m_file, streamPath).reason);
+        copied(streamName, FileWriter::copyFile(m_file, streamPath));
         return;
     }
-    auto failure = std::make_shared<QString>();
+    auto written = std::make_shared<WriteResult>();
     const QString from = m_file;
-    auto *job = new Job(windowTitle(), [from, streamPath, size, failure](JobControl &control) {
+    auto *job = new Job(windowTitle(), [from, streamPath, size, written](JobControl &control) {
         control.setTotal(size);
         control.setLabel(tr("Copying \u201c%1\u201d into the gallery\u2026").arg(QFileInfo(from).fileName()));
-        *failure = FileWriter::copyFile(from, streamPath, FileWriter::Mode::CreateNew, [&](qint64 copied) {
+        *written = FileWriter::copyFile(from, streamPath, FileWriter::Mode::CreateNew, [&](qint64 copied) {
             control.setDone(copied);
             return !control.stopRequested();
-        }).reason;
+        });
     }, this);
     m_copy = job;
-    connect(job, &Job::finished, this, [this, job, streamName, failure] {
+    connect(job, &Job::finished, this, [this, job, streamName, written] {
         job->deleteLater();
         if (!job->result().stopped)
-            copied(streamName, *failure);
+            copied(streamName, *written);
     });
     JobSheet::run(this, job);
 }
 
-void ImportVideoController::copied(const QString &streamName, const QString &failure)
+void ImportVideoController::copied(const QString &streamName, const WriteResult &written)
 {
     const QString streamPath = m_prefs->imgPath(streamName);
-    if (!failure.isEmpty()) {
-        // Nothing is recorded that is not on disk.
+    if (!written.ok()) {
+        // Nothing is recorded that is not on disk. The file named is the one
+        // that failed: the movie when it cannot be read, the gallery's copy
+        // when it cannot be written.
         fail(tr("The video could not be copied into the gallery."),
-             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file), failure));
+             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(written.path), written.reason));
         return;
     }
     // The album or video may have gone during a long copy.
@@ -274,8 +281,9 @@ void ImportVideoController::copied(const QString &streamName, const QString &fai
 
 void ImportVideoController::done(int result)
 {
-    // Closing in the middle of a conversion (or quitting) stops it and adds
-    // nothing, even if it was just done.
+    // Every way out (Cancel, Escape, the close box, quitting) comes here.
+    // Closing in the middle of a conversion stops it and adds nothing, even
+    // if it was just done.
     if (m_job && !m_job->isFinished()) {
         m_closing = true;
         m_job->stop();
@@ -284,12 +292,6 @@ void ImportVideoController::done(int result)
     }
     m_webView->loadEmpty(); // stops the movie
     QDialog::done(result);
-}
-
-void ImportVideoController::closeEvent(QCloseEvent *event)
-{
-    QDialog::closeEvent(event); // rejects: done() stops a conversion
-    m_webView->loadEmpty();
 }
 
 } // namespace qm

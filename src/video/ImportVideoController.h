@@ -18,6 +18,7 @@ class ConversionPanel;
 class Gallery;
 class PlayerView;
 class Preferences;
+struct WriteResult;
 class Video;
 class VideoStream;
 
@@ -58,13 +59,13 @@ public slots:
     void runJavaScriptAlertPanelWithMessage(const QString &message, int load);
 
 protected:
-    void closeEvent(QCloseEvent *event) override;
     void done(int result) override;
 
 private:
     void showMetadata();
-    void copied(const QString &streamName, const QString &failure);
-    void fail(const QString &what, const QString &why);
+    void copied(const QString &streamName, const WriteResult &written);
+    // A warning over the window; `name` is the box's object name.
+    void fail(const QString &what, const QString &why, const QString &name = QString());
     void updateImportButton();
     void startConversion();
     void conversionFinished();

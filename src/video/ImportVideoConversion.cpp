@@ -16,20 +16,15 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
-#include <QSet>
 
 namespace qm {
 
+namespace {
+const QString kConversionAlert = QStringLiteral("conversionAlert");
+} // namespace
 
 void ImportVideoController::startConversion()
 {
-    auto warn = [this](const QString &what, const QString &why) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), what, QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("conversionAlert"));
-        box.setInformativeText(why);
-        box.exec();
-    };
     if (m_job || !m_probe.ok())
         return;
     ConversionRequest request;
@@ -40,8 +35,9 @@ void ImportVideoController::startConversion()
         return;
     const QStringList missing = missingPlugins(request.settings.codec, request.movie.hasAudio);
     if (!missing.isEmpty()) {
-        warn(tr("The movie cannot be converted: parts of GStreamer are not installed."),
-             tr("Install the packages named here, then try again:\n%1").arg(missing.join(QLatin1Char('\n'))));
+        fail(tr("The movie cannot be converted: parts of GStreamer are not installed."),
+             tr("Install the packages named here, then try again:\n%1").arg(missing.join(QLatin1Char('\n'))),
+             kConversionAlert);
         return;
     }
     const QStringList names = m_prefs->freeImgNames(videoStreamFileName, int(request.settings.rungs.size()));
@@ -85,11 +81,8 @@ void ImportVideoController::conversionFinished()
         return;
     }
     if (!outcome->ok()) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), tr("The movie could not be converted."), QMessageBox::Ok,
-                        this);
-        box.setObjectName(QStringLiteral("conversionAlert"));
-        box.setInformativeText(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(outcome->errorPath), outcome->error));
-        box.exec();
+        fail(tr("The movie could not be converted."),
+             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(outcome->errorPath), outcome->error), kConversionAlert);
         return;
     }
     // The album went meanwhile (another gallery opened): the files are
@@ -124,10 +117,7 @@ void ImportVideoController::conversionFinished()
         QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             outcome->removeFiles();
-            QMessageBox box(QMessageBox::Warning, windowTitle(),
-                            tr("The video's placeholder thumbnail could not be written."), QMessageBox::Ok, this);
-            box.setInformativeText(why);
-            box.exec();
+            fail(tr("The video's placeholder thumbnail could not be written."), why);
             return;
         }
     }

@@ -8,7 +8,6 @@
 #include <QAudioDevice>
 #include <QAudioOutput>
 #include <QFile>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -45,7 +44,9 @@ PlayerView::PlayerView(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     m_player = new QMediaPlayer(this);
-    renewSink();
+    m_sink = new QVideoSink(this);
+    m_player->setVideoSink(m_sink);
+    connect(m_sink, &QVideoSink::videoFrameChanged, this, &PlayerView::frameChanged);
     // Without a sound device the picture plays all the same: a sound
     // output with nowhere to go would hold some movies at their first frame.
     m_audio = new QAudioOutput(this);
@@ -66,17 +67,6 @@ PlayerView::~PlayerView()
     m_audio->disconnect(this);
     m_sink->disconnect(this);
     m_player->stop();
-}
-
-void PlayerView::renewSink()
-{
-    if (m_sink) {
-        disconnect(m_sink, nullptr, this, nullptr);
-        m_sink->deleteLater();
-    }
-    m_sink = new QVideoSink(this);
-    m_player->setVideoSink(m_sink);
-    connect(m_sink, &QVideoSink::videoFrameChanged, this, &PlayerView::frameChanged);
 }
 
 void PlayerView::buildControls()
@@ -302,9 +292,7 @@ void PlayerView::maybeSendMetadata()
     if (bitrate <= 0)
         bitrate = std::max(0, m_tagBitrate);
     if (bitrate <= 0)
-        bitrate = estimatedFLVBitrate(m_movie);
-    if (bitrate <= 0 && m_player->duration() > 0)
-        bitrate = int(std::min<qint64>(QFileInfo(m_movie).size() * 8 / m_player->duration(), std::numeric_limits<int>::max()));
+        bitrate = estimatedFLVBitrate(m_movie, m_player->duration());
     m_sent = true;
     m_sentSoundOnly = m_frame.isNull();
     const QSize size = m_frame.isNull() ? QSize(0, 0) : m_frame.size();

@@ -72,7 +72,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void renewSink();
     void buildControls();
     void updateControls();
     void frameChanged(const QVideoFrame &frame);

@@ -568,7 +568,7 @@ ConversionOutcome convertMovie(const ConversionRequest &request, JobControl &con
     const QByteArray jpeg = request.thumbnail.isEmpty() ? QByteArray()
                                                         : videoThumbnailJPEG(thumbnail, request.thumbnailSize.width(),
                                                                              request.thumbnailSize.height(),
-                                                                             request.thumbnailQuality, &outcome.thumbnailSize);
+                                                                             request.thumbnailQuality);
     if (!jpeg.isEmpty()) {
         const WriteResult written = FileWriter::writeFile(request.thumbnail, jpeg, FileWriter::Mode::CreateNew);
         if (!written.ok()) {

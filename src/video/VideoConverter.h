@@ -47,7 +47,6 @@ struct ConversionOutcome
 {
     QList<ConvertedStream> streams; // every file written, highest bitrate first
     QString thumbnail;              // written, or empty when no frame came
-    QSize thumbnailSize;
     QString error;                  // why nothing was made
     QString errorPath;              // the file it concerns
     bool stopped = false;

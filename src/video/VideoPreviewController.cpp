@@ -13,8 +13,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -127,21 +125,23 @@ void VideoPreviewController::clickedRemoveStream()
 {
     if (!m_video)
         return;
-    if (m_video->numberOfStreams() == 1) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Single stream"), QStringLiteral("Single stream"),
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("singleStreamAlert"));
-        box.setInformativeText(QStringLiteral("You cannot remove a stream if it is the only stream in a video."));
-        box.exec();
+    // The file goes to the trash (Undo brings it back) unless another stream
+    // names it. The gallery refuses to take a video's last stream.
+    const int index = m_cmbStreams->currentIndex();
+    QString why;
+    if (!m_gallery->removeStream(m_video, index, &why)) {
+        if (!why.isEmpty()) {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Single stream"), QStringLiteral("Single stream"),
+                            QMessageBox::Ok, this);
+            box.setObjectName(QStringLiteral("singleStreamAlert"));
+            box.setInformativeText(why);
+            box.exec();
+        }
         return;
     }
-    const int index = m_cmbStreams->currentIndex();
-    if (index < 0 || index >= m_video->streams().size())
-        return;
-    // Stop playing it before it goes.
+    // Stopped only now, so that a refusal leaves the movie playing; the
+    // player still holds the moved file open.
     m_webView->loadEmpty();
-    // The file goes to the trash (Undo brings it back) unless another stream names it.
-    m_gallery->removeStream(m_video, index);
     m_cmbStreams->removeItem(index);
     m_cmbStreams->setCurrentIndex(0);
     m_currentStreamIndex = 0;

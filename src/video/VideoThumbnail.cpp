@@ -21,17 +21,14 @@ QByteArray encodeJPEG(const QImage &image, int quality)
     return bytes;
 }
 
-QByteArray videoThumbnailJPEG(const QImage &frame, int width, int height, int quality, QSize *size)
+QByteArray videoThumbnailJPEG(const QImage &frame, int width, int height, int quality)
 {
     if (frame.isNull() || width <= 0 || height <= 0)
         return {};
     CropSelection selection;
     selection.setImageRect(QRectF(QPointF(0, 0), QSizeF(frame.size())), QSizeF(frame.size()));
     selection.setAspectRatio(float(width) / float(height));
-    const QImage cropped = selection.croppedImage(frame, width);
-    if (size)
-        *size = cropped.size();
-    return encodeJPEG(cropped, quality);
+    return encodeJPEG(selection.croppedImage(frame, width), quality);
 }
 
 } // namespace qm

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QImage>
-#include <QSize>
 
 namespace qm {
 
@@ -16,6 +15,6 @@ QByteArray encodeJPEG(const QImage &image, int quality);
 // The thumbnail the thumbnail window makes of `frame` when its rectangle is
 // left where it starts (the largest of the width : height shape, centred),
 // scaled to `width`. Empty for a null frame or a size of nothing.
-QByteArray videoThumbnailJPEG(const QImage &frame, int width, int height, int quality, QSize *size = nullptr);
+QByteArray videoThumbnailJPEG(const QImage &frame, int width, int height, int quality);
 
 } // namespace qm

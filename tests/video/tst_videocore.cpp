@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 using namespace qm;
 using testing::readBytes;
@@ -183,6 +184,11 @@ void TestVideoCore::filesFromFFmpeg()
     QVERIFY(writeBytes(cut, readBytes(m_bare).chopped(7)));
     QCOMPARE(flvDurationMs(cut), 0);
     QCOMPARE(estimatedFLVBitrate(cut), 0);
+    // A player's reported length stands in; a huge file over a tiny length stays in range.
+    QCOMPARE(estimatedFLVBitrate(cut, 1000), int(QFileInfo(cut).size() * 8 / 1000));
+    QCOMPARE(bitrateFromSize(qint64(1) << 40, 1), std::numeric_limits<int>::max());
+    QCOMPARE(bitrateFromSize(std::numeric_limits<qint64>::max(), 3), std::numeric_limits<int>::max());
+    QCOMPARE(bitrateFromSize(1000, 0), 0);
 }
 
 void TestVideoCore::hostileFiles()

@@ -1,6 +1,7 @@
 // Plays generated movies in the real player and drives the video windows
 // from the main window, checking the gallery on disk.
 
+#include "common/FullDisk.h"
 #include "common/GalleryFixture.h"
 #include "common/GuiHelpers.h"
 #include "common/TestFiles.h"
@@ -464,6 +465,28 @@ void TestVideoGui::bigMoviesCopyInTheBackground()
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
     QCOMPARE(f.imgFiles(), gone);
     FileWriter::setCopyPieceDelayForTesting(0);
+
+    // The gallery's disk is full: the alert names the gallery's file, not the
+    // movie, which is fine, and nothing is added.
+    testing::TinyDisk disk(256 * 1024);
+    if (!disk.ok()) {
+        qInfo("no tmpfs can be mounted here (needs root): the full-disk case is left out");
+        return;
+    }
+    testing::GalleryFixture full(disk.path());
+    const auto fullAlbum = full.album("full");
+    full.ready();
+    disk.fill();
+    ImportVideoController fullWindow(&full.gallery);
+    fullWindow.setFile(m_low, fullAlbum.get());
+    fullWindow.showWindow();
+    auto alert = answerMessageBox();
+    QTest::mouseClick(fullWindow.btnImport(), Qt::LeftButton);
+    QTRY_VERIFY(!alert->isEmpty());
+    QVERIFY2(alert->contains(QDir::toNativeSeparators(full.prefs.imgFolder())) && !alert->contains(m_low),
+             qPrintable(*alert));
+    QVERIFY(fullAlbum->items().isEmpty());
+    QVERIFY(full.imgFiles().isEmpty());
 }
 
 void TestVideoGui::convertFromTheMainWindow()
