@@ -218,9 +218,10 @@ QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int
 
 void ItemListModel::setAlbum(Album *album)
 {
-    // The rows of the album shown before are no longer wanted.
+    // The rows of the album shown before are no longer wanted; the album
+    // tree's pictures, from the same cache, still are.
     if (m_thumbnails)
-        m_thumbnails->cancelPending();
+        m_thumbnails->cancelPending({kListThumbnailSize, kGridThumbnailSize});
     beginResetModel();
     m_album = album;
     endResetModel();

@@ -104,10 +104,8 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     m_treeModel->setThumbnails(m_thumbnails);
     m_itemModel->setThumbnails(m_thumbnails);
     // A picture written again under its name, or back from the trash, is read again.
-    connect(&m_gallery, &Gallery::filesChanged, m_thumbnails, [this](const QStringList &paths) {
-        for (const QString &path : paths)
-            m_thumbnails->invalidate(path);
-    });
+    connect(&m_gallery, &Gallery::filesChanged, m_thumbnails,
+            qOverload<const QStringList &>(&ThumbnailCache::invalidate));
     m_ctlNewOrvaneFolder = new NewOrvaneFolderController(this);
     m_ctlFirstRun = new FirstRunController(m_ctlNewOrvaneFolder, this);
     m_ctlPreferences = new PreferencesController(&m_prefs, this);

@@ -1,9 +1,10 @@
 #include "mainwindow/ThumbnailCache.h"
 
+#include "imaging/ImageProc.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 #include <QThread>
@@ -13,8 +14,6 @@ namespace qm {
 
 namespace {
 
-// Small files only are shown; a file that claims more is not decoded whole.
-constexpr int kAllocationLimitMB = 128;
 // What a picture costs besides its pixels, and what a placeholder entry costs.
 constexpr qint64 kEntryOverhead = 256;
 
@@ -115,22 +114,20 @@ void ThumbnailCache::startQueued()
         m_queue.pop_front();
         m_queued.remove(key);
         m_running.insert(key);
-        const quint64 epoch = m_epoch;
-        m_pool.start([this, key, epoch] {
+        m_pool.start([this, key] {
             Status status;
             const QImage image = load(key.path, key.size, &status);
             QMetaObject::invokeMethod(
-                this, [this, key, image, status, epoch] { delivered(key, image, status, epoch); },
-                Qt::QueuedConnection);
+                this, [this, key, image, status] { delivered(key, image, status); }, Qt::QueuedConnection);
         });
     }
 }
 
-void ThumbnailCache::delivered(const Key &key, const QImage &image, Status status, quint64 epoch)
+void ThumbnailCache::delivered(const Key &key, const QImage &image, Status status)
 {
     m_running.remove(key);
     // A file replaced while it was read is read again on the next ask.
-    if (epoch == m_epoch) {
+    if (!m_stale.remove(key)) {
         Entry entry;
         entry.status = status;
         if (status == Status::Ready) {
@@ -181,10 +178,14 @@ void ThumbnailCache::trim()
         erase(m_entries.find(m_uses.back()));
 }
 
-void ThumbnailCache::invalidate(const QString &path)
+void ThumbnailCache::invalidate(const QStringList &paths)
 {
+    if (paths.isEmpty())
+        return;
+    // Whole albums change at once (a delete, its undo): one pass, however many files.
+    const QSet<QString> changed(paths.begin(), paths.end());
     for (auto it = m_entries.begin(); it != m_entries.end();) {
-        if (it.key().path == path) {
+        if (changed.contains(it.key().path)) {
             m_bytes -= it->cost;
             m_uses.erase(it->use);
             it = m_entries.erase(it);
@@ -192,7 +193,9 @@ void ThumbnailCache::invalidate(const QString &path)
             ++it;
         }
     }
-    ++m_epoch;
+    for (const Key &key : std::as_const(m_running))
+        if (changed.contains(key.path))
+            m_stale.insert(key);
 }
 
 void ThumbnailCache::cancelPending()
@@ -201,13 +204,23 @@ void ThumbnailCache::cancelPending()
     m_queued.clear();
 }
 
+void ThumbnailCache::cancelPending(const QList<QSize> &sizes)
+{
+    std::erase_if(m_queue, [&](const Key &key) {
+        if (!sizes.contains(key.size))
+            return false;
+        m_queued.remove(key);
+        return true;
+    });
+}
+
 void ThumbnailCache::clear()
 {
     cancelPending();
     m_entries.clear();
     m_uses.clear();
     m_bytes = 0;
-    ++m_epoch;
+    m_stale = m_running;
 }
 
 bool ThumbnailCache::waitForIdle(int timeoutMs)
@@ -226,41 +239,24 @@ bool ThumbnailCache::waitForIdle(int timeoutMs)
 
 QImage ThumbnailCache::load(const QString &path, QSize size, Status *status)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(kAllocationLimitMB);
-    const QSize stored = reader.size();
-    if (!stored.isValid()) {
+    // Decoded as the import decodes (upright, sRGB, a JPEG shrunk while it
+    // decodes), so a file the import would refuse, one cut short above all,
+    // shows as broken rather than as a picture with a grey band.
+    const Picture picture = ImageProc::loadPicture(path, {size});
+    if (picture.isNull()) {
         *status = QFileInfo::exists(path) ? Status::Broken : Status::Missing;
         return placeholder(size, *status);
     }
-    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    const QSize upright = turned ? stored.transposed() : stored;
-    QSize fitted = upright;
+    QSize fitted = picture.size;
     if (fitted.width() > size.width() || fitted.height() > size.height())
-        fitted = upright.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-    // A JPEG much larger than the thumbnail shrinks while it decodes (by
-    // 2, 4 or 8, almost for free); the rest of the way, and every other
-    // case, is one smooth reduction of the decoded picture.
-    if (reader.format() == "jpeg") {
-        for (int d : {8, 4, 2}) {
-            if (upright.width() / d >= fitted.width() && upright.height() / d >= fitted.height()) {
-                reader.setScaledSize(QSize((stored.width() + d - 1) / d, (stored.height() + d - 1) / d));
-                break;
-            }
-        }
-    }
-    QImage picture = reader.read();
-    if (picture.isNull()) {
-        *status = Status::Broken;
-        return placeholder(size, *status);
-    }
-    if (picture.size() != fitted)
-        picture = picture.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        fitted = picture.size.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    QImage image = picture.image;
+    if (image.size() != fitted)
+        image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QImage canvas(size, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     QPainter p(&canvas);
-    p.drawImage(QPoint((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2), picture);
+    p.drawImage(QPoint((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2), image);
     p.end();
     *status = Status::Ready;
     return canvas;

@@ -52,10 +52,15 @@ public:
     QPixmap thumbnail(const QString &path, QSize size);
     Status status(const QString &path, QSize size) const;
 
-    // The file was replaced: its pictures are read again when next asked for.
-    void invalidate(const QString &path);
-    // Drops the asks not yet started (another album is shown).
+    // The files were replaced: their pictures are read again when next asked
+    // for. Reads of other files carry on.
+    void invalidate(const QStringList &paths);
+    void invalidate(const QString &path) { invalidate(QStringList{path}); }
+    // Drops every ask not yet started.
     void cancelPending();
+    // Drops the asks not yet started for pictures of these sizes only: one
+    // view moves on (another album is shown) while the others keep theirs.
+    void cancelPending(const QList<QSize> &sizes);
     // Forgets everything (another gallery is opened).
     void clear();
 
@@ -73,7 +78,8 @@ public:
     // Lets events run until every ask was answered: for tests and benchmarks.
     bool waitForIdle(int timeoutMs = 30000);
 
-    // The reading itself, on any thread.
+    // The reading itself, on any thread: the picture as the import decodes
+    // it, fitted and centred on the canvas.
     static QImage load(const QString &path, QSize size, Status *status);
     // What a picture that cannot be shown looks like (Missing, Broken), and
     // the faint frame shown while it is read (Loading).
@@ -104,7 +110,7 @@ private:
     QPixmap placeholderPixmap(QSize size, Status status);
     void enqueue(const Key &key);
     void startQueued();
-    void delivered(const Key &key, const QImage &image, Status status, quint64 epoch);
+    void delivered(const Key &key, const QImage &image, Status status);
     void insert(const Key &key, Entry entry);
     void erase(QHash<Key, Entry>::iterator it);
     void trim();
@@ -119,7 +125,7 @@ private:
     QSet<Key> m_running;
     int m_maxQueued = 300;
     int m_retryAfterMs = 3000;
-    quint64 m_epoch = 0; // moves on when files may have changed under running reads
+    QSet<Key> m_stale; // running reads whose file changed under them: their result is dropped
 
     QStringList m_ready;
     bool m_readySignalPending = false;

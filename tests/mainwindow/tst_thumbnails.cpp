@@ -41,13 +41,18 @@ void TestThumbnails::picturesAndPlaceholders()
     const QString broken = m_dir->filePath("broken_sm.jpg");
     QVERIFY(testing::writeBytes(broken, QByteArray("\xFF\xD8\xFF\xE0 not really a picture", 26)));
     const QString missing = m_dir->filePath("gone_sm.jpg");
+    // Cut short by an interrupted copy: it decodes, with a grey band, but is not the picture.
+    const QString cut = m_dir->filePath("cut_sm.jpg");
+    QCOMPARE(QProcess::execute("convert", {"-size", "150x100", "gradient:red-blue", cut}), 0);
+    const QByteArray whole = testing::readBytes(cut);
+    QVERIFY(testing::writeBytes(cut, whole.left(whole.size() / 2)));
     // A portrait taken with the camera turned: stored wide, shown upright.
     const QString turned = testing::picture(m_dir->filePath("turned_sm.jpg"), {120, 60}, QColor(30, 30, 200));
     QCOMPARE(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-Orientation#=6", turned}), 0);
 
     ThumbnailCache cache;
     QSignalSpy ready(&cache, &ThumbnailCache::thumbnailsReady);
-    const QList<QString> paths{wide, broken, missing, turned};
+    const QList<QString> paths{wide, broken, missing, turned, cut};
     for (const QString &p : paths) {
         const QPixmap first = cache.thumbnail(p, box);
         QCOMPARE(first.size(), box);
@@ -74,6 +79,7 @@ void TestThumbnails::picturesAndPlaceholders()
     // What cannot be shown shows as such, at once the next time.
     QCOMPARE(cache.status(broken, box), ThumbnailCache::Status::Broken);
     QCOMPARE(cache.status(missing, box), ThumbnailCache::Status::Missing);
+    QCOMPARE(cache.status(cut, box), ThumbnailCache::Status::Broken);
     QCOMPARE(cache.thumbnail(broken, box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Broken));
     QCOMPARE(cache.thumbnail(missing, box).toImage(), ThumbnailCache::placeholder(box, ThumbnailCache::Status::Missing));
     QVERIFY(ThumbnailCache::placeholder(box, ThumbnailCache::Status::Broken)
@@ -144,6 +150,16 @@ void TestThumbnails::boundedNewestFirstAndReplaced()
     queue.thumbnail(p, box);
     QVERIFY(queue.waitForIdle());
     QVERIFY(near(queue.thumbnail(p, box).toImage().pixel(20, 20), Qt::white));
+    // Many files changed at once (an album deleted, its undo): the reads of
+    // those files start over, the reads of others are kept.
+    queue.clear();
+    queue.setThreadCount(2);
+    queue.thumbnail(files[0], box);
+    queue.thumbnail(files[1], box);
+    queue.invalidate(QStringList{files[1], files[2]});
+    QVERIFY(queue.waitForIdle());
+    QCOMPARE(queue.status(files[0], box), ThumbnailCache::Status::Ready);
+    QCOMPARE(queue.status(files[1], box), ThumbnailCache::Status::Loading);
 }
 
 void TestThumbnails::neverWaitsForAFile()

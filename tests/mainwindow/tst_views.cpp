@@ -255,6 +255,21 @@ void TestViews::gridAndTableShareSelectionAndPictures()
     views.setGridShown(true);
     QCOMPARE(grid->selectionModel()->selectedRows().first().row(), 2);
     QCOMPARE(grid->currentIndex().row(), 2);
+
+    // Another album shown drops the list's waiting asks, not the album
+    // tree's that share the cache.
+    QVERIFY(cache.waitForIdle());
+    cache.setThreadCount(1);
+    const QString first = testing::picture(m_f->img("t1.jpg"), {60, 40});
+    const QString row = testing::picture(m_f->img("t2.jpg"), {60, 40});
+    const QString album = testing::picture(m_f->img("t3.jpg"), {60, 40});
+    cache.thumbnail(first, kTreeThumbnailSize); // being read
+    cache.thumbnail(row, kListThumbnailSize);
+    cache.thumbnail(album, kTreeThumbnailSize);
+    model.setAlbum(nullptr);
+    QVERIFY(cache.waitForIdle());
+    QCOMPARE(cache.status(row, kListThumbnailSize), ThumbnailCache::Status::Loading);
+    QCOMPARE(cache.status(album, kTreeThumbnailSize), ThumbnailCache::Status::Ready);
 }
 
 void TestViews::photoViewerPixelForPixelOnScreen()
