@@ -712,10 +712,18 @@ void Gallery::trashFiles(const QStringList &paths)
         const QString clean = QDir::cleanPath(path);
         const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
         const QString folder = clean.left(slash);
-        if (slash > 0 && !img.isEmpty() && (folder == img || folder == xml) && isBareFileName(clean.mid(slash + 1)))
-            inside << clean;
-        else
+        if (slash <= 0 || img.isEmpty() || (folder != img && folder != xml) || !isBareFileName(clean.mid(slash + 1))) {
             outside.append({path, tr("it is not inside the gallery's img or xml folder")});
+            continue;
+        }
+        // The trash takes files and links only; say so rather than report nothing moved.
+        const QFileInfo info(clean);
+        if (!info.isSymLink() && info.isDir())
+            outside.append({path, tr("it is a folder; folders are left where they are")});
+        else if (!info.isSymLink() && !info.exists())
+            outside.append({path, tr("it is no longer there")});
+        else
+            inside << clean;
     }
     if (!outside.isEmpty())
         emit problems(tr("Some files were left where they are."), outside);
