@@ -201,7 +201,9 @@ QDateTime ExifDate::parse(QByteArrayView ascii)
         if (t.isValid())
             time = t;
     }
-    return QDateTime(date, time);
+    // The camera's wall clock, with no zone: read as local time it would
+    // depend on this computer's zone and fail in the hour a clock change skips.
+    return QDateTime(date, time, Qt::UTC);
 }
 
 QDateTime ExifDate::fromTiff(QByteArrayView tiff)

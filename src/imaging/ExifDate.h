@@ -14,7 +14,8 @@ namespace qm {
 class ExifDate
 {
 public:
-    // An invalid QDateTime when the file has no usable date.
+    // An invalid QDateTime when the file has no usable date. The camera's
+    // clock time is given as UTC whatever the zone of this computer.
     static QDateTime dateTaken(const QString &path);
 
     // The same from bytes in memory: a whole JPEG or TIFF file, or its start.

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "import/DateForm.h"
-
 #include <QColor>
 #include <QDialog>
 #include <QFont>

@@ -49,6 +49,8 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
 
     const std::shared_ptr<Gallery::Import> import = m_gallery->beginImport(r.album, tr("Photos"));
     auto failures = std::make_shared<QList<ImportFailure>>();
+    // The worker's own word: a Stop during the last file stops nothing.
+    auto stopped = std::make_shared<bool>(false);
     const int total = int(r.files.size());
     const QString albumTitle = r.album->title();
     const QStringList files = r.files;
@@ -83,16 +85,19 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
             control.setLabel(tr("Imported: %1").arg(imported.title));
         }, Qt::DirectConnection);
         QObject::connect(&worker, &PhotoImportWorker::finished, &worker,
-                         [&](const QList<ImportFailure> &failed, bool) { *failures = failed; }, Qt::DirectConnection);
+                         [&](const QList<ImportFailure> &failed, bool wasStopped) {
+                             *failures = failed;
+                             *stopped = wasStopped;
+                         }, Qt::DirectConnection);
         worker.run();
     }, this);
     m_job = job;
-    connect(job, &Job::finished, this, [this, job, import, failures] {
+    connect(job, &Job::finished, this, [this, job, import, failures, stopped] {
         const int added = import->count();
         Album *album = import->album();
         m_gallery->endImport(import);
         job->deleteLater();
-        emit importFinished(album, added, *failures, job->result().stopped);
+        emit importFinished(album, added, *failures, *stopped);
     });
     JobSheet::run(m_window, job, tr("Stopping after the pictures in hand\u2026"));
 }

@@ -64,7 +64,6 @@ public:
     int stepsPerFile() const { return m_settings.createLarge ? 3 : 2; }
     // Safe from any thread; the files in hand are finished, no new one begun.
     void stop() { m_done = true; }
-    bool isStopped() const { return m_done; }
     void setParallelism(int jobs) { m_jobs = std::max(1, jobs); }
 
 public slots:

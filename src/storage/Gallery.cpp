@@ -63,6 +63,17 @@ int collectionHeight(const TreeNode &node)
     return height;
 }
 
+QString deletionText(const TrashedFiles &files, int kept)
+{
+    const int gone = files.count();
+    const int forGood = files.removedForGood();
+    QString text = forGood == gone ? tr("%1 removed.").arg(counted(gone, "file", "files"))
+                                   : tr("%1 moved to the trash.").arg(counted(gone, "file", "files"));
+    if (kept > 0)
+        text += QLatin1Char(' ') + tr("%1 kept: still used elsewhere in the gallery.").arg(counted(kept, "file", "files"));
+    return text;
+}
+
 } // namespace
 
 Gallery::Gallery(Preferences &prefs, QObject *parent)
@@ -185,10 +196,8 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
         for (const FileProblem &p : problems)
             c.addProblem(p);
     }, this);
-    m_busy = true;
     m_job = job;
     connect(job, &Job::finished, this, [this, job, proceed, then, failed, command, owned, files] {
-        m_busy = false;
         m_job = nullptr;
         job->deleteLater();
         emit filesChanged(files);
@@ -216,12 +225,12 @@ bool Gallery::redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems
 
 bool Gallery::canUndo() const
 {
-    return !m_busy && m_stack.canUndo();
+    return !isBusy() && m_stack.canUndo();
 }
 
 bool Gallery::canRedo() const
 {
-    return !m_busy && m_stack.canRedo();
+    return !isBusy() && m_stack.canRedo();
 }
 
 bool Gallery::undo()
@@ -662,20 +671,9 @@ WriteResult Gallery::setVideoThumbnail(Video *video, const QByteArray &jpeg)
     return writeThumbnail(nullptr, video->shared_from_this(), name, jpeg, tr("Make Video Thumbnail"));
 }
 
-QString deletionText(const TrashedFiles &files, int kept)
-{
-    const int gone = files.count();
-    const int forGood = files.removedForGood();
-    QString text = forGood == gone ? tr("%1 removed.").arg(counted(gone, "file", "files"))
-                                   : tr("%1 moved to the trash.").arg(counted(gone, "file", "files"));
-    if (kept > 0)
-        text += QLatin1Char(' ') + tr("%1 kept: still used elsewhere in the gallery.").arg(counted(kept, "file", "files"));
-    return text;
-}
-
 void Gallery::removeNode(const NodePtr &node)
 {
-    if (!node || m_busy)
+    if (!node || isBusy())
         return;
     const DeletePlan plan = GalleryTrash(m_data, m_prefs).planNode(*node);
     auto place = std::make_shared<std::pair<AlbumCollection *, int>>(node->parentCollection(), -1);
@@ -688,7 +686,7 @@ void Gallery::removeNode(const NodePtr &node)
 
 void Gallery::removeItems(Album *album, const QList<ItemPtr> &items)
 {
-    if (!album || items.isEmpty() || m_busy)
+    if (!album || items.isEmpty() || isBusy())
         return;
     const DeletePlan plan = GalleryTrash(m_data, m_prefs).planItems(items);
     const NodePtr held = album->shared_from_this();
@@ -702,7 +700,7 @@ void Gallery::removeItems(Album *album, const QList<ItemPtr> &items)
 
 void Gallery::trashFiles(const QStringList &paths)
 {
-    if (paths.isEmpty() || m_busy)
+    if (paths.isEmpty() || isBusy())
         return;
     // Only entries directly inside the gallery's two folders.
     const QString img = QDir::cleanPath(m_prefs.imgFolder()), xml = QDir::cleanPath(m_prefs.xmlFolder());
@@ -712,10 +710,18 @@ void Gallery::trashFiles(const QStringList &paths)
         const QString clean = QDir::cleanPath(path);
         const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
         const QString folder = clean.left(slash);
-        if (slash > 0 && !img.isEmpty() && (folder == img || folder == xml) && isBareFileName(clean.mid(slash + 1)))
-            inside << clean;
-        else
+        if (slash <= 0 || img.isEmpty() || (folder != img && folder != xml) || !isBareFileName(clean.mid(slash + 1))) {
             outside.append({path, tr("it is not inside the gallery's img or xml folder")});
+            continue;
+        }
+        // The trash takes files and links only; say so rather than report nothing moved.
+        const QFileInfo info(clean);
+        if (!info.isSymLink() && info.isDir())
+            outside.append({path, tr("it is a folder; folders are left where they are")});
+        else if (!info.isSymLink() && !info.exists())
+            outside.append({path, tr("it is no longer there")});
+        else
+            inside << clean;
     }
     if (!outside.isEmpty())
         emit problems(tr("Some files were left where they are."), outside);

@@ -58,7 +58,7 @@ public:
     bool canUndo() const;
     bool canRedo() const;
     // A change is running as a job: further changes wait for it.
-    bool isBusy() const { return m_busy; }
+    bool isBusy() const { return !m_job.isNull(); }
     Job *currentJob() const { return m_job; }
 
     // --- the tree
@@ -183,7 +183,6 @@ private:
     GalleryFile m_file;
     QUndoStack m_stack;
     QPointer<Job> m_job;
-    bool m_busy = false;
     int m_openImports = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "model/Video.h"
 #include "storage/Common.h"
 #include "storage/FileWriter.h"
+#include "storage/GalleryFile.h"
 #include "storage/Job.h"
 
 #include <QCoreApplication>
@@ -47,9 +48,9 @@ CheckedFile::Kind kindOf(mode_t mode)
 // What an entry nothing names most likely is.
 QString noteFor(const QString &name)
 {
-    if (name.startsWith(QLatin1Char('.')) && name.contains(QLatin1String(".tmp-")))
+    if (FileWriter::isTemporaryName(name))
         return tr("left by a save that was interrupted");
-    if (name.contains(QLatin1String(".unreadable-")))
+    if (GalleryFile::isUnreadableCopyName(name))
         return tr("copy kept of a file that could not be read");
     return QString();
 }

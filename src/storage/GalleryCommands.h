@@ -49,11 +49,10 @@ private:
 class GalleryCommand : public QUndoCommand
 {
 public:
-    GalleryCommand(Gallery &g, const QString &text) : QUndoCommand(text), m_g(g), m_ops(g) {}
+    GalleryCommand(Gallery &g, const QString &text) : QUndoCommand(text), m_ops(g) {}
 
     // The files the file work touches: many go to a job.
     virtual QStringList files() const { return {}; }
-    qsizetype fileCount() const { return files().size(); }
     // Why the step's files cannot be put back or taken away again.
     virtual QList<FileProblem> undoProblems() const { return {}; }
     virtual QList<FileProblem> redoProblems() const { return {}; }
@@ -62,7 +61,6 @@ public:
     virtual bool redoFiles(JobControl *, QList<FileProblem> &) { return true; }
 
 protected:
-    Gallery &m_g;
     GalleryOps m_ops;
 };
 

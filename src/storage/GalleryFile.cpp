@@ -119,7 +119,7 @@ QString reservedFileNameUse(const QString &name)
 {
     if (name.compare(QLatin1String("albums.xml"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("is the name of the gallery's index file");
-    if (name.contains(QLatin1String(".unreadable-"), Qt::CaseInsensitive))
+    if (GalleryFile::isUnreadableCopyName(name))
         return QStringLiteral("is the name of a copy kept of an unreadable file");
     if (FileWriter::isTemporaryName(name))
         return QStringLiteral("is the name of a file still being written");
@@ -502,6 +502,11 @@ void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
         takeAlbumFile(album, path, readAlbumFile(path), report);
 }
 
+bool GalleryFile::isUnreadableCopyName(const QString &name)
+{
+    return name.contains(QLatin1String(".unreadable-"), Qt::CaseInsensitive);
+}
+
 LoadReport GalleryFile::loadData(Data &data)
 {
     LoadReport report;
@@ -592,6 +597,7 @@ bool GalleryFile::keepUnreadableCopy(const QString &path, SaveReport &report)
         return true;
     }
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // Keep to the shape isUnreadableCopyName() knows.
     QString backup = QStringLiteral("%1.unreadable-%2").arg(path, stamp);
     for (int n = 2; QFileInfo::exists(backup); ++n)
         backup = QStringLiteral("%1.unreadable-%2-%3").arg(path, stamp).arg(n);

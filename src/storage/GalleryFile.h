@@ -46,6 +46,9 @@ class GalleryFile
 public:
     explicit GalleryFile(Preferences &prefs) : m_prefs(prefs) {}
 
+    // Whether a bare file name has the shape of such a copy, in any case.
+    static bool isUnreadableCopyName(const QString &name);
+
     // Empties the tree and fills it again from the index file; the dirty
     // flag is not touched.
     LoadReport loadData(Data &data);

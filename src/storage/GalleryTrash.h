@@ -81,7 +81,6 @@ public:
 
     int count() const { return int(m_entries.size()); }
     int removedForGood() const;
-    bool isEmpty() const { return m_entries.isEmpty(); }
 
     // Set by tests to check the fallback where no trash exists.
     static void setTrashDisabledForTesting(bool disabled);

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 
+#include <cerrno>
 #include <functional>
 
 #include <poll.h>
@@ -51,18 +52,25 @@ inline QString withFileSizeLimit(qint64 limit, const std::function<QString()> &w
     ::close(fds[1]);
     QByteArray out;
     pollfd pfd{fds[0], POLLIN, 0};
+    bool ended = false; // the child closed its end, in _exit or when it died
     while (::poll(&pfd, 1, 120000) > 0) {
         char buffer[4096];
         const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0)
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ended = true;
             break;
+        }
         out.append(buffer, n);
     }
     ::close(fds[0]);
+    // A child that closed its pipe may not be reapable yet; wait for it rather
+    // than killing one that finished. Only a silent child is taken as hung.
+    if (!ended)
+        ::kill(pid, SIGKILL);
     int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
-        ::kill(pid, SIGKILL); // hung
-        ::waitpid(pid, &status, 0);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return QStringLiteral("the child ended abnormally (status %1)").arg(status);

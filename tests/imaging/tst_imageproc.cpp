@@ -14,7 +14,10 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <time.h>
 
 using namespace qm;
 using testing::readBytes;
@@ -368,9 +371,13 @@ void TestImageProc::cameraDates()
         return p.waitForFinished(30000) && p.exitCode() == 0;
     };
     const QString plain = testing::picture(m_dir.filePath("plain.jpg"), {64, 48});
-    const QDateTime taken(QDate(2008, 3, 7), QTime(14, 5, 9));
-    const QDateTime changed(QDate(2009, 12, 31), QTime(23, 59, 59));
+    // As the camera's clock said, whatever the zone of the computer reading it.
+    const QDateTime taken(QDate(2008, 3, 7), QTime(14, 5, 9), Qt::UTC);
+    const QDateTime changed(QDate(2009, 12, 31), QTime(23, 59, 59), Qt::UTC);
     const QList<std::tuple<const char *, QStringList, QDateTime>> cases{
+        // In the hour Berlin's clocks skip: a real time on the camera all the same.
+        {"skipped.jpg", {"-ModifyDate=2009:12:31 23:59:59", "-DateTimeOriginal=2008:03:30 02:30:00"},
+         QDateTime(QDate(2008, 3, 30), QTime(2, 30), Qt::UTC)},
         {"little.jpg", {"-ExifByteOrder#=II", "-DateTimeOriginal=2008:03:07 14:05:09"}, taken},
         {"big.jpg", {"-ExifByteOrder#=MM", "-DateTimeOriginal=2008:03:07 14:05:09"}, taken},
         // Without the original, the date the file was last changed.
@@ -380,6 +387,14 @@ void TestImageProc::cameraDates()
         {"unset.jpg", {"-DateTimeOriginal#=0000:00:00 00:00:00"}, QDateTime()},
         {"nodate.jpg", {"-Artist=someone"}, QDateTime()},
     };
+    const QByteArray zone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    const auto restoreZone = qScopeGuard([&] {
+        hadZone ? qputenv("TZ", zone) : qunsetenv("TZ");
+        tzset();
+    });
     for (const auto &[name, tags, expected] : cases) {
         const QString file = m_dir.filePath(name);
         QFile::remove(file);
@@ -394,7 +409,7 @@ void TestImageProc::cameraDates()
     const QString tiff = m_dir.filePath("scan.tif");
     QVERIFY(pattern({300, 200}).save(tiff, "TIFF"));
     QVERIFY(exiftool(tiff, {"-DateTimeOriginal=2010:01:02 03:04:05"}));
-    QCOMPARE(ExifDate::dateTaken(tiff), QDateTime(QDate(2010, 1, 2), QTime(3, 4, 5)));
+    QCOMPARE(ExifDate::dateTaken(tiff), QDateTime(QDate(2010, 1, 2), QTime(3, 4, 5), Qt::UTC));
 
     // Damaged headers give no date, and nothing is read outside the bytes.
     const QByteArray good = readBytes(m_dir.filePath("little.jpg"));
@@ -408,7 +423,7 @@ void TestImageProc::cameraDates()
     QVERIFY(!ExifDate::fromFileBytes(patched(4, "\xff\xff\xff\x7f")).isValid()); // IFD0 far outside
     QVERIFY(!ExifDate::fromFileBytes(good.left(tiffAt + 30)).isValid());           // cut short
     QCOMPARE(ExifDate::parse("2008:02:30 10:00:00"), QDateTime());
-    QCOMPARE(ExifDate::parse("2008:02:03 99:00:00"), QDateTime(QDate(2008, 2, 3), QTime(0, 0)));
+    QCOMPARE(ExifDate::parse("2008:02:03 99:00:00"), QDateTime(QDate(2008, 2, 3), QTime(0, 0), Qt::UTC));
     QCOMPARE(ExifDate::parse("    :  :     :  :  "), QDateTime());
     QRandomGenerator random(7);
     for (int i = 0; i < 3000; ++i) {

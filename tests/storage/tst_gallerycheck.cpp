@@ -92,6 +92,15 @@ void TestGalleryCheck::findsWhatIsMissingAndWhatNothingNames()
             QVERIFY2(!c.note.isEmpty(), qPrintable(c.name));
     }
     QCOMPARE(r.orphanBytes, 1234 + 10 + 7 + qint64(strlen("/etc/passwd")));
+
+    // Moved to the trash: a folder orphan stays and is named as a problem, not counted as moved.
+    QSignalSpy problems(&f.gallery, &Gallery::problems), reports(&f.gallery, &Gallery::filesReport);
+    f.gallery.trashFiles({f.img("stray.jpg"), f.img("subfolder")});
+    QVERIFY(!QFile::exists(f.img("stray.jpg")) && QFileInfo(f.img("subfolder")).isDir());
+    QCOMPARE(problems.size(), 1);
+    const QList<FileProblem> left = problems.first().at(1).value<QList<FileProblem>>();
+    QVERIFY(left.size() == 1 && left.first().path == f.img("subfolder") && left.first().reason.contains("folder"));
+    QVERIFY(reports.size() == 1 && reports.first().first().toString().startsWith("1 file "));
 }
 
 void TestGalleryCheck::neverLeavesTheGallery()
