@@ -175,7 +175,9 @@ int bitrateFromSize(qint64 bytes, qint64 ms)
 {
     if (bytes <= 0 || ms <= 0)
         return 0;
-    // Bits per millisecond are kbit/s.
+    // Bits per millisecond are kbit/s; past what an int holds, the most it holds.
+    if (bytes / ms >= std::numeric_limits<int>::max() / 8)
+        return std::numeric_limits<int>::max();
     constexpr qint64 kMaxBytes = std::numeric_limits<qint64>::max() / 8;
     return clampToInt(bytes <= kMaxBytes ? bytes * 8 / ms : bytes / ms * 8);
 }
