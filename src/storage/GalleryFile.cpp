@@ -707,6 +707,9 @@ SaveReport GalleryFile::saveData(Data &data)
     return report;
 }
 
+QByteArray GalleryFile::indexBytes(const Data &data) const { return serializeIndex(data); }
+QByteArray GalleryFile::albumBytes(const Album &album) const { return serializeAlbum(album); }
+
 QByteArray serializeIndex(const Data &data)
 {
     QByteArray bytes;

@@ -62,6 +62,11 @@ public:
     // Writes the album's file; false when it could not be written.
     bool saveAlbumData(const Album &album, SaveReport &report);
 
+    // The bytes a save would write now for the index and for one album
+    // (Preview in Browser serves them as they are). GUI thread.
+    QByteArray indexBytes(const Data &data) const;
+    QByteArray albumBytes(const Album &album) const;
+
     // Deeper nesting of collections than this makes an index file unreadable.
     static constexpr int kMaxDepth = 256;
 

@@ -112,6 +112,12 @@ QString Preferences::albumsXMLFile() const
     return folder.isEmpty() ? QString() : QStringLiteral("%1/albums.xml").arg(folder);
 }
 
+QString Preferences::stateFolder() const
+{
+    const QString folder = orvaneFolder();
+    return folder.isEmpty() ? QString() : QStringLiteral("%1/.quillmere").arg(folder);
+}
+
 QString Preferences::imgPath(const QString &name) const
 {
     const QString folder = imgFolder();
@@ -123,6 +129,14 @@ QString Preferences::imgPath(const QString &name) const
 QString Preferences::xmlPath(const QString &name) const
 {
     const QString folder = xmlFolder();
+    if (folder.isEmpty() || !isBareFileName(name))
+        return QString();
+    return QStringLiteral("%1/%2").arg(folder, name);
+}
+
+QString Preferences::statePath(const QString &name) const
+{
+    const QString folder = stateFolder();
     if (folder.isEmpty() || !isBareFileName(name))
         return QString();
     return QStringLiteral("%1/%2").arg(folder, name);

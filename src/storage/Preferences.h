@@ -47,11 +47,15 @@ public:
     QString imgFolder() const;     // %@/img
     QString xmlFolder() const;     // %@/xml
     QString albumsXMLFile() const; // %@/albums.xml inside xmlFolder
+    // The program's own folder inside the gallery (lock, records of work in
+    // progress); never read by a web viewer and never published.
+    QString stateFolder() const;   // %@/.quillmere
 
     // Full paths for stored bare names; a null string when the name could
     // reach outside its folder (or is empty), so callers touch no file.
     QString imgPath(const QString &name) const;
     QString xmlPath(const QString &name) const;
+    QString statePath(const QString &name) const;
     // `count` names made by `pattern` from time keys (now or a little
     // later), distinct and naming nothing in the img folder, links included.
     QStringList freeImgNames(QString (*pattern)(quint64), int count = 1) const;
