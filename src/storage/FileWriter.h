@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 namespace qm {
 
@@ -45,9 +46,13 @@ public:
     // only at the end); the file does not grow.
     bool writeAt(qint64 offset, QByteArrayView bytes);
     bool commit();
+    // Like commit(), but the file keeps its temporary name (temporaryPath())
+    // for a FileBatch to rename later: everything is on the disk already.
+    bool stage();
     void cancel();
 
     const QString &path() const { return m_path; }
+    QString temporaryPath() const;
     qint64 written() const { return m_written; }
     // Empty while nothing failed.
     const QString &errorString() const { return m_error; }
@@ -65,6 +70,10 @@ public:
     // Why `path` may not be written: it exists and is not a plain file. Empty when it may.
     static QString refusal(const QString &path);
 
+    // `name` cut short, without splitting a character, so that `room` more
+    // bytes still make a name `folder` takes.
+    static QString cutToFit(const QString &folder, const QString &name, int room);
+
     // Whether a bare file name has the shape of this class's temporary files.
     static bool isTemporaryName(const QString &name);
 
@@ -73,9 +82,15 @@ public:
 
     // Slows copies down so that tests can stop one in the middle.
     static void setCopyPieceDelayForTesting(int milliseconds);
+    // Ends the process at once, as a kill would, when the program has made
+    // this many more changes to the disk (a file created, written, flushed,
+    // renamed, linked or removed); 0 turns it off. For tests, in a child.
+    static void exitAfterDiskChangesForTesting(int changes);
+    static constexpr int kTestExitCode = 77;
 
 private:
     bool fail(const QString &reason);
+    bool finish(bool rename);
     // At `offset`, or appended when it is negative.
     bool writeAll(QByteArrayView bytes, qint64 offset);
 
@@ -87,6 +102,64 @@ private:
     int m_keepMode = -1; // the replaced file's permissions
     bool m_committed = false;
     QString m_error;
+};
+
+// Files that must change together (a save). Each is written in full under
+// a temporary name beside its destination. Then one record of which file
+// takes which name, the journal, is written in one step: from that moment
+// the batch has taken effect. Only then do the files take their names, in
+// the order they were added; the journal goes last. Killed before the
+// journal is in place, no destination has changed and the temporary files
+// are leftovers; killed after, finish() completes the renames at the next
+// open. Paths in the journal are relative to `root`, so that a moved
+// folder still finishes.
+class FileBatch
+{
+public:
+    FileBatch(QString root, QString journal);
+    ~FileBatch(); // cancels unless committed
+    FileBatch(const FileBatch &) = delete;
+    FileBatch &operator=(const FileBatch &) = delete;
+
+    // `bytes` as the new content of `path`, a file inside `root`. When
+    // `aside` is given, the file now at `path` keeps that name too: a hard
+    // link made before the batch takes effect, or where the file system
+    // has none, a rename just before the new file takes its place.
+    bool add(const QString &path, QByteArrayView bytes, const QString &aside = QString());
+    bool commit();
+    void cancel();
+
+    // The first failure; empty while none.
+    const WriteResult &failure() const { return m_failure; }
+    // After a commit that failed: whether the batch took effect (the journal
+    // is in place; the rest follows at the next open), and the destinations
+    // that have their new content already.
+    bool tookEffect() const { return m_tookEffect; }
+    QStringList placed() const;
+
+    // Completes a batch that took effect and was interrupted: the files
+    // still under their temporary names take their places and the journal
+    // goes. Failures (the journal then stays for another try) name the file.
+    // Nothing to do, or done: an empty list.
+    static QList<WriteResult> finish(const QString &root, const QString &journal);
+
+private:
+    struct Entry
+    {
+        QString path;
+        QString temp;
+        QString aside;
+        bool linked = false;
+        bool placed = false;
+    };
+    bool fail(const QString &path, const QString &reason);
+
+    QString m_root;
+    QString m_journal;
+    std::vector<Entry> m_entries;
+    WriteResult m_failure;
+    bool m_tookEffect = false;
+    bool m_done = false;
 };
 
 // The system's words for an errno value.

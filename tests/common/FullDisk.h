@@ -1,7 +1,7 @@
 #pragma once
 
-// Full disks for the tests: a file-size limit in a forked child, and a tiny
-// tmpfs where the test may mount one.
+// Forked children for the tests, full disks (a file-size limit in a child,
+// and a tiny tmpfs where the test may mount one).
 
 #include <QByteArray>
 #include <QDir>
@@ -21,25 +21,32 @@
 
 namespace testing {
 
-// Runs `work` in a forked child in which no file may grow past `limit`
-// bytes. SIGXFSZ is ignored, so a write past the limit fails with EFBIG
-// ("File too large") the way one on a full disk fails with ENOSPC. Returns
-// what `work` returned, or how the child ended when it did not return.
-inline QString withFileSizeLimit(qint64 limit, const std::function<QString()> &work)
+// What a forked child said on its way out, and how it ended.
+struct ChildEnd
+{
+    QString output;
+    int status = 0; // as waitpid() gives it
+    bool exitedWith(int code) const { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+};
+
+// Runs `work` in a forked child, after `setup` there; what it returns comes
+// back through a pipe. A child that neither returns nor ends within two
+// minutes is killed.
+inline ChildEnd inChild(const std::function<QString()> &work, const std::function<void()> &setup = {})
 {
     // Threads do not survive fork(); with none left in the pool, the child starts its own.
     QThreadPool::globalInstance()->waitForDone();
+    ChildEnd end;
     int fds[2];
     if (::pipe(fds) != 0)
-        return QStringLiteral("no pipe");
+        return {QStringLiteral("no pipe"), -1};
     const pid_t pid = ::fork();
     if (pid < 0)
-        return QStringLiteral("no fork");
+        return {QStringLiteral("no fork"), -1};
     if (pid == 0) {
         ::close(fds[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit rl{rlim_t(limit), rlim_t(limit)};
-        ::setrlimit(RLIMIT_FSIZE, &rl);
+        if (setup)
+            setup();
         const QByteArray out = work().toUtf8();
         for (qsizetype done = 0; done < out.size();) {
             const ssize_t n = ::write(fds[1], out.constData() + done, size_t(out.size() - done));
@@ -69,12 +76,26 @@ inline QString withFileSizeLimit(qint64 limit, const std::function<QString()> &w
     // than killing one that finished. Only a silent child is taken as hung.
     if (!ended)
         ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(pid, &end.status, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QStringLiteral("the child ended abnormally (status %1)").arg(status);
-    return QString::fromUtf8(out);
+    end.output = QString::fromUtf8(out);
+    return end;
+}
+
+// Runs `work` in a forked child in which no file may grow past `limit`
+// bytes. SIGXFSZ is ignored, so a write past the limit fails with EFBIG
+// ("File too large") the way one on a full disk fails with ENOSPC. Returns
+// what `work` returned, or how the child ended when it did not return.
+inline QString withFileSizeLimit(qint64 limit, const std::function<QString()> &work)
+{
+    const ChildEnd end = inChild(work, [limit] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit rl{rlim_t(limit), rlim_t(limit)};
+        ::setrlimit(RLIMIT_FSIZE, &rl);
+    });
+    if (!end.exitedWith(0))
+        return QStringLiteral("the child ended abnormally (status %1)").arg(end.status);
+    return end.output;
 }
 
 // A tmpfs of `bytes` mounted on a fresh folder, for as long as this lives.
