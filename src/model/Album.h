@@ -27,10 +27,16 @@ public:
     void removeItem(const Item *item);
     int indexOfItem(const Item *item) const;
 
+    // Other tools' content of the album file around and between the items
+    // (its document and root element); it follows the album to a new file name.
+    const ForeignXmlPtr &foreignFile() const { return m_foreignFile; }
+    void setForeignFile(ForeignXmlPtr foreign) { m_foreignFile = std::move(foreign); }
+
 private:
     QString m_description = QStringLiteral("");
     QList<ItemPtr> m_items;
     QString m_xmlFile = QStringLiteral("");
+    ForeignXmlPtr m_foreignFile;
 };
 
 using AlbumPtr = std::shared_ptr<Album>;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Foreign.h"
+
 #include <QString>
 
 #include <memory>
@@ -30,6 +32,10 @@ public:
     const QString &description() const { return m_description; }
     void setDescription(const QString &v) { m_description = v; }
 
+    // Other tools' content of the item's element in its album file.
+    const ForeignXmlPtr &foreign() const { return m_foreign; }
+    void setForeign(ForeignXmlPtr foreign) { m_foreign = std::move(foreign); }
+
 protected:
     explicit Item(Kind kind);
 
@@ -40,6 +46,7 @@ private:
     QString m_date = QStringLiteral("");
     QString m_location = QStringLiteral("");
     QString m_description = QStringLiteral("");
+    ForeignXmlPtr m_foreign;
 };
 
 using ItemPtr = std::shared_ptr<Item>;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Foreign.h"
+
 #include <QString>
 
 #include <memory>
@@ -38,6 +40,10 @@ public:
     // True when `collection` is a proper ancestor (walks parent links by identity).
     bool isCollectionAncestor(const AlbumCollection *collection) const;
 
+    // Other tools' content of the node's entry in the index file.
+    const ForeignXmlPtr &foreign() const { return m_foreign; }
+    void setForeign(ForeignXmlPtr foreign) { m_foreign = std::move(foreign); }
+
 protected:
     explicit TreeNode(Kind kind);
 
@@ -47,6 +53,7 @@ private:
     QString m_title = QStringLiteral("");
     QString m_thumbFile; // null until a thumbnail is given
     AlbumCollection *m_parent = nullptr;
+    ForeignXmlPtr m_foreign;
 };
 
 using NodePtr = std::shared_ptr<TreeNode>;

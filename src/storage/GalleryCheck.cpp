@@ -48,10 +48,16 @@ CheckedFile::Kind kindOf(mode_t mode)
 // What an entry nothing names most likely is.
 QString noteFor(const QString &name)
 {
-    if (FileWriter::isTemporaryName(name))
-        return tr("left by a save that was interrupted");
-    if (GalleryFile::isUnreadableCopyName(name))
-        return tr("copy kept of a file that could not be read");
+    if (FileWriter::isTemporaryName(name)) {
+        // Named after the file that was being written.
+        if (name.contains(QLatin1String(".flv.tmp-"), Qt::CaseInsensitive))
+            return tr("left by a movie import or conversion that was interrupted");
+        if (name.contains(QLatin1String(".xml.tmp-"), Qt::CaseInsensitive))
+            return tr("left by a save that was interrupted");
+        return tr("left by writing a picture that was interrupted (an import or a thumbnail)");
+    }
+    if (GalleryFile::isKeptCopyName(name))
+        return tr("copy kept of an earlier version of a file");
     return QString();
 }
 

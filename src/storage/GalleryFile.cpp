@@ -1,116 +1,25 @@
 #include "storage/GalleryFile.h"
 
-#include "model/Photo.h"
-#include "model/Video.h"
 #include "storage/Common.h"
 #include "storage/FileWriter.h"
+#include "storage/GalleryXml.h"
 #include "storage/Preferences.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 #include <QtConcurrent/QtConcurrentMap>
+
+#include <sys/stat.h>
 
 namespace qm {
 
 namespace {
 
-using namespace Qt::StringLiterals;
-
-// Characters XML 1.0 cannot carry at all, not even as references. Writing
-// them would make the file unreadable, so they are left out.
-QString xmlSafe(const QString &text)
-{
-    auto allowed = [](char32_t c) {
-        return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
-            || (c >= 0x10000 && c <= 0x10FFFF);
-    };
-    bool clean = true;
-    for (QChar ch : text) {
-        if (ch.isSurrogate() || !allowed(ch.unicode())) {
-            clean = false;
-            break;
-        }
-    }
-    if (clean)
-        return text;
-    QString out;
-    out.reserve(text.size());
-    const auto ucs4 = text.toUcs4();
-    for (char32_t c : ucs4) {
-        if (allowed(c))
-            out.append(QString::fromUcs4(&c, 1));
-    }
-    return out;
-}
-
-void textElement(QXmlStreamWriter &w, const QString &name, const QString &text)
-{
-    // A raw carriage return would come back as a line feed: every reader
-    // normalises line ends. As a character reference it survives.
-    w.writeStartElement(name);
-    const QString safe = xmlSafe(text);
-    qsizetype from = 0;
-    for (qsizetype cr; (cr = safe.indexOf(QLatin1Char('\r'), from)) >= 0; from = cr + 1) {
-        w.writeCharacters(safe.mid(from, cr - from));
-        w.writeEntityReference(u"#13"_s);
-    }
-    w.writeCharacters(safe.mid(from));
-    w.writeEndElement();
-}
-
-void urlElement(QXmlStreamWriter &w, const QString &name, const QString &url)
-{
-    w.writeStartElement(name);
-    textElement(w, u"url"_s, url);
-    w.writeEndElement();
-}
-
-void startDocument(QXmlStreamWriter &w, const QString &version)
-{
-    w.setAutoFormatting(true);
-    w.setAutoFormattingIndent(4);
-    w.writeStartDocument(u"1.0"_s);
-    w.writeStartElement(u"orvane"_s);
-    w.writeAttribute(u"version"_s, version);
-}
-
-bool hasThumb(const TreeNode &node)
-{
-    return !node.thumbFile().isEmpty();
-}
-
-void writeAlbumEntry(QXmlStreamWriter &w, const Album &album)
-{
-    w.writeStartElement(u"album"_s);
-    textElement(w, u"title"_s, album.title());
-    textElement(w, u"description"_s, album.description());
-    if (hasThumb(album))
-        urlElement(w, u"thumb"_s, album.thumbFile());
-    textElement(w, u"contentnumber"_s, QString::number(album.items().size()));
-    textElement(w, u"contentxmlurl"_s, album.XMLFile());
-    w.writeEndElement();
-}
-
-void writeNodes(QXmlStreamWriter &w, const QList<NodePtr> &nodes)
-{
-    for (const NodePtr &node : nodes) {
-        if (node->isAlbum()) {
-            writeAlbumEntry(w, static_cast<const Album &>(*node));
-        } else if (node->isCollection()) {
-            const auto &coll = static_cast<const AlbumCollection &>(*node);
-            w.writeStartElement(u"collection"_s);
-            textElement(w, u"title"_s, coll.title());
-            if (hasThumb(coll))
-                urlElement(w, u"thumb"_s, coll.thumbFile());
-            writeNodes(w, coll.items());
-            w.writeEndElement();
-        }
-    }
-}
+const char kUnreadableMark[] = ".unreadable-";
+const char kTheirsMark[] = ".theirs-";
 
 // What a name that no album file may take is used for; empty for others.
 // Compared regardless of case: on the file systems of many memory sticks,
@@ -119,8 +28,8 @@ QString reservedFileNameUse(const QString &name)
 {
     if (name.compare(QLatin1String("albums.xml"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("is the name of the gallery's index file");
-    if (GalleryFile::isUnreadableCopyName(name))
-        return QStringLiteral("is the name of a copy kept of an unreadable file");
+    if (GalleryFile::isKeptCopyName(name))
+        return QStringLiteral("is the name of a copy kept of an earlier version of a file");
     if (FileWriter::isTemporaryName(name))
         return QStringLiteral("is the name of a file still being written");
     return QString();
@@ -142,339 +51,79 @@ int collectionDepth(const QList<NodePtr> &top)
     return deepest;
 }
 
-// The decimal number at the start of the text, after leading white space.
-qint32 leadingInt(QStringView text)
+QByteArray digest(const QByteArray &bytes)
 {
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    qint64 value = 0;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = value * 10 + (text[i].unicode() - u'0');
-        if (value > std::numeric_limits<qint32>::max())
-            return negative ? std::numeric_limits<qint32>::min() : std::numeric_limits<qint32>::max();
-    }
-    return qint32(negative ? -value : value);
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
 }
 
-// The XML reader and the first thing it read past that the model cannot
-// hold: such a file is kept aside before a save replaces it.
-struct Reader
+// A free name beside `path` for keeping the file there now: "<name><mark><time>".
+QString keptCopyPath(const QString &path, const char *mark)
 {
-    QXmlStreamReader &r;
-    QString unused;
-
-    void note(const QString &what)
-    {
-        if (unused.isEmpty())
-            unused = what;
+    const QFileInfo info(path);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 1;; ++n) {
+        const QString suffix = QLatin1String(mark) + stamp + (n > 1 ? QStringLiteral("-%1").arg(n) : QString());
+        const QString candidate = info.path() + QLatin1Char('/')
+                                + FileWriter::cutToFit(info.path(), info.fileName(), int(suffix.toUtf8().size())) + suffix;
+        const QFileInfo taken(candidate);
+        if (!taken.exists() && !taken.isSymLink())
+            return candidate;
     }
-    void skip()
-    {
-        note(QStringLiteral("only partly read: it holds \"%1\" elements, which are not part of a gallery")
-                 .arg(r.name().toString()));
-        r.skipCurrentElement();
-    }
-};
-
-// Reads child "url" elements of the current element, giving each text to
-// `take`; leaves the reader on the element's end.
-template<typename Take>
-void readUrls(Reader &in, Take take)
-{
-    while (in.r.readNextStartElement()) {
-        if (in.r.name() == u"url")
-            take(in.r.readElementText(QXmlStreamReader::IncludeChildElements));
-        else
-            in.skip();
-    }
-}
-
-QString elementText(QXmlStreamReader &r)
-{
-    // readElementText gives a null string for an empty element; the model
-    // tells null from empty, and an element that is there holds "".
-    QString text = r.readElementText(QXmlStreamReader::IncludeChildElements);
-    if (text.isNull())
-        text = u""_s;
-    return text;
-}
-
-template<typename T>
-bool readItemText(QXmlStreamReader &r, T &item)
-{
-    const QStringView name = r.name();
-    if (name == u"title")
-        item.setTitle(elementText(r));
-    else if (name == u"date")
-        item.setDate(elementText(r));
-    else if (name == u"location")
-        item.setLocation(elementText(r));
-    else if (name == u"description")
-        item.setDescription(elementText(r));
-    else
-        return false;
-    return true;
-}
-
-void readPicture(Reader &in, Album &album)
-{
-    auto photo = std::make_shared<Photo>();
-    album.addItem(photo);
-    while (in.r.readNextStartElement()) {
-        if (readItemText(in.r, *photo))
-            continue;
-        const QStringView name = in.r.name();
-        if (name == u"image")
-            readUrls(in, [&](const QString &t) { photo->setImageFile(t.isNull() ? u""_s : t); });
-        else if (name == u"smallimage")
-            readUrls(in, [&](const QString &t) { photo->setSmallImageFile(t.isNull() ? u""_s : t); });
-        else if (name == u"largeimage")
-            readUrls(in, [&](const QString &t) {
-                if (!t.isEmpty())
-                    photo->setLargeImageFile(t);
-            });
-        else
-            in.skip();
-    }
-}
-
-void readStreams(Reader &in, Video &video)
-{
-    while (in.r.readNextStartElement()) {
-        if (in.r.name() != u"stream") {
-            in.skip();
-            continue;
-        }
-        auto stream = std::make_shared<VideoStream>();
-        video.addStream(stream);
-        stream->setBitrate(leadingInt(in.r.attributes().value(QLatin1String("bitrate"))));
-        readUrls(in, [&](const QString &t) { stream->setFile(t.isNull() ? u""_s : t); });
-    }
-}
-
-void readVideo(Reader &in, Album &album)
-{
-    auto video = std::make_shared<Video>();
-    album.addItem(video);
-    while (in.r.readNextStartElement()) {
-        if (readItemText(in.r, *video))
-            continue;
-        const QStringView name = in.r.name();
-        if (name == u"thumb")
-            readUrls(in, [&](const QString &t) {
-                if (!t.isEmpty())
-                    video->setThumbFile(t);
-            });
-        else if (name == u"video")
-            readStreams(in, *video);
-        else
-            in.skip();
-    }
-}
-
-// Drains the rest of the document so that an error anywhere is noticed.
-void finish(QXmlStreamReader &r)
-{
-    while (!r.atEnd())
-        r.readNext();
-}
-
-QString readerError(const QXmlStreamReader &r)
-{
-    return QStringLiteral("not a well-formed XML file (line %1: %2)").arg(r.lineNumber()).arg(r.errorString());
-}
-
-bool openForReading(QFile &file, const QString &path, QList<FileProblem> &problems)
-{
-    if (!file.open(QIODevice::ReadOnly)) {
-        problems.append({path, file.errorString()});
-        return false;
-    }
-    return true;
-}
-
-class IndexReader
-{
-public:
-    explicit IndexReader(Reader &in) : m_in(in), m_r(in.r) {}
-
-    AlbumPtr readAlbum()
-    {
-        auto album = std::make_shared<Album>();
-        while (m_r.readNextStartElement()) {
-            const QStringView name = m_r.name();
-            if (name == u"title") {
-                album->setTitle(elementText(m_r));
-            } else if (name == u"description") {
-                album->setDescription(elementText(m_r));
-            } else if (name == u"contentxmlurl") {
-                album->setXMLFile(elementText(m_r));
-                m_albumFiles.append({album.get(), album->XMLFile()});
-            } else if (name == u"thumb") {
-                readUrls(m_in, [&](const QString &t) {
-                    if (!t.isEmpty())
-                        album->setThumbFile(t);
-                });
-            } else if (name == u"contentnumber") {
-                m_r.skipCurrentElement(); // the album file has the true count
-            } else {
-                m_in.skip();
-            }
-        }
-        return album;
-    }
-
-    // Returns false when the nesting is deeper than the limit.
-    bool readChildren(QList<NodePtr> &list, AlbumCollection *parent, int depth, bool withHeader)
-    {
-        if (depth > GalleryFile::kMaxDepth) {
-            m_tooDeep = true;
-            return false;
-        }
-        while (m_r.readNextStartElement()) {
-            const QStringView name = m_r.name();
-            if (name == u"album") {
-                AlbumPtr album = readAlbum();
-                album->setParentCollection(parent);
-                list.append(album);
-            } else if (name == u"collection") {
-                auto coll = std::make_shared<AlbumCollection>();
-                coll->setParentCollection(parent);
-                list.append(coll);
-                if (!readChildren(coll->items(), coll.get(), depth + 1, true))
-                    return false;
-            } else if (withHeader && name == u"title") {
-                parent->setTitle(elementText(m_r));
-            } else if (withHeader && name == u"thumb") {
-                readUrls(m_in, [&](const QString &t) {
-                    if (!t.isEmpty())
-                        parent->setThumbFile(t);
-                });
-            } else {
-                m_in.skip();
-            }
-        }
-        return true;
-    }
-
-    bool tooDeep() const { return m_tooDeep; }
-    // Each album file named, in the order of the index, for reading after.
-    const QList<std::pair<Album *, QString>> &albumFiles() const { return m_albumFiles; }
-
-private:
-    Reader &m_in;
-    QXmlStreamReader &m_r;
-    QList<std::pair<Album *, QString>> m_albumFiles;
-    bool m_tooDeep = false;
-};
-
-QByteArray newIndexBytes()
-{
-    QByteArray bytes;
-    QXmlStreamWriter w(&bytes);
-    startDocument(w, u"2.2"_s);
-    w.writeEmptyElement(u"collection"_s);
-    w.writeEndElement();
-    w.writeEndDocument();
-    return bytes;
-}
-
-// The first index file of a new gallery, which the reader does not load on
-// purpose; it is not unreadable.
-bool isNewGalleryIndex(const QByteArray &bytes)
-{
-    QXmlStreamReader r(bytes);
-    if (!r.readNextStartElement() || r.attributes().value(QLatin1String("version")) != u"2.2")
-        return false;
-    int children = 0;
-    while (r.readNextStartElement()) {
-        if (r.name() != u"collection" || ++children > 1)
-            return false;
-        if (r.readNextStartElement())
-            return false;
-    }
-    finish(r);
-    return !r.hasError();
 }
 
 } // namespace
 
-// What one album file holds, read without touching the model, so that the
-// files of a gallery can be read side by side.
-struct AlbumFileRead
+struct GalleryFile::Read
 {
-    QList<ItemPtr> items;
-    QList<FileProblem> problems;
-    bool protect = false; // exists but unusable: never overwrite it
+    Stamp stamp;
+    QByteArray bytes;
+    QString problem;
 };
 
-namespace {
-
-AlbumFileRead readAlbumFile(const QString &path)
+GalleryFile::Stamp GalleryFile::stampOf(const QString &path)
 {
-    AlbumFileRead out;
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {true, quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+// The bytes of a file and what it was when they were read.
+GalleryFile::Read GalleryFile::readFile(const QString &path)
+{
+    Read out;
+    out.stamp = stampOf(path);
+    if (!out.stamp.exists)
+        return out;
     QFile file(path);
-    if (!file.exists()) {
-        out.problems.append({path, QStringLiteral("the album file is missing")});
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.problem = file.errorString();
         return out;
     }
-    if (!openForReading(file, path, out.problems)) {
-        out.protect = true;
-        return out;
-    }
-    Album album; // only a holder for the items
-    QXmlStreamReader r(&file);
-    Reader in{r, {}};
-    bool videos = false;
-    QString problem;
-    if (!r.readNextStartElement()) {
-        problem = r.hasError() ? readerError(r) : QStringLiteral("the file is empty");
-    } else {
-        const QStringView version = r.attributes().value(QLatin1String("version"));
-        if (version == u"2.1")
-            videos = true;
-        else if (version != u"2.0")
-            problem = QStringLiteral("unknown album file version \"%1\"").arg(version.toString());
-    }
-    if (problem.isEmpty()) {
-        while (r.readNextStartElement()) {
-            if (r.name() == u"picture") {
-                readPicture(in, album);
-            } else if (videos && r.name() == u"video") {
-                readVideo(in, album);
-            } else if (r.name() == u"video") {
-                in.note(QStringLiteral("only partly read: its videos are not read, as a version 2.0 album file "
-                                       "holds pictures only"));
-                r.skipCurrentElement();
-            } else {
-                in.skip();
-            }
-        }
-        finish(r);
-        if (r.hasError())
-            problem = readerError(r);
-    }
-    if (!problem.isEmpty()) {
-        // Items of a file that turns out to be broken are dropped as a whole.
-        out.problems.append({path, problem});
-        out.protect = true;
-        return out;
-    }
-    out.items = std::move(album.items());
-    if (!in.unused.isEmpty()) {
-        out.problems.append({path, in.unused});
-        out.protect = true;
-    }
+    out.bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        out.problem = file.errorString();
     return out;
 }
 
-} // namespace
+void GalleryFile::remember(const QString &path, const Stamp &stamp, const QByteArray &diskHash,
+                           const QByteArray &baseline, QList<ForeignXmlPtr> records, const QString &unreadable)
+{
+    FileState &state = m_files[path];
+    state.stamp = stamp;
+    state.diskHash = diskHash;
+    state.baseline = baseline;
+    state.records = std::move(records);
+    state.unreadable = unreadable;
+}
+
+bool GalleryFile::isKeptCopyName(const QString &name)
+{
+    return name.contains(QLatin1String(kUnreadableMark), Qt::CaseInsensitive)
+        || name.contains(QLatin1String(kTheirsMark), Qt::CaseInsensitive);
+}
 
 QString GalleryFile::albumFilePath(const QString &name, LoadReport &report) const
 {
@@ -486,25 +135,37 @@ QString GalleryFile::albumFilePath(const QString &name, LoadReport &report) cons
     return path;
 }
 
-void GalleryFile::takeAlbumFile(Album &album, const QString &path, const AlbumFileRead &read, LoadReport &report)
+// One album file as read, without touching the model, so that the files of
+// a gallery can be read side by side.
+struct GalleryFile::AlbumFileRead
 {
-    for (const ItemPtr &item : read.items)
-        album.addItem(item);
-    report.unreadable.append(read.problems);
-    if (read.protect)
-        m_unreadable.insert(path);
-}
+    AlbumXml xml;
+    QString problem;
+    bool missing = false;
+    Stamp stamp;
+    QByteArray diskHash;
+    QByteArray baseline; // of what a save would write for what was read
+};
 
 void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
 {
     const QString path = albumFilePath(album.XMLFile(), report);
-    if (!path.isNull())
-        takeAlbumFile(album, path, readAlbumFile(path), report);
-}
-
-bool GalleryFile::isUnreadableCopyName(const QString &name)
-{
-    return name.contains(QLatin1String(".unreadable-"), Qt::CaseInsensitive);
+    if (path.isNull())
+        return;
+    const Read read = readFile(path);
+    QString text, problem = read.problem;
+    if (problem.isEmpty() && read.stamp.exists && decodeXml(read.bytes, &text, &problem)) {
+        AlbumXml xml = readAlbumXml(text);
+        problem = xml.problem.isEmpty() ? xml.partly : xml.problem;
+        for (const ItemPtr &item : xml.items)
+            album.addItem(item);
+        if (xml.foreign)
+            album.setForeignFile(xml.foreign);
+    }
+    if (!read.stamp.exists)
+        problem = QStringLiteral("the album file is missing");
+    if (!problem.isEmpty())
+        report.unreadable.append({path, problem});
 }
 
 LoadReport GalleryFile::loadData(Data &data)
@@ -514,151 +175,103 @@ LoadReport GalleryFile::loadData(Data &data)
     data.setSelectedCollection(nullptr);
     data.setSelectedItem(nullptr);
     data.albums().clear();
-    m_unreadable.clear();
+    m_files.clear();
+    m_indexForeign = nullptr;
 
     const QString path = m_prefs.albumsXMLFile();
-    QFile file(path);
-    if (!file.exists())
-        return report; // an empty gallery
-    if (!openForReading(file, path, report.unreadable)) {
-        m_unreadable.insert(path);
+    const Read index = readFile(path);
+    if (!index.stamp.exists) {
+        remember(path, index.stamp, QByteArray(), QByteArray(), {}, QString()); // an empty gallery
         return report;
     }
-
-    QXmlStreamReader r(&file);
-    Reader in{r, {}};
-    QString problem;
-    if (!r.readNextStartElement()) {
-        problem = r.hasError() ? readerError(r) : QStringLiteral("the file is empty");
-    } else {
-        const QStringView version = r.attributes().value(QLatin1String("version"));
-        if (version == u"2.0" || version == u"2.1") {
-            // The first element of the root is the top-level list, whatever
-            // its name. Comments and processing instructions before it say
-            // nothing about the gallery and are read past; text is read past
-            // too, but the file is kept before a save drops it.
-            while (!r.atEnd()) {
-                r.readNext();
-                if (r.isStartElement() || r.isEndElement())
-                    break;
-                if (r.isCharacters() && !r.isWhitespace())
-                    in.note(QStringLiteral("only partly read: it holds text before the list of albums"));
-            }
-            IndexReader reader(in);
-            if (r.isStartElement()) {
-                if (!reader.readChildren(data.albums(), nullptr, 0, false))
-                    problem = QStringLiteral("collections are nested more than %1 levels deep").arg(kMaxDepth);
-                else if (r.readNextStartElement())
-                    in.note(QStringLiteral("only partly read: only the first of its lists of albums is read"));
-            }
-            // The album files are read side by side and taken in index order.
-            QList<std::pair<Album *, QString>> files;
-            for (const auto &[album, name] : reader.albumFiles()) {
-                const QString albumPath = albumFilePath(name, report);
-                if (!albumPath.isNull())
-                    files.append({album, albumPath});
-            }
-            QFuture<AlbumFileRead> reads = QtConcurrent::mapped(
-                files, [](const std::pair<Album *, QString> &f) { return readAlbumFile(f.second); });
-            for (qsizetype i = 0; i < files.size(); ++i)
-                takeAlbumFile(*files[i].first, files[i].second, reads.resultAt(int(i)), report);
-            if (problem.isEmpty()) {
-                finish(r);
-                if (r.hasError())
-                    problem = readerError(r);
-            }
-            if (problem.isEmpty() && !in.unused.isEmpty()) {
-                // The tree is shown; the file is kept before a save replaces it.
-                report.unreadable.prepend({path, in.unused});
-                m_unreadable.insert(path);
-            }
-        } else {
-            file.seek(0);
-            if (!isNewGalleryIndex(file.readAll()))
-                problem = version.isEmpty() ? QStringLiteral("the index file has no version")
-                                            : QStringLiteral("unknown index file version \"%1\"").arg(version.toString());
-        }
+    QString text, problem = index.problem;
+    IndexXml xml;
+    if (problem.isEmpty() && decodeXml(index.bytes, &text, &problem)) {
+        xml = readIndexXml(text, kMaxDepth);
+        problem = xml.problem;
     }
     if (!problem.isEmpty()) {
-        data.albums().clear();
-        // Album files already read stay protected; the index too.
-        report.unreadable.prepend({path, problem});
-        m_unreadable.insert(path);
+        report.unreadable.append({path, problem});
+        remember(path, index.stamp, digest(index.bytes), digest(indexXml({}, nullptr).bytes), {}, problem);
+        return report;
     }
+    data.albums() = xml.nodes;
+    m_indexForeign = xml.foreign;
+
+    // The album files are read side by side and taken in index order.
+    QList<std::pair<Album *, QString>> files;
+    for (const auto &[album, name] : xml.albumFiles) {
+        const QString albumPath = albumFilePath(name, report);
+        if (!albumPath.isNull())
+            files.append({album, albumPath});
+    }
+    QFuture<AlbumFileRead> results = QtConcurrent::mapped(files, [](const std::pair<Album *, QString> &f) {
+        const Read read = readFile(f.second);
+        AlbumFileRead out;
+        out.stamp = read.stamp;
+        out.missing = !read.stamp.exists;
+        if (out.missing)
+            return out;
+        QString text;
+        out.problem = read.problem;
+        if (out.problem.isEmpty() && decodeXml(read.bytes, &text, &out.problem)) {
+            out.xml = readAlbumXml(text);
+            out.problem = out.xml.problem.isEmpty() ? out.xml.partly : out.xml.problem;
+        }
+        // What a save would write for this file as it was read.
+        Album holder;
+        holder.items() = out.xml.items;
+        holder.setForeignFile(out.xml.foreign);
+        const QByteArray bytes = albumXml(holder).bytes;
+        out.diskHash = digest(read.bytes);
+        out.baseline = bytes == read.bytes ? out.diskHash : digest(bytes);
+        return out;
+    });
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const AlbumFileRead &read = results.resultAt(int(i));
+        Album &album = *files[i].first;
+        const QString &albumPath = files[i].second;
+        for (const ItemPtr &item : read.xml.items)
+            album.addItem(item);
+        if (read.xml.foreign)
+            album.setForeignFile(read.xml.foreign);
+        if (read.missing)
+            report.unreadable.append({albumPath, QStringLiteral("the album file is missing")});
+        else if (!read.problem.isEmpty())
+            report.unreadable.append({albumPath, read.problem});
+        remember(albumPath, read.stamp, read.diskHash, read.baseline, read.xml.records, read.problem);
+    }
+    // A new gallery's first index is replaced by the first save, whatever it holds.
+    remember(path, index.stamp, digest(index.bytes),
+             xml.newGallery ? digest(index.bytes) : digest(indexXml(data.albums(), m_indexForeign).bytes), xml.records,
+             QString());
     return report;
 }
 
-bool GalleryFile::keepUnreadableCopy(const QString &path, SaveReport &report)
+bool GalleryFile::changedOnDisk(const QString &path)
 {
-    if (!m_unreadable.contains(path))
+    const auto it = m_files.find(path);
+    if (it == m_files.end())
+        return false;
+    const Stamp now = stampOf(path);
+    // Gone since (or never there): writing ours overwrites nothing of anyone's.
+    if (now == it->stamp || !now.exists)
+        return false;
+    if (!it->stamp.exists)
         return true;
-    if (!QFileInfo::exists(path)) {
-        m_unreadable.remove(path);
+    // Touched, or written again with the same bytes (a sync tool): the same file.
+    const Read read = readFile(path);
+    if (!read.problem.isEmpty() || digest(read.bytes) != it->diskHash)
         return true;
-    }
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    // Keep to the shape isUnreadableCopyName() knows.
-    QString backup = QStringLiteral("%1.unreadable-%2").arg(path, stamp);
-    for (int n = 2; QFileInfo::exists(backup); ++n)
-        backup = QStringLiteral("%1.unreadable-%2-%3").arg(path, stamp).arg(n);
-    const WriteResult kept = FileWriter::copyFile(path, backup, FileWriter::Mode::CreateNew);
-    if (!kept) {
-        report.failed.append({path, QStringLiteral("the unreadable file could not be kept as %1 (%2), so it was "
-                                                   "not replaced").arg(backup, kept.reason)});
-        return false;
-    }
-    report.notes.append({path, QStringLiteral("the unreadable file was kept as %1").arg(backup)});
-    m_unreadable.remove(path);
-    return true;
+    it->stamp = read.stamp;
+    return false;
 }
 
-bool GalleryFile::writeFile(const QString &path, const QByteArray &bytes, SaveReport &report)
+void GalleryFile::settleAlbumFiles(Data &data, SaveReport &report, QList<const Album *> &albums)
 {
-    // A link is refused before anything is copied through it.
-    const QString refused = FileWriter::refusal(path);
-    if (!refused.isEmpty()) {
-        report.failed.append({path, refused});
-        return false;
-    }
-    if (!keepUnreadableCopy(path, report))
-        return false;
-    const WriteResult written = FileWriter::writeFile(path, bytes);
-    if (!written) {
-        report.failed.append({path, written.reason});
-        return false;
-    }
-    return true;
-}
-
-bool GalleryFile::saveAlbumData(const Album &album, SaveReport &report)
-{
-    return saveAlbumBytes(album, serializeAlbum(album), report);
-}
-
-bool GalleryFile::saveAlbumBytes(const Album &album, const QByteArray &bytes, SaveReport &report)
-{
-    const QString path = m_prefs.xmlPath(album.XMLFile());
-    if (path.isNull()) {
-        // Nothing is written outside the xml folder. An album with nothing in
-        // it loses nothing by that; one with items must say so.
-        if (album.items().isEmpty())
-            return true;
-        report.failed.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), album.XMLFile()),
-                              QStringLiteral("the items of album \"%1\" cannot be saved: its file name is not a "
-                                             "file inside the xml folder").arg(album.title())});
-        return false;
-    }
-    return writeFile(path, bytes, report);
-}
-
-SaveReport GalleryFile::saveData(Data &data)
-{
-    SaveReport report;
-    QList<const Album *> albums;
-    // Album files are written depth first, each before the index entry that
-    // names it. Names are settled first: an album without a file name, one
-    // sharing its file with an earlier album (letter case aside) or one
-    // named like another kind of file would lose its items, or that file.
+    // Names are settled first: an album without a file name, one sharing its
+    // file with an earlier album (letter case aside) or one named like
+    // another kind of file would lose its items, or that file.
     QSet<QString> used;
     data.forEachNode([&](const NodePtr &node) {
         if (!node->isAlbum())
@@ -687,87 +300,179 @@ SaveReport GalleryFile::saveData(Data &data)
         albums.append(&album);
         return true;
     });
-    // The text of the albums is made on every core while the files are
-    // written here, one after the other and in order. Nothing changes the
-    // tree until this returns.
-    const QFuture<QByteArray> texts =
-        QtConcurrent::mapped(albums, [](const Album *album) { return serializeAlbum(*album); });
-    for (qsizetype i = 0; i < albums.size(); ++i)
-        saveAlbumBytes(*albums[i], texts.resultAt(int(i)), report);
+}
+
+SaveReport GalleryFile::saveData(Data &data, OnChangedFiles onChanged)
+{
+    SaveReport report;
+    // A save cut short earlier completes first; a new journal must not take its place.
+    for (const FileProblem &p : finishInterruptedSave(m_prefs)) {
+        report.failed.append({p.path, QStringLiteral("the last save is not complete yet, so no other can start (%1)")
+                                          .arg(p.reason)});
+    }
+    if (!report.failed.isEmpty())
+        return report;
+
+    QList<const Album *> albums;
+    settleAlbumFiles(data, report, albums);
     // An index the reader would refuse is not written at all.
     if (collectionDepth(data.albums()) > kMaxDepth) {
         report.failed.append({m_prefs.albumsXMLFile(),
                               QStringLiteral("collections are nested more than %1 levels deep, which the index "
                                              "file cannot hold").arg(kMaxDepth)});
-    } else {
-        writeFile(m_prefs.albumsXMLFile(), serializeIndex(data), report);
+        return report;
     }
-    if (report.ok())
+    struct Planned
+    {
+        QString path;
+        XmlText text;
+        QByteArray hash;
+    };
+    QList<Planned> planned;
+    for (const Album *album : std::as_const(albums)) {
+        const QString path = m_prefs.xmlPath(album->XMLFile());
+        if (!path.isNull()) {
+            planned.append({path, {}, {}});
+            continue;
+        }
+        // Nothing is written outside the xml folder. An album with nothing in
+        // it loses nothing by that; one with items must say so.
+        if (!album->items().isEmpty()) {
+            report.failed.append({QStringLiteral("%1/%2").arg(m_prefs.xmlFolder(), album->XMLFile()),
+                                  QStringLiteral("the items of album \"%1\" cannot be saved: its file name is not a "
+                                                 "file inside the xml folder").arg(album->title())});
+            return report;
+        }
+    }
+    albums.removeIf([this](const Album *a) { return m_prefs.xmlPath(a->XMLFile()).isNull(); });
+    // The text of every album is made on every core; the index meanwhile here.
+    QFuture<std::pair<XmlText, QByteArray>> texts = QtConcurrent::mapped(albums, [](const Album *album) {
+        XmlText text = albumXml(*album);
+        QByteArray hash = digest(text.bytes);
+        return std::make_pair(std::move(text), std::move(hash));
+    });
+    Planned index{m_prefs.albumsXMLFile(), indexXml(data.albums(), m_indexForeign), {}};
+    index.hash = digest(index.text.bytes);
+    for (qsizetype i = 0; i < planned.size(); ++i)
+        std::tie(planned[i].text, planned[i].hash) = texts.resultAt(int(i));
+    planned.append(std::move(index)); // last: the index names what the album files hold
+
+    // Other tools' content that the files now written hold somewhere.
+    QSet<const ForeignXml *> kept;
+    for (const Planned &p : std::as_const(planned)) {
+        for (const ForeignXmlPtr &own : p.text.kept)
+            kept.insert(own.get());
+    }
+    // Only what changed is written.
+    QList<const Planned *> changed;
+    for (const Planned &p : std::as_const(planned)) {
+        const auto it = m_files.constFind(p.path);
+        if (it == m_files.constEnd() || it->baseline != p.hash)
+            changed.append(&p);
+    }
+    QSet<QString> theirs;
+    for (const Planned *p : std::as_const(changed)) {
+        if (changedOnDisk(p->path))
+            theirs.insert(p->path);
+    }
+    if (!theirs.isEmpty() && onChanged == OnChangedFiles::Stop) {
+        for (const Planned *p : std::as_const(changed)) {
+            if (theirs.contains(p->path))
+                report.changedOnDisk.append({p->path, QStringLiteral("another program changed it since Quillmere read it")});
+        }
+        return report;
+    }
+    if (changed.isEmpty()) {
+        report.tookEffect = true;
         data.setNeedsToSaveChanges(false);
+        return report;
+    }
+
+    FileBatch batch(m_prefs.orvaneFolder(), m_prefs.statePath(journalName()));
+    QList<FileProblem> notes;
+    for (const Planned *p : std::as_const(changed)) {
+        QString aside, why;
+        const FileState *state = m_files.contains(p->path) ? &m_files[p->path] : nullptr;
+        const bool lost = state && std::any_of(state->records.begin(), state->records.end(),
+                                               [&](const ForeignXmlPtr &own) { return !kept.contains(own.get()); });
+        if (!stampOf(p->path).exists) {
+        } else if (theirs.contains(p->path)) {
+            aside = keptCopyPath(p->path, kTheirsMark);
+            why = QStringLiteral("another program changed it since Quillmere read it; its version is kept as %1");
+        } else if (!state) {
+            aside = keptCopyPath(p->path, kTheirsMark);
+            why = QStringLiteral("a file of this name was there already, which the gallery did not name; it is kept as %1");
+        } else if (!state->unreadable.isEmpty()) {
+            aside = keptCopyPath(p->path, kUnreadableMark);
+            why = QStringLiteral("it could not be read completely (%2); the file as it was is kept as %1")
+                      .arg(QStringLiteral("%1"), state->unreadable);
+        } else if (lost) {
+            aside = keptCopyPath(p->path, kUnreadableMark);
+            why = QStringLiteral("it held content of other programs that belonged to what is no longer in the "
+                                 "gallery, or to texts that were changed; the file as it was is kept as %1");
+        }
+        if (!aside.isEmpty())
+            notes.append({p->path, why.arg(QFileInfo(aside).fileName())});
+        if (!batch.add(p->path, p->text.bytes, aside))
+            break;
+    }
+    if (!batch.failure().ok() || !batch.commit()) {
+        if (!batch.tookEffect()) {
+            report.failed.append({batch.failure().path, batch.failure().reason});
+            return report;
+        }
+        // It holds; what is not in place yet follows now, or at the next open.
+        for (const FileProblem &p : finishInterruptedSave(m_prefs))
+            report.failed.append(p);
+    }
+    report.tookEffect = true;
+    report.notes += notes;
+    for (const Planned *p : std::as_const(changed)) {
+        FileState &state = m_files[p->path];
+        state.stamp = stampOf(p->path);
+        state.diskHash = p->hash;
+        state.baseline = p->hash;
+        state.records = p->text.kept;
+        state.unreadable.clear();
+        report.written.append(p->path);
+    }
+    data.setNeedsToSaveChanges(false);
     return report;
 }
 
-QByteArray GalleryFile::indexBytes(const Data &data) const { return serializeIndex(data); }
-QByteArray GalleryFile::albumBytes(const Album &album) const { return serializeAlbum(album); }
+QList<FileProblem> GalleryFile::finishInterruptedSave(const Preferences &prefs)
+{
+    QList<FileProblem> problems;
+    if (prefs.orvaneFolder().isEmpty())
+        return problems;
+    for (const WriteResult &r : FileBatch::finish(prefs.orvaneFolder(), prefs.statePath(journalName())))
+        problems.append({r.path, r.reason});
+    return problems;
+}
+
+QByteArray GalleryFile::indexBytes(const Data &data) const
+{
+    return indexXml(data.albums(), m_indexForeign).bytes;
+}
+
+QByteArray GalleryFile::albumBytes(const Album &album) const
+{
+    return albumXml(album).bytes;
+}
 
 QByteArray serializeIndex(const Data &data)
 {
-    QByteArray bytes;
-    QXmlStreamWriter w(&bytes);
-    startDocument(w, u"2.1"_s);
-    w.writeStartElement(u"collection"_s);
-    writeNodes(w, data.albums());
-    w.writeEndElement();
-    w.writeEndElement();
-    w.writeEndDocument();
-    return bytes;
+    return indexXml(data.albums(), nullptr).bytes;
 }
 
 QByteArray serializeAlbum(const Album &album)
 {
-    QByteArray bytes;
-    QXmlStreamWriter w(&bytes);
-    startDocument(w, u"2.1"_s);
-    for (const ItemPtr &item : album.items()) {
-        if (item->isPhoto()) {
-            const auto &p = static_cast<const Photo &>(*item);
-            w.writeStartElement(u"picture"_s);
-            textElement(w, u"title"_s, p.title());
-            textElement(w, u"date"_s, p.date());
-            textElement(w, u"location"_s, p.location());
-            textElement(w, u"description"_s, p.description());
-            urlElement(w, u"image"_s, p.imageFile());
-            urlElement(w, u"smallimage"_s, p.smallImageFile());
-            if (!p.largeImageFile().isNull())
-                urlElement(w, u"largeimage"_s, p.largeImageFile());
-            w.writeEndElement();
-        } else if (item->isVideo()) {
-            const auto &v = static_cast<const Video &>(*item);
-            w.writeStartElement(u"video"_s);
-            textElement(w, u"title"_s, v.title());
-            textElement(w, u"date"_s, v.date());
-            textElement(w, u"location"_s, v.location());
-            textElement(w, u"description"_s, v.description());
-            urlElement(w, u"thumb"_s, v.thumbFile());
-            w.writeStartElement(u"video"_s);
-            for (const StreamPtr &s : v.streams()) {
-                w.writeStartElement(u"stream"_s);
-                w.writeAttribute(u"bitrate"_s, QString::number(s->bitrate()));
-                textElement(w, u"url"_s, s->file());
-                w.writeEndElement();
-            }
-            w.writeEndElement();
-            w.writeEndElement();
-        }
-    }
-    w.writeEndElement();
-    w.writeEndDocument();
-    return bytes;
+    return albumXml(album).bytes;
 }
 
 bool writeNewIndexFile(const QString &path, QString *error)
 {
-    const WriteResult written = FileWriter::writeFile(path, newIndexBytes(), FileWriter::Mode::CreateNew);
+    const WriteResult written = FileWriter::writeFile(path, newIndexXml(), FileWriter::Mode::CreateNew);
     if (!written && error)
         *error = written.reason;
     return bool(written);
@@ -782,6 +487,8 @@ QString albumFileNameRefusal(const QString &name, const Data &data, const Album 
     const QString use = reservedFileNameUse(name);
     if (!use.isEmpty())
         return QStringLiteral("\"%1\" %2.").arg(name, use);
+    if (FileWriter::cutToFit(QString(), name, 0) != name)
+        return QStringLiteral("\"%1\" is longer than a file name may be.").arg(name);
     const TreeNode *owner = nullptr;
     data.forEachNode([&](const NodePtr &node) {
         if (node->isAlbum() && node.get() != self

@@ -92,6 +92,18 @@ private:
     }
 };
 
+// Everything the files would hold: the index and each album's file, in order.
+inline QByteArray snapshot(const qm::Data &data)
+{
+    QByteArray all = qm::serializeIndex(data);
+    data.forEachNode([&](const qm::NodePtr &n) {
+        if (n->isAlbum())
+            all += qm::serializeAlbum(static_cast<const qm::Album &>(*n));
+        return true;
+    });
+    return all;
+}
+
 inline QStringList titles(const QList<qm::NodePtr> &nodes)
 {
     QStringList t;

@@ -21,19 +21,8 @@ using testing::writeBytes;
 namespace {
 
 using Fixture = testing::GalleryFixture;
+using testing::snapshot;
 using testing::titles;
-
-// Everything the files would hold: the index and each album's file, in order.
-QByteArray snapshot(const Data &data)
-{
-    QByteArray all = serializeIndex(data);
-    data.forEachNode([&](const NodePtr &n) {
-        if (n->isAlbum())
-            all += serializeAlbum(static_cast<const Album &>(*n));
-        return true;
-    });
-    return all;
-}
 
 void undoAll(Gallery &g)
 {
