@@ -221,7 +221,7 @@ Qt::ItemFlags AlbumTreeModel::flags(const QModelIndex &index) const
     if (!node)
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == TitleColumn || (index.column() == XMLFileColumn && node->isAlbum()))
+    if ((index.column() == TitleColumn || (index.column() == XMLFileColumn && node->isAlbum())) && !m_gallery->isReadOnly())
         f |= Qt::ItemIsEditable;
     if (index.column() == TitleColumn)
         f |= Qt::ItemIsDragEnabled;
@@ -274,7 +274,7 @@ QMimeData *AlbumTreeModel::mimeData(const QModelIndexList &indexes) const
 
 Qt::DropAction AlbumTreeModel::validateDrop(const QMimeData *mime, const TreeNode *target, int childIndex) const
 {
-    if (!mime)
+    if (!mime || m_gallery->isReadOnly())
         return Qt::IgnoreAction;
     const QStringList files = Pasteboard::localFiles(mime);
     if (!files.isEmpty()) {

@@ -53,6 +53,8 @@ void ImageWells::showTrash(bool full)
 
 Qt::DropAction ImageWells::validateDrop(MyImageView *view, const QMimeData *mime)
 {
+    if (m_gallery->isReadOnly())
+        return Qt::IgnoreAction;
     const Data &data = m_gallery->data();
     if (view == m_albumThumb) {
         if (!selectedNode())

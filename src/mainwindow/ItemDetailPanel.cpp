@@ -103,7 +103,7 @@ void ItemDetailPanel::setDescription(const QString &text, bool editable)
         const QSignalBlocker block(m_txtPhotoDesc);
         m_txtPhotoDesc->setPlainText(text);
     }
-    m_txtPhotoDesc->setReadOnly(!editable);
+    m_txtPhotoDesc->setReadOnly(!editable || m_gallery->isReadOnly());
 }
 
 void ItemDetailPanel::showItem(Item *item)

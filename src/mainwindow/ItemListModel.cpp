@@ -192,7 +192,7 @@ Qt::ItemFlags ItemListModel::flags(const QModelIndex &index) const
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled
                       | Qt::ItemIsDropEnabled;
     const int c = index.column();
-    if (c == TitleColumn || c == DateColumn || c == LocationColumn)
+    if ((c == TitleColumn || c == DateColumn || c == LocationColumn) && !m_gallery->isReadOnly())
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -259,7 +259,7 @@ QMimeData *ItemListModel::mimeData(const QModelIndexList &indexes) const
 
 Qt::DropAction ItemListModel::validateDrop(const QMimeData *mime, int &row, bool &on) const
 {
-    if (!mime)
+    if (!mime || m_gallery->isReadOnly())
         return Qt::IgnoreAction;
     const QStringList files = Pasteboard::localFiles(mime);
     if (m_album && !files.isEmpty()) {

@@ -38,6 +38,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -514,43 +515,129 @@ void MainController::windowDidBecomeKey()
 
 void MainController::loadData()
 {
-    setWindowTitle(QStringLiteral("Quillmere - %1").arg(m_prefs.orvaneFolder()));
-    LoadReport report;
-    {
+    const QString folder = m_prefs.orvaneFolder();
+    Gallery::OpenReport report;
+    auto open = [&](bool readOnly) {
         const BusyCursor busy;
         m_thumbnails->clear();
         m_ctlCheckGallery->close();
-        report = m_gallery.load();
+        report = m_gallery.open(readOnly);
         deselectAllAlbums();
         m_ovAlbums->expandAll();
+    };
+    open(false);
+    if (report.lock == GalleryLock::State::HeldElsewhere || report.lock == GalleryLock::State::Failed) {
+        updateCommands();
+        if (!offerReadOnly(folder)) {
+            setWindowTitle(QStringLiteral("Quillmere"));
+            m_ctlFirstRun->exec();
+            return;
+        }
+        open(true);
     }
-    m_recent.add(m_prefs.orvaneFolder());
+    setWindowTitle(m_gallery.isReadOnly() ? tr("Quillmere - %1 (read-only)").arg(folder)
+                                          : QStringLiteral("Quillmere - %1").arg(folder));
+    m_recent.add(folder);
     updateCommands();
-    if (!report.ok()) {
+    if (!report.tidying.isEmpty()) {
+        showProblems(tr("The last save of this gallery was cut short, and Quillmere could not complete it. "
+                        "The gallery is shown read-only, as its files are now; the save is completed the "
+                        "next time it is opened where these files can be written."),
+                     report.tidying);
+    } else if (report.leftoversRemoved > 0) {
+        statusBar()->showMessage(tr("%1 left by work that was interrupted removed.")
+                                     .arg(counted(report.leftoversRemoved, "temporary file", "temporary files")),
+                                 8000);
+    }
+    if (!report.load.ok()) {
         showProblems(tr("Some files of the gallery could not be read, or not completely. What could not be "
-                        "read is not shown, and before the next save replaces such a file a copy of it is "
-                        "kept beside it."),
-                     report.unreadable);
+                        "read is not shown. Such a file stays as it is until a change of yours must replace "
+                        "it; then it is kept beside under a second name."),
+                     report.load.unreadable);
     }
 }
 
-bool MainController::saveData()
+bool MainController::offerReadOnly(const QString &folder)
+{
+    const GalleryLock &lock = m_gallery.lock();
+    QString text;
+    if (lock.state() == GalleryLock::State::HeldElsewhere) {
+        const GalleryLock::Holder &h = lock.holder();
+        const QString who = h.program.isEmpty() || h.program == QCoreApplication::applicationName()
+                                ? tr("another copy of Quillmere")
+                                : tr("another program (%1)").arg(h.program);
+        text = tr("The gallery \u201c%1\u201d is in use by %2 on %3 (process %4) since %5.")
+                   .arg(QDir::toNativeSeparators(folder), who, h.host.isEmpty() ? tr("another computer") : h.host)
+                   .arg(h.pid)
+                   .arg(QLocale().toString(h.since, QLocale::ShortFormat));
+    } else {
+        text = tr("The gallery \u201c%1\u201d cannot be opened for changes: %2.")
+                   .arg(QDir::toNativeSeparators(folder), lock.error());
+    }
+    QMessageBox box(QMessageBox::Warning, tr("Gallery in Use"), text, QMessageBox::NoButton, this);
+    box.setInformativeText(tr("Only one copy of Quillmere can change a gallery at a time. You can open it "
+                              "read-only: you see it as it is, and nothing in it can be changed."));
+    box.setWindowModality(Qt::WindowModal);
+    auto *readOnly = box.addButton(tr("Open Read-Only"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(readOnly);
+    box.exec();
+    return box.clickedButton() == readOnly;
+}
+
+bool MainController::saveData(GalleryFile::OnChangedFiles onChanged)
 {
     commitEditors();
-    const SaveReport report = [this] {
+    const SaveReport report = [this, onChanged] {
         const BusyCursor busy;
-        return m_gallery.save();
+        return m_gallery.save(onChanged);
     }();
-    if (!report.ok()) {
-        showProblems(tr("The gallery could not be saved completely. Your changes are still open and "
-                        "marked unsaved."),
+    if (!report.changedOnDisk.isEmpty())
+        return resolveChangedFiles(report.changedOnDisk);
+    if (!report.ok() && report.tookEffect) {
+        showProblems(tr("The gallery was saved, but some of its files could not take their new content yet. "
+                        "Quillmere completes this the next time the gallery is opened; until then a web viewer "
+                        "may show these files as they were."),
                      report.failed + report.notes);
+        return true;
+    }
+    if (!report.ok()) {
+        showProblems(tr("The gallery was not saved: no file of it was changed. Your changes are still open "
+                        "and marked unsaved."),
+                     report.failed);
         return false;
     }
     if (!report.notes.isEmpty())
         showProblems(tr("The gallery was saved. To keep everything, Quillmere did this as well:"), report.notes);
     statusBar()->showMessage(tr("Saved"), 3000);
     return true;
+}
+
+bool MainController::resolveChangedFiles(const QList<FileProblem> &files)
+{
+    QStringList lines;
+    for (const FileProblem &p : files)
+        lines << QDir::toNativeSeparators(p.path);
+    QMessageBox box(QMessageBox::Warning, tr("Files Changed by Another Program"),
+                    tr("Another program changed files of this gallery since Quillmere read them. Nothing was "
+                       "saved yet."),
+                    QMessageBox::NoButton, this);
+    box.setInformativeText(tr("Keep Mine saves your version; theirs is kept beside each file under a second "
+                              "name. Reload Theirs shows the gallery as it is now on disk, and your unsaved "
+                              "changes are lost.\n\n%1").arg(lines.join(QLatin1Char('\n'))));
+    box.setWindowModality(Qt::WindowModal);
+    auto *mine = box.addButton(tr("Keep Mine"), QMessageBox::AcceptRole);
+    auto *theirs = box.addButton(tr("Reload Theirs"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(mine);
+    box.exec();
+    if (box.clickedButton() == mine)
+        return saveData(GalleryFile::OnChangedFiles::KeepTheirsAside);
+    if (box.clickedButton() == theirs) {
+        loadData();
+        return true;
+    }
+    return false;
 }
 
 void MainController::clickedSave()
@@ -582,8 +669,8 @@ void MainController::updateUndoActions()
 
 void MainController::updateCommands()
 {
-    // Without a gallery nothing may touch files.
-    const bool open = !m_prefs.orvaneFolder().isEmpty() && m_windowWasKey;
+    // Without a gallery, or with one open read-only, nothing may touch files.
+    const bool open = !m_prefs.orvaneFolder().isEmpty() && m_windowWasKey && !m_gallery.isReadOnly();
     const Data &data = m_gallery.data();
     const TreeNode *node = selectedNode();
     const Item *item = m_itemModel->itemAt(selectedItemRow());
@@ -601,12 +688,20 @@ void MainController::updateCommands()
     action(QStringLiteral("miRename"))->setEnabled(open && (node || item));
     action(QStringLiteral("miDelete"))->setEnabled(open && (node || !m_tvPhotos->selectionModel()->selectedRows().isEmpty()));
     for (QAction *a : {m_miApplyTitleToRest, m_miApplyDateToRest, m_miApplyLocationToRest})
-        a->setEnabled(item != nullptr);
+        a->setEnabled(open && item);
     updateUndoActions();
 }
 
 bool MainController::openGallery(const QString &path)
 {
+    if (!QFileInfo(path).isDir()) {
+        // Names are UTF-8 here: bytes that are not were replaced when the name was read.
+        showError(path.contains(QChar::ReplacementCharacter)
+                      ? tr("Quillmere cannot open \u201c%1\u201d: the folder's name, or the name of a folder it is "
+                           "in, is not valid UTF-8 text. Rename it and open it again.").arg(QDir::toNativeSeparators(path))
+                      : tr("There is no folder \u201c%1\u201d.").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
     if (m_gallery.needsToSaveChanges() && !saveData()) {
         QMessageBox box(QMessageBox::Warning, tr("Unsaved Changes"),
                         tr("The open gallery could not be saved. Open the other gallery anyway and lose "
@@ -697,7 +792,7 @@ void MainController::setAlbumDescription(const QString &text, bool editable)
     // Loading a description is not an edit: keep it from reaching the gallery.
     const QSignalBlocker block(m_txtAlbumDesc);
     m_txtAlbumDesc->setPlainText(text);
-    m_txtAlbumDesc->setReadOnly(!editable);
+    m_txtAlbumDesc->setReadOnly(!editable || m_gallery.isReadOnly());
 }
 
 void MainController::albumDescriptionChanged()

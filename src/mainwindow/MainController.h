@@ -94,8 +94,10 @@ public:
 
     // Reads the gallery named by the settings and shows it.
     void loadData();
-    // Writes every album file and the index; tells the user what failed.
-    bool saveData();
+    // Writes what changed in one step; tells the user what failed, and asks
+    // when another program changed a file meanwhile. True when nothing
+    // unsaved is left.
+    bool saveData(GalleryFile::OnChangedFiles onChanged = GalleryFile::OnChangedFiles::Stop);
     // Saves what is open (without asking), then opens `path`. False when the
     // user chose to stay after a failed save.
     bool openGallery(const QString &path);
@@ -146,6 +148,10 @@ private:
     // Ends every edit still open in a cell, so that it counts.
     void commitEditors();
     bool applicationShouldTerminate();
+    // Asked when another process holds the gallery's lock: true to open it read-only.
+    bool offerReadOnly(const QString &folder);
+    // Keep mine, reload theirs, or cancel; what saveData() answers then.
+    bool resolveChangedFiles(const QList<FileProblem> &files);
     void showProblems(const QString &message, const QList<FileProblem> &problems);
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();

@@ -153,10 +153,45 @@ void Gallery::adoptTree(const QList<NodePtr> &nodes)
     emit reset();
 }
 
-SaveReport Gallery::save()
+Gallery::OpenReport Gallery::open(bool readOnly)
 {
-    const SaveReport report = m_file.saveData(m_data);
-    if (report.ok())
+    OpenReport report;
+    m_readOnly = readOnly;
+    if (readOnly) {
+        m_lock.unlock();
+    } else {
+        report.lock = m_lock.lock(m_prefs);
+        if (report.lock != GalleryLock::State::Locked) {
+            // Nothing of another gallery stays to be changed or saved in its place.
+            adoptTree({});
+            m_readOnly = true;
+            return report;
+        }
+        report.tidying = GalleryLock::tidy(m_prefs, &report.leftoversRemoved);
+        // A save that cannot be completed leaves its files mixed: they are
+        // shown, but not written over until it is.
+        m_readOnly = !report.tidying.isEmpty() && QFileInfo::exists(m_prefs.statePath(GalleryFile::journalName()));
+    }
+    report.load = load();
+    return report;
+}
+
+bool Gallery::refusedReadOnly()
+{
+    if (m_readOnly)
+        emit problems(tr("The gallery is open read-only: nothing in it can be changed."), {});
+    return m_readOnly;
+}
+
+SaveReport Gallery::save(GalleryFile::OnChangedFiles onChanged)
+{
+    if (m_readOnly) {
+        SaveReport report;
+        report.failed.append({m_prefs.orvaneFolder(), tr("the gallery is open read-only")});
+        return report;
+    }
+    const SaveReport report = m_file.saveData(m_data, onChanged);
+    if (report.tookEffect)
         m_stack.setClean();
     updateDirty();
     return report;
@@ -164,11 +199,20 @@ SaveReport Gallery::save()
 
 void Gallery::push(GalleryCommand *command)
 {
+    if (refusedReadOnly()) {
+        delete command;
+        return;
+    }
     m_stack.push(command);
 }
 
 void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()> then, bool owned)
 {
+    if (refusedReadOnly()) {
+        if (owned)
+            delete command;
+        return;
+    }
     const QString what = command->text();
     const QString failed = undo ? tr("\u201c%1\u201d could not be undone.").arg(what)
                                 : tr("\u201c%1\u201d could not be done completely.").arg(what);
@@ -218,6 +262,10 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
 
 bool Gallery::redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems)
 {
+    if (m_readOnly) {
+        problems.append({m_prefs.orvaneFolder(), tr("the gallery is open read-only")});
+        return false;
+    }
     const bool done = command->redoFiles(nullptr, problems);
     emit filesChanged(command->files());
     return done;
@@ -271,6 +319,11 @@ int Gallery::depthOf(const TreeNode *node) const
 
 NodePtr Gallery::insertNewNode(const NodePtr &node, TreeNode *selected, const QString &thumbResource, QString *why)
 {
+    if (m_readOnly) {
+        if (why)
+            *why = tr("The gallery is open read-only.");
+        return nullptr;
+    }
     AlbumCollection *parent = nullptr;
     if (selected && selected->isCollection())
         parent = static_cast<AlbumCollection *>(selected);

@@ -4,6 +4,7 @@
 #include "model/Video.h"
 #include "storage/FileWriter.h"
 #include "storage/GalleryFile.h"
+#include "storage/GalleryLock.h"
 #include "storage/Job.h"
 
 #include <QObject>
@@ -44,8 +45,26 @@ public:
     void setSelection(Album *album, AlbumCollection *collection);
     void setSelectedItem(Item *item);
 
+    struct OpenReport
+    {
+        GalleryLock::State lock = GalleryLock::State::Unlocked;
+        LoadReport load;
+        // What an interrupted save or other work left and could not be put right.
+        QList<FileProblem> tidying;
+        int leftoversRemoved = 0;
+    };
+    // Opens the gallery the settings name: takes its lock, puts right what
+    // interrupted work left, and loads it. When another process holds the
+    // lock (or none can be taken) the tree is left empty and read-only, and
+    // lock() says why. With `readOnly` it is loaded without the lock, and
+    // nothing can be changed.
+    OpenReport open(bool readOnly = false);
+    bool isReadOnly() const { return m_readOnly; }
+    const GalleryLock &lock() const { return m_lock; }
+
+    // Reads the gallery named by the settings (open() does this after the lock).
     LoadReport load();
-    SaveReport save();
+    SaveReport save(GalleryFile::OnChangedFiles onChanged = GalleryFile::OnChangedFiles::Stop);
     // A tree made in memory (a benchmark, a test) replaces the gallery's,
     // as a load would; the parent links are taken as they are.
     void adoptTree(const QList<NodePtr> &nodes);
@@ -171,6 +190,8 @@ private:
     bool redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems);
     // A new step whose files move first.
     void runNew(GalleryCommand *command, std::function<void()> after);
+    // True (and said) when the gallery is open read-only.
+    bool refusedReadOnly();
     void updateDirty();
     void forgetSelectionIn(const TreeNode *node);
     void forgetSelectedItems(const QList<ItemPtr> &items);
@@ -184,6 +205,8 @@ private:
     QUndoStack m_stack;
     QPointer<Job> m_job;
     int m_openImports = 0;
+    GalleryLock m_lock;
+    bool m_readOnly = false;
 };
 
 } // namespace qm

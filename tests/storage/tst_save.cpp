@@ -1,0 +1,383 @@
+// A save as one step: killed after every single change it makes to the
+// disk, the next open shows the whole gallery as before or as after; only
+// what changed is written; one writer at a time, and another program's
+// changes never overwritten unasked.
+
+#include "common/FullDisk.h"
+#include "common/GalleryFixture.h"
+#include "storage/FileWriter.h"
+#include "storage/GalleryLock.h"
+
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace qm;
+using testing::readBytes;
+using testing::snapshot;
+using testing::writeBytes;
+
+namespace {
+
+using Fixture = testing::GalleryFixture;
+
+Album *albumTitled(const Data &data, const QString &title)
+{
+    Album *found = nullptr;
+    data.forEachNode([&](const NodePtr &n) {
+        if (n->isAlbum() && n->title() == title)
+            found = static_cast<Album *>(n.get());
+        return !found;
+    });
+    return found;
+}
+
+// Every file of a folder and its bytes, hidden ones too.
+QMap<QString, QByteArray> files(const QString &folder)
+{
+    QMap<QString, QByteArray> out;
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        out.insert(name, readBytes(folder + '/' + name));
+    return out;
+}
+
+void restore(const QString &folder, const QMap<QString, QByteArray> &content)
+{
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(folder + '/' + name);
+    for (auto it = content.begin(); it != content.end(); ++it)
+        writeBytes(folder + '/' + it.key(), it.value());
+}
+
+// What a web viewer meets in the folder now: an index that parses, naming
+// album files that are all there and parse. Empty when so.
+QString viewerProblem(const Preferences &prefs)
+{
+    QStringList named;
+    auto parse = [&](const QString &path, bool index) -> QString {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QFileInfo(path).fileName() + " is missing";
+        QXmlStreamReader r(&file);
+        while (!r.atEnd()) {
+            if (r.readNext() == QXmlStreamReader::StartElement && index && r.name() == u"contentxmlurl")
+                named << r.readElementText();
+        }
+        return r.hasError() ? QFileInfo(path).fileName() + ": " + r.errorString() : QString();
+    };
+    QString problem = parse(prefs.albumsXMLFile(), true);
+    for (const QString &name : std::as_const(named)) {
+        if (problem.isEmpty())
+            problem = parse(prefs.xmlPath(name), false);
+    }
+    return problem;
+}
+
+// Temporary files and the journal: what an open must leave none of.
+QStringList leftovers(const Preferences &prefs)
+{
+    QStringList found;
+    for (const QString &folder : {prefs.imgFolder(), prefs.xmlFolder(), prefs.stateFolder()}) {
+        for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if (FileWriter::isTemporaryName(name) || name == GalleryFile::journalName())
+                found << name;
+        }
+    }
+    return found;
+}
+
+struct Entry
+{
+    quint64 inode;
+    qint64 modified;
+    QByteArray bytes;
+    bool operator==(const Entry &) const = default;
+};
+
+Entry entry(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {0, 0, {}};
+    return {quint64(st.st_ino), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, readBytes(path)};
+}
+
+// A process of its own holding the gallery until told to go (or killed).
+class Holder
+{
+public:
+    explicit Holder(const Preferences &prefs)
+    {
+        QThreadPool::globalInstance()->waitForDone();
+        int ready[2], go[2];
+        if (::pipe(ready) != 0 || ::pipe(go) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            Gallery g(const_cast<Preferences &>(prefs));
+            const char said = g.open().lock == GalleryLock::State::Locked ? 'y' : 'n';
+            [[maybe_unused]] const auto w = ::write(ready[1], &said, 1);
+            char c;
+            [[maybe_unused]] const auto r = ::read(go[0], &c, 1);
+            ::_exit(0); // destructors unlock the gallery
+        }
+        ::close(ready[1]);
+        ::close(go[0]);
+        m_go = go[1];
+        char said = 0;
+        m_locked = ::read(ready[0], &said, 1) == 1 && said == 'y';
+        ::close(ready[0]);
+    }
+    ~Holder() { quit(); }
+    bool locked() const { return m_locked; }
+    qint64 pid() const { return m_pid; }
+    // Lets it end as a quit would.
+    void quit()
+    {
+        if (m_go >= 0) {
+            [[maybe_unused]] const auto w = ::write(m_go, "g", 1);
+            ::close(m_go);
+            m_go = -1;
+            reap();
+        }
+    }
+    void kill()
+    {
+        ::kill(pid_t(m_pid), SIGKILL);
+        ::close(m_go);
+        m_go = -1;
+        reap();
+    }
+
+private:
+    void reap()
+    {
+        int status = 0;
+        while (::waitpid(pid_t(m_pid), &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    qint64 m_pid = -1;
+    int m_go = -1;
+    bool m_locked = false;
+};
+
+} // namespace
+
+class TestSave : public QObject
+{
+    Q_OBJECT
+private slots:
+    void killedAtEveryStep();
+    void onlyWhatChangedIsWritten();
+    void oneWriterAtATime();
+    void changesOfOtherProgramsAreNeverOverwrittenUnasked();
+};
+
+void TestSave::killedAtEveryStep()
+{
+    // Sixty photos move from one album to another, an album is renamed and
+    // a photo retitled in a collection's album: two album files and the
+    // index must change together, or photos end up in no album.
+    Fixture f;
+    auto from = f.album("From");
+    for (int i = 0; i < 60; ++i)
+        f.photo(*from, QStringLiteral("p%1").arg(i));
+    f.photo(*f.album("To"), "t0");
+    f.photo(*f.album("Renamed"), "r0");
+    auto inner = f.album("Inner", f.collection("K").get());
+    f.photo(*inner, "i0");
+    f.ready();
+    QVERIFY(f.gallery.save().ok());
+    const QString xml = f.prefs.xmlFolder();
+    const auto initial = files(xml);
+    const QByteArray before = snapshot(f.data);
+
+    auto saveInChild = [&](int changes) {
+        return testing::inChild([&] {
+            Gallery g(f.prefs);
+            if (g.open().lock != GalleryLock::State::Locked)
+                return QStringLiteral("not locked");
+            Album *source = albumTitled(g.data(), "From");
+            g.moveItems(source, source->items(), albumTitled(g.data(), "To"));
+            g.setTitle(albumTitled(g.data(), "Renamed"), "Now named");
+            g.setItemField(albumTitled(g.data(), "Inner")->items().first().get(), ItemField::Title, "retitled");
+            FileWriter::exitAfterDiskChangesForTesting(changes);
+            const SaveReport saved = g.save();
+            return saved.ok() ? QStringLiteral("saved") : saved.failed.value(0).reason;
+        });
+    };
+    QCOMPARE(saveInChild(0).output, QStringLiteral("saved"));
+    QByteArray after;
+    {
+        Gallery g(f.prefs);
+        QVERIFY(g.open().load.ok());
+        after = snapshot(g.data());
+    }
+    QVERIFY(after != before);
+
+    int asBefore = 0, asAfter = 0, steps = 0;
+    for (bool killed = true; killed;) {
+        ++steps;
+        restore(xml, initial);
+        const testing::ChildEnd end = saveInChild(steps);
+        killed = end.exitedWith(FileWriter::kTestExitCode);
+        QVERIFY2(killed || end.output == "saved", qPrintable(end.output));
+        const QString step = QStringLiteral("killed after %1 changes to the disk: ").arg(steps);
+        // Before anything is put right, the folder is whole for a web viewer.
+        const QString problem = viewerProblem(f.prefs);
+        QVERIFY2(problem.isEmpty(), qPrintable(step + problem));
+
+        Gallery g(f.prefs);
+        const Gallery::OpenReport opened = g.open(); // takes the dead child's lock over
+        QCOMPARE(opened.lock, GalleryLock::State::Locked);
+        QVERIFY2(opened.tidying.isEmpty() && opened.load.ok(), qPrintable(step + "the open found problems"));
+        const QByteArray now = snapshot(g.data());
+        QVERIFY2(now == before || now == after, qPrintable(step + "the gallery is neither as before nor as after"));
+        (now == before ? asBefore : asAfter)++;
+        QVERIFY2(leftovers(f.prefs).isEmpty(), qPrintable(step + leftovers(f.prefs).join(", ")));
+    }
+    // Every step was tried: a kill before the save took effect, and after.
+    QVERIFY(steps > 10);
+    QVERIFY(asBefore > 0 && asAfter > 1);
+}
+
+void TestSave::onlyWhatChangedIsWritten()
+{
+    Fixture f;
+    for (const char *title : {"A", "B", "C"})
+        f.photo(*f.album(title), QStringLiteral("%1 photo").arg(title));
+    f.ready();
+    QVERIFY(f.gallery.save().ok());
+    // Another tool wrote album C in a layout of its own, with the same content.
+    const QString c = f.xml("album_C.xml");
+    QVERIFY(writeBytes(c, "<orvane version='2.1'><picture><title>C photo</title><date/><location/><description/>"
+                          "<image><url>img_C photo.jpg</url></image><smallimage><url>img_C photo_sm.jpg</url>"
+                          "</smallimage></picture></orvane>"));
+    Gallery g(f.prefs);
+    QVERIFY(g.open().load.ok());
+    QMap<QString, Entry> was;
+    for (const char *name : {"albums.xml", "album_A.xml", "album_B.xml", "album_C.xml"})
+        was.insert(name, entry(f.xml(name)));
+
+    // A title in B: B's file alone.
+    g.setItemField(albumTitled(g.data(), "B")->items().first().get(), ItemField::Title, "new");
+    SaveReport saved = g.save();
+    QVERIFY(saved.ok());
+    QCOMPARE(saved.written, QStringList{f.xml("album_B.xml")});
+    for (const char *name : {"albums.xml", "album_A.xml", "album_C.xml"})
+        QVERIFY2(entry(f.xml(name)) == was[name], qPrintable(QString(name) + " was written"));
+    QVERIFY(readBytes(f.xml("album_B.xml")).contains("<title>new</title>"));
+
+    // Nothing changed: nothing written, not even a journal.
+    QVERIFY(g.save().written.isEmpty());
+    QVERIFY(!QFile::exists(f.prefs.statePath(GalleryFile::journalName())));
+
+    // A photo of C moves to A: both files and the index, C now in our layout.
+    Album *cAlbum = albumTitled(g.data(), "C");
+    g.moveItems(cAlbum, cAlbum->items(), albumTitled(g.data(), "A"));
+    saved = g.save();
+    QCOMPARE(saved.written.size(), 3);
+    QVERIFY(entry(f.xml("album_C.xml")) != was["album_C.xml"]);
+}
+
+void TestSave::oneWriterAtATime()
+{
+    Fixture f;
+    f.photo(*f.album("A"), "a");
+    f.ready();
+    QVERIFY(f.gallery.save().ok());
+
+    // Another copy of the program holds the gallery: it is named, and the
+    // gallery opens only read-only, where nothing changes.
+    auto other = std::make_unique<Holder>(f.prefs);
+    QVERIFY(other->locked());
+    {
+        Gallery g(f.prefs);
+        const Gallery::OpenReport refused = g.open();
+        QCOMPARE(refused.lock, GalleryLock::State::HeldElsewhere);
+        QVERIFY(g.data().albums().isEmpty());
+        QCOMPARE(g.lock().holder().pid, other->pid());
+        QCOMPARE(g.lock().holder().host, QSysInfo::machineHostName());
+        QVERIFY(qAbs(g.lock().holder().since.secsTo(QDateTime::currentDateTime())) < 600);
+
+        QVERIFY(g.open(true).load.ok());
+        QVERIFY(g.isReadOnly());
+        QSignalSpy said(&g, &Gallery::problems);
+        const QByteArray shown = snapshot(g.data());
+        g.setTitle(albumTitled(g.data(), "A"), "changed");
+        QVERIFY(!g.newAlbum(nullptr));
+        g.removeNode(g.data().albums().first());
+        QCOMPARE(snapshot(g.data()), shown);
+        QVERIFY(!g.canUndo());
+        QVERIFY(!said.isEmpty());
+        QVERIFY(!g.save().ok());
+    }
+    // The other quits: the gallery is free.
+    other->quit();
+    {
+        Gallery g(f.prefs);
+        QCOMPARE(g.open().lock, GalleryLock::State::Locked);
+        QVERIFY(!g.isReadOnly());
+    }
+    // The other is killed while holding it: its lock is taken over.
+    other = std::make_unique<Holder>(f.prefs);
+    QVERIFY(other->locked());
+    other->kill();
+    Gallery g(f.prefs);
+    QCOMPARE(g.open().lock, GalleryLock::State::Locked);
+    QVERIFY(QFile::exists(f.prefs.statePath(GalleryLock::fileName())));
+}
+
+void TestSave::changesOfOtherProgramsAreNeverOverwrittenUnasked()
+{
+    Fixture f;
+    f.photo(*f.album("A"), "a");
+    f.photo(*f.album("B"), "b");
+    f.ready();
+    QVERIFY(f.gallery.save().ok());
+    Gallery g(f.prefs);
+    QVERIFY(g.open().load.ok());
+
+    // A sync tool writes the same bytes again: no question.
+    const QString index = f.prefs.albumsXMLFile();
+    const QByteArray same = readBytes(index);
+    QFile::remove(index);
+    QVERIFY(writeBytes(index, same));
+    g.setTitle(albumTitled(g.data(), "A"), "A (ours)");
+    {
+        const SaveReport r = g.save();
+        QVERIFY2(r.ok(), qPrintable(r.failed.value(0).reason + r.changedOnDisk.value(0).path));
+    }
+
+    // Another program renames B and adds an album; we rename A again.
+    const testing::ChildEnd end = testing::inChild([&] {
+        Gallery other(f.prefs);
+        other.load();
+        other.setTitle(albumTitled(other.data(), "B"), "B (theirs)");
+        other.newAlbum(nullptr);
+        return QString::fromLatin1(other.save().ok() ? "saved" : "failed");
+    });
+    QCOMPARE(end.output, QStringLiteral("saved"));
+    const QByteArray theirs = readBytes(index);
+    QVERIFY(theirs.contains("B (theirs)"));
+    g.setTitle(albumTitled(g.data(), "A (ours)"), "A (ours, again)");
+    SaveReport saved = g.save();
+    QCOMPARE(saved.changedOnDisk.size(), 1);
+    QCOMPARE(saved.changedOnDisk[0].path, index);
+    QCOMPARE(readBytes(index), theirs);
+    QVERIFY(g.needsToSaveChanges());
+
+    // Keeping ours: theirs is kept beside first, under a name that says so.
+    saved = g.save(GalleryFile::OnChangedFiles::KeepTheirsAside);
+    QVERIFY2(saved.ok(), qPrintable(saved.failed.value(0).path + ": " + saved.failed.value(0).reason));
+    QVERIFY(readBytes(index).contains("A (ours, again)"));
+    const QStringList kept = QDir(f.prefs.xmlFolder()).entryList({"albums.xml.theirs-*"});
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(readBytes(f.xml(kept[0])), theirs);
+    QCOMPARE(saved.notes.size(), 1);
+    QVERIFY(saved.notes[0].reason.contains(kept[0]));
+}
+
+QTEST_GUILESS_MAIN(TestSave)
+#include "tst_save.moc"
