@@ -1,4 +1,5 @@
 #include "mainwindow/MainController.h"
+#include "mainwindow/QuitSignals.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -14,6 +15,7 @@ int main(int argc, char **argv)
 
     QSettings settings;
     qm::MainController win(&settings);
+    const qm::QuitSignals quitSignals(&win);
     win.show();
     return app.exec();
 }

@@ -82,6 +82,64 @@ inline ChildEnd inChild(const std::function<QString()> &work, const std::functio
     return end;
 }
 
+// A forked child that runs `start` and then stays until told to go (it
+// runs `stop` then, as a quit would) or killed: another copy of the
+// program, say.
+class ChildStaying
+{
+public:
+    explicit ChildStaying(const std::function<bool()> &start, const std::function<void()> &stop = {})
+    {
+        QThreadPool::globalInstance()->waitForDone();
+        int ready[2], go[2];
+        if (::pipe(ready) != 0 || ::pipe(go) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const char said = start() ? 'y' : 'n';
+            [[maybe_unused]] const auto w = ::write(ready[1], &said, 1);
+            char c;
+            if (::read(go[0], &c, 1) == 1 && stop)
+                stop();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(go[0]);
+        m_go = go[1];
+        char said = 0;
+        m_started = ::read(ready[0], &said, 1) == 1 && said == 'y';
+        ::close(ready[0]);
+    }
+    ~ChildStaying() { quit(); }
+    ChildStaying(const ChildStaying &) = delete;
+    ChildStaying &operator=(const ChildStaying &) = delete;
+
+    // Whether `start` said yes.
+    bool started() const { return m_started; }
+    qint64 pid() const { return m_pid; }
+    void quit() { end(false); }
+    void kill() { end(true); }
+
+private:
+    void end(bool kill)
+    {
+        if (m_go < 0)
+            return;
+        if (kill)
+            ::kill(pid_t(m_pid), SIGKILL);
+        else
+            [[maybe_unused]] const auto w = ::write(m_go, "g", 1);
+        ::close(m_go);
+        m_go = -1;
+        int status = 0;
+        while (::waitpid(pid_t(m_pid), &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    qint64 m_pid = -1;
+    int m_go = -1;
+    bool m_started = false;
+};
+
 // Runs `work` in a forked child in which no file may grow past `limit`
 // bytes. SIGXFSZ is ignored, so a write past the limit fails with EFBIG
 // ("File too large") the way one on a full disk fails with ENOSPC. Returns

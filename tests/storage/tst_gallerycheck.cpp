@@ -68,6 +68,7 @@ void TestGalleryCheck::findsWhatIsMissingAndWhatNothingNames()
     QFile::remove(f.xml("album_Harbour.xml"));
     QVERIFY(writeBytes(f.img("stray.jpg"), QByteArray(1234, 'j')));
     QVERIFY(writeBytes(f.img(".img_k_0002.jpg.tmp-3k9"), QByteArray(10, 't')));
+    QVERIFY(writeBytes(f.img(".vstream_k.flv.tmp-1a"), QByteArray(5, 'v')));
     QVERIFY(writeBytes(f.xml("albums.xml.unreadable-20240101"), "<broken"));
     QVERIFY(QFile::link("/etc/passwd", f.img("elsewhere.jpg")));
     QDir().mkpath(f.img("subfolder"));
@@ -75,7 +76,8 @@ void TestGalleryCheck::findsWhatIsMissingAndWhatNothingNames()
 
     const GalleryCheckReport r = f.check();
     QCOMPARE(names(r.missing), (QStringList{"img/img_Boats_sm.jpg", "xml/album_Harbour.xml"}));
-    QCOMPARE(names(r.orphans), (QStringList{"img/.img_k_0002.jpg.tmp-3k9", "img/elsewhere.jpg", "img/stray.jpg",
+    QCOMPARE(names(r.orphans), (QStringList{"img/.img_k_0002.jpg.tmp-3k9", "img/.vstream_k.flv.tmp-1a",
+                                            "img/elsewhere.jpg", "img/stray.jpg",
                                             "img/subfolder", "xml/albums.xml.unreadable-20240101"}));
     QVERIFY(r.notPlain.isEmpty() && r.problems.isEmpty());
     const auto missingSmall = std::find_if(r.missing.begin(), r.missing.end(), [](const CheckedFile &c) { return !c.xml; });
@@ -90,8 +92,10 @@ void TestGalleryCheck::findsWhatIsMissingAndWhatNothingNames()
             QVERIFY(c.kind == CheckedFile::Folder && c.size == -1);
         if (c.name.startsWith('.') || c.name.contains("unreadable"))
             QVERIFY2(!c.note.isEmpty(), qPrintable(c.name));
+        if (c.name.startsWith('.')) // each named after the work that left it
+            QVERIFY2(c.note.contains(c.name.contains("flv") ? "conversion" : "import"), qPrintable(c.note));
     }
-    QCOMPARE(r.orphanBytes, 1234 + 10 + 7 + qint64(strlen("/etc/passwd")));
+    QCOMPARE(r.orphanBytes, 1234 + 10 + 5 + 7 + qint64(strlen("/etc/passwd")));
 
     // Moved to the trash: a folder orphan stays and is named as a problem, not counted as moved.
     QSignalSpy problems(&f.gallery, &Gallery::problems), reports(&f.gallery, &Gallery::filesReport);

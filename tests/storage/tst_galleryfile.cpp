@@ -676,6 +676,23 @@ void TestGalleryFile::albumFileNamesAreSettled()
         const QString refusal = albumFileNameRefusal(name, loaded, nullptr);
         QVERIFY2(reason.isEmpty() ? refusal.isEmpty() : refusal.contains(reason), qPrintable(name + ": " + refusal));
     }
+    // Names as long as a folder takes are saved (the temporary names of the
+    // save and the kept copies fit beside them); longer ones are refused.
+    const QString longest = "album_" + QString(245, u'x') + ".xml";
+    QVERIFY(albumFileNameRefusal(longest, loaded, nullptr).isEmpty());
+    QVERIFY(albumFileNameRefusal("\u00e9" + longest.mid(1), loaded, nullptr).contains("longer than"));
+    auto named = std::static_pointer_cast<Album>(loaded.albums()[0]);
+    QVERIFY(writeBytes(f.xml(longest), "<orvane version=\"2.0\"><video/></orvane>")); // to be kept aside
+    named->setXMLFile(longest);
+    QVERIFY(f.files.saveData(loaded).ok());
+    QVERIFY(f.files.loadData(loaded).ok());
+    named = std::static_pointer_cast<Album>(loaded.albums()[0]);
+    QCOMPARE(named->XMLFile(), longest);
+    QCOMPARE(testing::titles(*named), QStringList{"first0"});
+    named->items().clear();
+    QVERIFY(f.files.saveData(loaded).ok());
+    QCOMPARE(QDir(f.prefs.xmlFolder()).entryList({"*.theirs-*"}).size(), 1);
+
     // An album may keep its own name.
     QVERIFY(albumFileNameRefusal("album_1.xml", loaded, static_cast<Album *>(loaded.albums()[0].get())).isEmpty());
 }

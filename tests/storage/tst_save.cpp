@@ -103,64 +103,17 @@ Entry entry(const QString &path)
     return {quint64(st.st_ino), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, readBytes(path)};
 }
 
-// A process of its own holding the gallery until told to go (or killed).
-class Holder
+// Another copy of the program holding the gallery until it quits (or is killed).
+std::unique_ptr<testing::ChildStaying> holder(Preferences &prefs)
 {
-public:
-    explicit Holder(const Preferences &prefs)
-    {
-        QThreadPool::globalInstance()->waitForDone();
-        int ready[2], go[2];
-        if (::pipe(ready) != 0 || ::pipe(go) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            Gallery g(const_cast<Preferences &>(prefs));
-            const char said = g.open().lock == GalleryLock::State::Locked ? 'y' : 'n';
-            [[maybe_unused]] const auto w = ::write(ready[1], &said, 1);
-            char c;
-            [[maybe_unused]] const auto r = ::read(go[0], &c, 1);
-            ::_exit(0); // destructors unlock the gallery
-        }
-        ::close(ready[1]);
-        ::close(go[0]);
-        m_go = go[1];
-        char said = 0;
-        m_locked = ::read(ready[0], &said, 1) == 1 && said == 'y';
-        ::close(ready[0]);
-    }
-    ~Holder() { quit(); }
-    bool locked() const { return m_locked; }
-    qint64 pid() const { return m_pid; }
-    // Lets it end as a quit would.
-    void quit()
-    {
-        if (m_go >= 0) {
-            [[maybe_unused]] const auto w = ::write(m_go, "g", 1);
-            ::close(m_go);
-            m_go = -1;
-            reap();
-        }
-    }
-    void kill()
-    {
-        ::kill(pid_t(m_pid), SIGKILL);
-        ::close(m_go);
-        m_go = -1;
-        reap();
-    }
-
-private:
-    void reap()
-    {
-        int status = 0;
-        while (::waitpid(pid_t(m_pid), &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    qint64 m_pid = -1;
-    int m_go = -1;
-    bool m_locked = false;
-};
+    auto gallery = std::make_shared<std::unique_ptr<Gallery>>();
+    return std::make_unique<testing::ChildStaying>(
+        [&prefs, gallery] {
+            *gallery = std::make_unique<Gallery>(prefs);
+            return (*gallery)->open().lock == GalleryLock::State::Locked;
+        },
+        [gallery] { gallery->reset(); });
+}
 
 } // namespace
 
@@ -172,6 +125,7 @@ private slots:
     void onlyWhatChangedIsWritten();
     void oneWriterAtATime();
     void changesOfOtherProgramsAreNeverOverwrittenUnasked();
+    void leftoversAreRemovedOnceTheLockIsHeld();
 };
 
 void TestSave::killedAtEveryStep()
@@ -290,8 +244,8 @@ void TestSave::oneWriterAtATime()
 
     // Another copy of the program holds the gallery: it is named, and the
     // gallery opens only read-only, where nothing changes.
-    auto other = std::make_unique<Holder>(f.prefs);
-    QVERIFY(other->locked());
+    auto other = holder(f.prefs);
+    QVERIFY(other->started());
     {
         Gallery g(f.prefs);
         const Gallery::OpenReport refused = g.open();
@@ -313,16 +267,17 @@ void TestSave::oneWriterAtATime()
         QVERIFY(!said.isEmpty());
         QVERIFY(!g.save().ok());
     }
-    // The other quits: the gallery is free.
+    // The other quits: the gallery is free, its lock gone.
     other->quit();
+    QVERIFY(!QFile::exists(f.prefs.statePath(GalleryLock::fileName())));
     {
         Gallery g(f.prefs);
         QCOMPARE(g.open().lock, GalleryLock::State::Locked);
         QVERIFY(!g.isReadOnly());
     }
     // The other is killed while holding it: its lock is taken over.
-    other = std::make_unique<Holder>(f.prefs);
-    QVERIFY(other->locked());
+    other = holder(f.prefs);
+    QVERIFY(other->started());
     other->kill();
     Gallery g(f.prefs);
     QCOMPARE(g.open().lock, GalleryLock::State::Locked);
@@ -377,6 +332,36 @@ void TestSave::changesOfOtherProgramsAreNeverOverwrittenUnasked()
     QCOMPARE(readBytes(f.xml(kept[0])), theirs);
     QCOMPARE(saved.notes.size(), 1);
     QVERIFY(saved.notes[0].reason.contains(kept[0]));
+}
+
+void TestSave::leftoversAreRemovedOnceTheLockIsHeld()
+{
+    // What a kill in the middle of an import, a conversion, a thumbnail or a
+    // save leaves; the files of the gallery itself stay.
+    Fixture f;
+    f.photo(*f.album("A"), "a");
+    f.ready();
+    QVERIFY(f.gallery.save().ok());
+    const QStringList left{f.img(".img_5f3_0001.jpg.tmp-k3j2"), f.img(".vstream_5f3.flv.tmp-0a9"),
+                           f.xml(".album_A.xml.tmp-zz1"), f.prefs.statePath(".save-journal.tmp-q")};
+    const QStringList kept = QDir(f.prefs.imgFolder()).entryList(QDir::Files) + QDir(f.prefs.xmlFolder()).entryList(QDir::Files);
+
+    // Not while another copy may be writing them.
+    auto other = holder(f.prefs);
+    for (const QString &path : left)
+        QVERIFY(writeBytes(path, "partial"));
+    {
+        Gallery g(f.prefs);
+        QVERIFY(g.open(true).load.ok());
+        for (const QString &path : left)
+            QVERIFY(QFile::exists(path));
+    }
+    other->quit();
+    Gallery g(f.prefs);
+    const Gallery::OpenReport opened = g.open();
+    QCOMPARE(opened.leftoversRemoved, int(left.size()));
+    QVERIFY(leftovers(f.prefs).isEmpty());
+    QCOMPARE(QDir(f.prefs.imgFolder()).entryList(QDir::Files) + QDir(f.prefs.xmlFolder()).entryList(QDir::Files), kept);
 }
 
 QTEST_GUILESS_MAIN(TestSave)
