@@ -1,5 +1,7 @@
 #include "storage/GalleryFile.h"
 
+#include "model/Photo.h"
+#include "model/Video.h"
 #include "storage/Common.h"
 #include "storage/FileWriter.h"
 #include "storage/GalleryXml.h"
@@ -11,6 +13,9 @@
 #include <QFileInfo>
 #include <QFuture>
 #include <QtConcurrent/QtConcurrentMap>
+
+#include <cstring>
+#include <numeric>
 
 #include <sys/stat.h>
 
@@ -69,6 +74,76 @@ QString keptCopyPath(const QString &path, const char *mark)
         if (!taken.exists() && !taken.isSymLink())
             return candidate;
     }
+}
+
+// Two lanes of multiply and shift over 8 bytes at a time: a change of any
+// character, of a length, or of where a field ends gives other bits.
+class Mixer
+{
+public:
+    void add(quint64 v)
+    {
+        m_a = (m_a ^ v) * 0x9e3779b97f4a7c15ull;
+        m_a ^= m_a >> 29;
+        m_b = (m_b + v) * 0xc2b2ae3d27d4eb4full;
+        m_b ^= m_b >> 31;
+    }
+    void add(const QString &s)
+    {
+        add(s.isNull() ? ~quint64(0) : quint64(s.size()));
+        const char *p = reinterpret_cast<const char *>(s.constData());
+        qsizetype left = s.size() * qsizetype(sizeof(QChar));
+        for (; left >= 8; left -= 8, p += 8) {
+            quint64 v;
+            std::memcpy(&v, p, 8);
+            add(v);
+        }
+        quint64 v = 0;
+        std::memcpy(&v, p, size_t(left));
+        add(v);
+    }
+    void add(const void *pointer) { add(quint64(quintptr(pointer))); }
+    QByteArray result() const
+    {
+        QByteArray out(16, Qt::Uninitialized);
+        std::memcpy(out.data(), &m_a, 8);
+        std::memcpy(out.data() + 8, &m_b, 8);
+        return out;
+    }
+
+private:
+    quint64 m_a = 0x51ed270b27d4eb2full;
+    quint64 m_b = 0x165667b19e3779f9ull;
+};
+
+// What an album file's content is made of, in 128 bits, at a small part of
+// the cost of making the text: every field of every item (null told from
+// empty), and which records of other tools' content go with them.
+QByteArray fingerprint(const Album &album)
+{
+    Mixer m;
+    m.add(album.foreignFile().get());
+    for (const ItemPtr &item : album.items()) {
+        m.add(quint64(item->kind()));
+        m.add(item->foreign().get());
+        for (const QString *s : {&item->title(), &item->date(), &item->location(), &item->description()})
+            m.add(*s);
+        if (item->isPhoto()) {
+            const auto &p = static_cast<const Photo &>(*item);
+            for (const QString *s : {&p.imageFile(), &p.smallImageFile(), &p.largeImageFile()})
+                m.add(*s);
+        } else {
+            const auto &v = static_cast<const Video &>(*item);
+            m.add(v.thumbFile());
+            m.add(quint64(v.streams().size()));
+            for (const StreamPtr &s : v.streams()) {
+                m.add(s->foreign().get());
+                m.add(s->file());
+                m.add(quint64(quint32(s->bitrate())));
+            }
+        }
+    }
+    return m.result();
 }
 
 } // namespace
@@ -145,6 +220,7 @@ struct GalleryFile::AlbumFileRead
     Stamp stamp;
     QByteArray diskHash;
     QByteArray baseline; // of what a save would write for what was read
+    QByteArray fingerprint;
 };
 
 void GalleryFile::loadAlbumData(Album &album, LoadReport &report)
@@ -223,6 +299,7 @@ LoadReport GalleryFile::loadData(Data &data)
         holder.items() = out.xml.items;
         holder.setForeignFile(out.xml.foreign);
         const QByteArray bytes = albumXml(holder).bytes;
+        out.fingerprint = fingerprint(holder);
         out.diskHash = digest(read.bytes);
         out.baseline = bytes == read.bytes ? out.diskHash : digest(bytes);
         return out;
@@ -240,6 +317,7 @@ LoadReport GalleryFile::loadData(Data &data)
         else if (!read.problem.isEmpty())
             report.unreadable.append({albumPath, read.problem});
         remember(albumPath, read.stamp, read.diskHash, read.baseline, read.xml.records, read.problem);
+        m_files[albumPath].fingerprint = read.fingerprint;
     }
     // A new gallery's first index is replaced by the first save, whatever it holds.
     remember(path, index.stamp, digest(index.bytes),
@@ -327,12 +405,14 @@ SaveReport GalleryFile::saveData(Data &data, OnChangedFiles onChanged)
         QString path;
         XmlText text;
         QByteArray hash;
+        QByteArray fingerprint;
+        bool unchanged = false; // as last read or written: not even made into text
     };
     QList<Planned> planned;
     for (const Album *album : std::as_const(albums)) {
         const QString path = m_prefs.xmlPath(album->XMLFile());
         if (!path.isNull()) {
-            planned.append({path, {}, {}});
+            planned.append({path, {}, {}, {}, false});
             continue;
         }
         // Nothing is written outside the xml folder. An album with nothing in
@@ -345,30 +425,52 @@ SaveReport GalleryFile::saveData(Data &data, OnChangedFiles onChanged)
         }
     }
     albums.removeIf([this](const Album *a) { return m_prefs.xmlPath(a->XMLFile()).isNull(); });
-    // The text of every album is made on every core; the index meanwhile here.
-    QFuture<std::pair<XmlText, QByteArray>> texts = QtConcurrent::mapped(albums, [](const Album *album) {
-        XmlText text = albumXml(*album);
-        QByteArray hash = digest(text.bytes);
-        return std::make_pair(std::move(text), std::move(hash));
+    // On every core: an album whose fingerprint is the one its file was
+    // last read or written with is not made into text at all; the others
+    // are, and compared with what a save would have written then. The
+    // index meanwhile here.
+    for (qsizetype i = 0; i < planned.size(); ++i) {
+        const auto it = m_files.constFind(planned[i].path);
+        if (it != m_files.constEnd() && !it->baseline.isEmpty())
+            planned[i].fingerprint = it->fingerprint;
+    }
+    QList<qsizetype> indexes(planned.size());
+    std::iota(indexes.begin(), indexes.end(), 0);
+    QFuture<Planned> texts = QtConcurrent::mapped(indexes, [&albums, &planned](qsizetype i) {
+        Planned p;
+        p.fingerprint = fingerprint(*albums.at(i));
+        p.unchanged = !planned.at(i).fingerprint.isEmpty() && p.fingerprint == planned.at(i).fingerprint;
+        if (!p.unchanged) {
+            p.text = albumXml(*albums.at(i));
+            p.hash = digest(p.text.bytes);
+        }
+        return p;
     });
-    Planned index{m_prefs.albumsXMLFile(), indexXml(data.albums(), m_indexForeign), {}};
+    Planned index{m_prefs.albumsXMLFile(), indexXml(data.albums(), m_indexForeign), {}, {}, false};
     index.hash = digest(index.text.bytes);
-    for (qsizetype i = 0; i < planned.size(); ++i)
-        std::tie(planned[i].text, planned[i].hash) = texts.resultAt(int(i));
+    for (qsizetype i = 0; i < planned.size(); ++i) {
+        const QString path = planned[i].path;
+        planned[i] = texts.resultAt(int(i));
+        planned[i].path = path;
+    }
     planned.append(std::move(index)); // last: the index names what the album files hold
 
-    // Other tools' content that the files now written hold somewhere.
+    // Other tools' content that the files hold once this save is done.
     QSet<const ForeignXml *> kept;
     for (const Planned &p : std::as_const(planned)) {
-        for (const ForeignXmlPtr &own : p.text.kept)
+        for (const ForeignXmlPtr &own : p.unchanged ? m_files[p.path].records : p.text.kept)
             kept.insert(own.get());
     }
     // Only what changed is written.
     QList<const Planned *> changed;
     for (const Planned &p : std::as_const(planned)) {
-        const auto it = m_files.constFind(p.path);
-        if (it == m_files.constEnd() || it->baseline != p.hash)
+        const auto it = m_files.find(p.path);
+        if (p.unchanged)
+            continue;
+        if (it == m_files.end() || it->baseline != p.hash)
             changed.append(&p);
+        else
+            it->fingerprint = p.fingerprint; // changed and changed back: the same text
     }
     QSet<QString> theirs;
     for (const Planned *p : std::as_const(changed)) {
@@ -432,6 +534,7 @@ SaveReport GalleryFile::saveData(Data &data, OnChangedFiles onChanged)
         state.stamp = stampOf(p->path);
         state.diskHash = p->hash;
         state.baseline = p->hash;
+        state.fingerprint = p->fingerprint;
         state.records = p->text.kept;
         state.unreadable.clear();
         report.written.append(p->path);

@@ -114,6 +114,7 @@ private:
         Stamp stamp;
         QByteArray diskHash; // of its bytes
         QByteArray baseline; // of the bytes a save would have written then
+        QByteArray fingerprint; // of the album that made them
         QList<ForeignXmlPtr> records; // other tools' content in it
         QString unreadable; // why it could not be read wholly
     };

@@ -26,8 +26,13 @@ GalleryLock::State GalleryLock::lock(const Preferences &prefs)
         m_error = QStringLiteral("no gallery folder is set");
         return m_state = State::Failed;
     }
-    if (!QDir().mkpath(prefs.stateFolder())) {
-        m_error = QStringLiteral("its folder %1 cannot be made there").arg(prefs.stateFolder());
+    if (!QFileInfo(prefs.orvaneFolder()).isDir()) {
+        m_error = QStringLiteral("there is no such folder");
+        return m_state = State::Failed;
+    }
+    // Never made along the way: a gallery folder that is gone stays gone.
+    if (!QFileInfo(prefs.stateFolder()).isDir() && !QDir().mkdir(prefs.stateFolder())) {
+        m_error = QStringLiteral("the folder %1 cannot be made in it").arg(prefs.stateFolder());
         return m_state = State::Failed;
     }
     m_file = std::make_unique<QLockFile>(path);

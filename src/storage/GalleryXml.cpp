@@ -274,9 +274,9 @@ bool readItemText(Doc &d, Scope &s, T &item)
 
 // An element holding "url" children: each text goes to `take` in order.
 template<typename Take>
-ForeignXmlPtr readUrls(Doc &d, Take take)
+std::shared_ptr<ForeignXml> readUrls(Doc &d, Take take, std::initializer_list<QStringView> written = {})
 {
-    Scope s(d, 1);
+    Scope s(d, 1, written);
     while (s.next()) {
         if (d.r.name() == u"url") {
             ForeignXmlPtr own;
@@ -350,18 +350,7 @@ std::shared_ptr<ForeignXml> readStreams(Doc &d, Video &video)
         auto stream = std::make_shared<VideoStream>();
         video.addStream(stream);
         stream->setBitrate(leadingInt(d.r.attributes().value(QLatin1String("bitrate"))));
-        Scope inner(d, 1, {u"bitrate"});
-        while (inner.next()) {
-            if (d.r.name() == u"url") {
-                ForeignXmlPtr own;
-                const QString t = readText(d, &own);
-                stream->setFile(t);
-                inner.took(0, u"url", own);
-            } else {
-                inner.foreign();
-            }
-        }
-        auto own = inner.finish();
+        auto own = readUrls(d, [&](const QString &t) { stream->setFile(t); }, {u"bitrate"});
         stream->setForeign(withBefore(std::move(own), s.tookItem()));
     }
     return s.finish();

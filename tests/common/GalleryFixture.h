@@ -104,6 +104,17 @@ inline QByteArray snapshot(const qm::Data &data)
     return all;
 }
 
+inline qm::Album *albumTitled(const qm::Data &data, const QString &title)
+{
+    qm::Album *found = nullptr;
+    data.forEachNode([&](const qm::NodePtr &n) {
+        if (n->isAlbum() && n->title() == title)
+            found = static_cast<qm::Album *>(n.get());
+        return !found;
+    });
+    return found;
+}
+
 inline QStringList titles(const QList<qm::NodePtr> &nodes)
 {
     QStringList t;

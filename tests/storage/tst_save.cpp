@@ -21,17 +21,7 @@ using testing::writeBytes;
 namespace {
 
 using Fixture = testing::GalleryFixture;
-
-Album *albumTitled(const Data &data, const QString &title)
-{
-    Album *found = nullptr;
-    data.forEachNode([&](const NodePtr &n) {
-        if (n->isAlbum() && n->title() == title)
-            found = static_cast<Album *>(n.get());
-        return !found;
-    });
-    return found;
-}
+using testing::albumTitled;
 
 // Every file of a folder and its bytes, hidden ones too.
 QMap<QString, QByteArray> files(const QString &folder)
