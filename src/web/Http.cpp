@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QStringDecoder>
 
+#include <limits>
+
 namespace qm::http {
 
 namespace {
@@ -167,7 +169,7 @@ Range parseRange(const QByteArray &header, qint64 size)
     const std::optional<qint64> first = number(from);
     if (!first)
         return whole;
-    std::optional<qint64> last = to.isEmpty() ? std::optional<qint64>(size - 1) : number(to);
+    const std::optional<qint64> last = to.isEmpty() ? std::optional<qint64>(std::numeric_limits<qint64>::max()) : number(to);
     if (!last || *last < *first)
         return whole;
     if (*first >= size)

@@ -16,6 +16,7 @@ const scrollTops = new Map(); // address -> scroll position, for the way back
 let endView = () => {};
 let pending = null; // how the next view was asked for
 let previousHash = null;
+let firstView = true;
 
 // `replace`: the same place in history (next photo); `back`: to the view we
 // came from, when that is where history goes back to.
@@ -95,9 +96,12 @@ async function render() {
   announcer.textContent = title;
   if (Number.isInteger(focusItem)) return; // the item came back to has the focus, in view
   window.scrollTo({ top: options.back ? (scrollTops.get(hash) ?? 0) : 0, behavior: 'instant' });
+  // The first view leaves the focus at the start of the page; later ones
+  // take it to their heading, where a screen reader goes on reading.
   const keep = options.focus && view.querySelector(options.focus);
   if (keep && !keep.disabled) keep.focus({ preventScroll: true });
-  else view.querySelector('h1')?.focus({ preventScroll: true });
+  else if (!firstView) view.querySelector('h1')?.focus({ preventScroll: true });
+  firstView = false;
 }
 
 async function start() {
