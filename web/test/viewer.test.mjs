@@ -15,9 +15,11 @@ function check(condition, message) {
 
 const text = (page, selector) => page.$eval(selector, (e) => e.textContent.trim());
 const texts = (page, selector) => page.$$eval(selector, (es) => es.map((e) => e.textContent.trim()));
-const hashOf = (page) => page.evaluate(() => decodeURIComponent(location.hash));
-const waitHash = (page, hash) => page.waitForFunction((h) => decodeURIComponent(location.hash) === h, T, hash);
+const waitHash = (page, hash) => page.waitForFunction((h) => (decodeURIComponent(location.hash) || '#/') === h, T, hash);
 const heading = (page, title) => page.waitForFunction((t) => document.querySelector('main h1')?.textContent === t, T, title);
+// The item view of the album's n-th item, once rendered.
+const showsItem = (page, n, label) => page.waitForFunction((n, label) => location.hash.endsWith(`/${n}`)
+  && document.querySelector('main h1')?.textContent.startsWith(label) && document.querySelector('figure.item'), T, n, label);
 const picturesShown = (page, selector) => page.waitForFunction((s) => {
   const img = document.querySelector(s);
   return img && img.complete && img.naturalWidth > 0;
@@ -64,19 +66,21 @@ const scenarios = {
     await picturesShown(page, '.grid img');
     const shownMs = Date.now() - started;
     await page.waitForNetworkIdle({ idleTime: 300, timeout: 60000 });
-    const inView = await page.$$eval('.grid img', (imgs) => imgs.filter((i) => {
+    // Only pictures near the window were asked for (tiles far off are never laid out, so only those asked for are measured).
+    const near = () => page.$$eval('.grid img[src]', (imgs) => imgs.map((i) => {
       const r = i.getBoundingClientRect();
-      return r.bottom > -200 && r.top < innerHeight + 200;
-    }).length);
+      return r.bottom > -innerHeight && r.top < 2 * innerHeight;
+    }));
     const first = small().length;
-    check(first > 0 && first <= inView, `${first} small pictures asked for, ${inView} near the window`);
+    const asked = await near();
+    check(first > 0 && first < 100 && asked.length === first && asked.every(Boolean), `${first} small pictures asked for, ${asked.filter(Boolean).length} of them near the window`);
     // To the end of the grid by the keyboard: the last pictures come, not the ones between.
     await page.focus('.grid a[tabindex="0"]');
     await page.keyboard.press('End');
     await page.waitForFunction(() => document.activeElement?.dataset.index === '4999', T);
     await picturesShown(page, '.grid li:last-child img');
     await page.waitForNetworkIdle({ idleTime: 300, timeout: 60000 });
-    check(small().length < first + 2 * inView, `${small().length} small pictures after going to the end`);
+    check(small().length < 2 * first + 20 && (await near()).filter(Boolean).length < 100, `${small().length} small pictures after going to the end`);
     if (shots) {
       await page.keyboard.press('Home');
       await picturesShown(page, '.grid li:first-child img');
@@ -94,20 +98,20 @@ const scenarios = {
     const caption = await text(page, 'figcaption');
     check(['Harbour', '7 March 2008', 'Porto', 'Boats waiting\nfor the tide'].every((t) => caption.includes(t)), `caption: ${caption}`);
     await page.keyboard.press('ArrowRight');
-    await waitHash(page, '#/a/album_Holiday.xml/3');
+    await showsItem(page, 3, 'Bridge');
     check(await page.$('time[datetime="2008-03-07"]') !== null, 'an ISO date is marked up as a date');
     // The normal picture is smaller than the screen: the large one takes its place.
     await page.waitForFunction(() => document.querySelector('img.photo')?.dataset.size === 'large', T);
     await page.keyboard.press('ArrowLeft');
-    await waitHash(page, '#/a/album_Holiday.xml/2');
+    await showsItem(page, 2, 'Harbour');
     await page.click('button.next');
-    await waitHash(page, '#/a/album_Holiday.xml/3');
+    await showsItem(page, 3, 'Bridge');
     check(await page.evaluate(() => document.activeElement?.className) === 'next', 'the focus stays on Next');
     const box = await (await page.$('figure.item')).boundingBox();
     await page.touchscreen.touchStart(box.x + box.width * 0.8, box.y + box.height / 2);
     await page.touchscreen.touchMove(box.x + box.width * 0.2, box.y + box.height / 2);
     await page.touchscreen.touchEnd();
-    await waitHash(page, '#/a/album_Holiday.xml/4');
+    await showsItem(page, 4, 'Photo 4');
     await page.keyboard.press('z');
     await page.waitForSelector('figure.zoomed', T);
     await page.keyboard.press('Escape');
@@ -115,7 +119,7 @@ const scenarios = {
     await page.waitForFunction(() => document.activeElement?.dataset.index === '3', T);
     // The first photo has no large picture and no way further back.
     await page.goto(`${base}#/a/album_Holiday.xml/1`);
-    await picturesShown(page, 'img.photo');
+    await showsItem(page, 1, 'Beach');
     check(await page.$eval('button.prev', (b) => b.disabled), 'no previous photo before the first');
     if (shots) {
       await page.setViewport({ width: 1280, height: 800 });
@@ -136,8 +140,9 @@ const scenarios = {
     await open(page);
     await page.click('.card.album:nth-of-type(3) a');
     await heading(page, 'Holiday');
+    await page.waitForSelector('.grid li:first-child a', T);
     await page.click('.grid li:first-child a');
-    await waitHash(page, '#/a/album_Holiday.xml/1');
+    await showsItem(page, 1, 'Beach');
     await page.goBack();
     await heading(page, 'Holiday');
     await page.goBack();
@@ -145,7 +150,7 @@ const scenarios = {
     await page.goForward();
     await heading(page, 'Holiday');
     await page.goForward();
-    await waitHash(page, '#/a/album_Holiday.xml/1');
+    await showsItem(page, 1, 'Beach');
     await picturesShown(page, 'img.photo');
     await page.goto(`${base}#/a/no-such-album.xml`);
     await heading(page, 'Not found');
@@ -205,7 +210,7 @@ const scenarios = {
     const outline = await page.evaluate(() => getComputedStyle(document.activeElement).outlineStyle);
     check(outline !== 'none', 'the focus is visible');
     await page.keyboard.press('Enter');
-    await waitHash(page, '#/a/album_Holiday.xml/2');
+    await showsItem(page, 2, 'Harbour');
     await picturesShown(page, 'img.photo');
     check(!(await page.$eval('figure.item', (f) => f.classList.contains('appear'))), 'no animation when motion is reduced');
     const phoneOverflow = await page.evaluate(() => document.documentElement.scrollWidth - innerWidth);
@@ -213,7 +218,7 @@ const scenarios = {
     await page.setViewport({ width: 2560, height: 1440 });
     await open(page, '#/a/album_Big.xml');
     await page.waitForSelector('.grid', T);
-    const columns = await page.$$eval('.grid > li', (ls) => ls.filter((l) => l.offsetTop === ls[0].offsetTop).length);
+    const columns = await page.$$eval('.grid > li:nth-child(-n+40)', (ls) => ls.filter((l) => l.offsetTop === ls[0].offsetTop).length);
     check(columns >= 10, `${columns} columns on a large screen`);
   },
 
@@ -262,8 +267,10 @@ for (const name of names) {
   });
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
+  const started = Date.now();
   try {
     await scenarios[name](page);
+    console.log(`# ${name}: ${Date.now() - started} ms`);
     check(errors.length === 0, `script errors: ${errors.join('; ')}`);
     console.log(`ok - ${name}`);
   } catch (e) {

@@ -17,18 +17,21 @@ function caption(item) {
 }
 
 // Swaps to the large picture once the normal one is smaller than the room
-// it has on this screen.
-function upgradeWhenRoom(img, largeUrl) {
+// the screen gives it.
+function upgradeWhenRoom(img, figure, largeUrl) {
   if (!largeUrl) return;
   const check = () => {
-    const room = Math.max(img.clientWidth, img.clientHeight) * devicePixelRatio;
-    if (img.naturalWidth && room > Math.max(img.naturalWidth, img.naturalHeight) * 1.1 && img.dataset.size !== 'large') {
+    const roomWidth = figure.clientWidth * devicePixelRatio;
+    const roomHeight = (innerHeight - 12 * parseFloat(getComputedStyle(document.documentElement).fontSize)) * devicePixelRatio;
+    const scale = Math.min(roomWidth / img.naturalWidth, roomHeight / img.naturalHeight);
+    if (img.naturalWidth && scale > 1.1 && img.dataset.size !== 'large') {
       const large = new Image();
       large.onload = () => { if (img.isConnected) { img.src = largeUrl; img.dataset.size = 'large'; } };
       large.src = largeUrl;
     }
   };
-  if (img.complete) check(); else img.addEventListener('load', check, { once: true });
+  // Once shown: the figure has its place on the page by then.
+  img.decode().then(check, () => {});
 }
 
 function photo(item, index, store, figure) {
@@ -38,7 +41,7 @@ function photo(item, index, store, figure) {
   img.addEventListener('error', () => img.classList.add('broken'), { once: true });
   if (normal) img.src = normal; else img.classList.add('broken');
   figure.append(img);
-  upgradeWhenRoom(img, large);
+  upgradeWhenRoom(img, figure, large);
   const zoom = h('button', { type: 'button', class: 'zoom', 'aria-pressed': 'false', text: 'Full size', hidden: !large && !normal });
   zoom.addEventListener('click', () => {
     const on = figure.classList.toggle('zoomed');
