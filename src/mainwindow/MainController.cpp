@@ -13,6 +13,7 @@
 #include "mainwindow/ItemTableView.h"
 #include "mainwindow/ThumbnailCache.h"
 #include "video/CreateVideoThumbController.h"
+#include "video/ConversionPanel.h"
 #include "video/ImportVideoController.h"
 #include "video/VideoPreviewController.h"
 #include "mainwindow/PhotoWindowController.h"
@@ -159,6 +160,7 @@ MainController::MainController(QSettings *settings, QWidget *parent)
         else
             done();
     });
+    m_ctlCheckGallery->setAddBrowserStream([this](quint64 videoId) { addBrowserStream(videoId); });
     connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
     setupDragAndDrop();
     wireGallery();
@@ -441,7 +443,7 @@ void MainController::buildMenus()
         &MainController::clickedCheckGallery);
     add(gallery, QStringLiteral("miPreviewInBrowser"), tr("Preview in &Browser"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B),
         &MainController::clickedPreviewInBrowser);
-    add(gallery, QStringLiteral("miAddWebViewer"), tr("Add &Web Viewer"), QKeySequence(),
+    add(gallery, QStringLiteral("miAddWebViewer"), tr("Add &Web Viewer"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_W),
         &MainController::clickedAddWebViewer);
     gallery->addSeparator();
     add(gallery, QStringLiteral("miShowPhoto"), tr("Show &Photo"), QKeySequence(Qt::CTRL | Qt::Key_Y),
@@ -510,6 +512,34 @@ void MainController::clickedPreviewInBrowser()
     statusBar()->showMessage(tr("Previewing the gallery at %1").arg(url.toString()), 15000);
     if (!QDesktopServices::openUrl(url))
         showError(tr("No web browser could be opened. The preview is at %1").arg(url.toString()));
+}
+
+void MainController::addBrowserStream(quint64 videoId)
+{
+    Album *album = nullptr;
+    Video *video = nullptr;
+    data().forEachNode([&](const NodePtr &node) {
+        if (!node->isAlbum())
+            return true;
+        for (const ItemPtr &item : static_cast<Album &>(*node).items()) {
+            if (item->id() == videoId && item->isVideo()) {
+                album = static_cast<Album *>(node.get());
+                video = static_cast<Video *>(item.get());
+            }
+        }
+        return !video;
+    });
+    if (!video || video->streams().isEmpty())
+        return;
+    // The richest stream is the source: the first, as streams go by bitrate.
+    const QString source = m_prefs.imgPath(video->streams().first()->file());
+    if (source.isEmpty())
+        return;
+    m_ctlImportVideo->setAddingStream(true);
+    m_ctlImportVideo->setVideo(video);
+    m_ctlImportVideo->conversionPanel()->setCodec(VideoCodec::H264);
+    m_ctlImportVideo->setFile(source, album, true);
+    m_ctlImportVideo->showWindow();
 }
 
 void MainController::clickedAddWebViewer()

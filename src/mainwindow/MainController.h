@@ -156,6 +156,8 @@ private:
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
     void webViewerPlanned(const QString &gallery, const ViewerPlan &plan);
+    // The conversion into an H.264 stream for a video that browsers cannot play.
+    void addBrowserStream(quint64 videoId);
 
     QSettings *m_settings;
     Preferences m_prefs;
