@@ -5,18 +5,17 @@
 // comes back as one line.
 
 #include "common/GalleryFixture.h"
+#include "common/NodeScript.h"
 #include "common/VideoFixtures.h"
 #include "web/PreviewServer.h"
 #include "web/WebViewer.h"
 
 #include <QBuffer>
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTest>
 
 using namespace testing;
@@ -34,14 +33,10 @@ QByteArray jpeg(QSize size, QColor colour)
     return bytes;
 }
 
-// Runs the browser on `scenarios` while this thread keeps answering the
-// server; the verdicts by scenario ("" when it passed).
+// Runs the browser on `scenarios`; the verdicts by scenario ("" when it passed).
 QMap<QString, QString> runBrowser(const QString &base, const QString &expectations, const QStringList &scenarios,
                                   QString &output)
 {
-    QProcess node;
-    node.setWorkingDirectory(QStringLiteral(QM_WEB_SOURCE_DIR));
-    node.setProcessChannelMode(QProcess::MergedChannels);
     // QM_VIEWER_SCENARIOS="photo video" runs only those, while working on them.
     const QStringList only = qEnvironmentVariable("QM_VIEWER_SCENARIOS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
     QStringList chosen;
@@ -51,17 +46,7 @@ QMap<QString, QString> runBrowser(const QString &base, const QString &expectatio
     }
     if (chosen.isEmpty())
         return {};
-    node.start(QStringLiteral(QM_NODE), QStringList{QStringLiteral("test/viewer.test.mjs"), base, expectations} + chosen);
-    const QDeadlineTimer deadline(600000);
-    while (node.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        node.waitForFinished(20);
-    }
-    if (node.state() != QProcess::NotRunning) {
-        node.kill();
-        node.waitForFinished();
-    }
-    output = QString::fromUtf8(node.readAll());
+    output = runNodeScript(QStringLiteral("test/viewer.test.mjs"), QStringList{base, expectations} + chosen);
     QMap<QString, QString> verdicts;
     static const QRegularExpression line(QStringLiteral("^(not )?ok - ([^:]+)(?:: (.*))?$"));
     for (const QString &l : output.split(QLatin1Char('\n'))) {
@@ -265,7 +250,7 @@ line two</description>
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        if (!chromiumInstalled())
             QSKIP("chromium is not installed: the web viewer's browser tests are skipped");
         QVERIFY2(!qm::viewerSourceFolder().isEmpty(), "the viewer is not built");
 

@@ -106,6 +106,8 @@ async function render() {
 
 async function start() {
   history.scrollRestoration = 'manual';
+  const route = parseRoute(location.hash);
+  if (route.album && !route.album.startsWith('@')) store.prefetch(route.album);
   await store.load();
   window.addEventListener('hashchange', () => render().catch(failed));
   window.addEventListener('popstate', () => { pending ??= { back: true }; });

@@ -24,6 +24,17 @@ export class Store {
     this.fileCounts = new Map();
     this.items = new Map(); // album -> Promise<{ items, problems }>
     this.indexProblem = null;
+    this.early = new Map(); // album file name -> its text, asked for before the index came
+  }
+
+  // An address that names an album file: it is fetched beside the index.
+  prefetch(name) {
+    const url = this.xmlUrl(name);
+    if (url) {
+      const text = fetchText(url, `The album file \u201c${name}\u201d`);
+      text.catch(() => {});
+      this.early.set(name, text);
+    }
   }
 
   // The gallery's name: its folder's, where the address shows it.
@@ -98,7 +109,9 @@ export class Store {
           const url = this.xmlUrl(name);
           if (!url) return { items: [], problem: `The album file name \u201c${name}\u201d is not a file of the xml folder` };
           try {
-            return { items: parseAlbum(await fetchText(url, `The album file \u201c${name}\u201d`), name) };
+            const early = this.early.get(name);
+            this.early.delete(name);
+            return { items: parseAlbum(await (early ?? fetchText(url, `The album file \u201c${name}\u201d`)), name) };
           } catch (e) {
             if (!(e instanceof GalleryError)) throw e;
             return { items: [], problem: e.message };

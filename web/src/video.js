@@ -36,6 +36,9 @@ export function showVideo(figure, item, store, poster) {
   };
   (async () => {
     const streams = item.streams.filter((s) => store.imageUrl(s.file));
+    // The player's code comes while the streams are looked at.
+    const loading = import('mpegts.js');
+    loading.catch(() => {});
     const status = h('p', { class: 'video-message', role: 'status', text: 'Looking at the video\u2019s streams\u2026' });
     figure.append(status);
     const probed = await Promise.all(streams.map(async (s) => {
@@ -52,7 +55,7 @@ export function showVideo(figure, item, store, poster) {
       else message(figure, `This video needs a stream a browser can play (H.264). Its streams are in ${codecs.map((c) => CODEC_NAMES[c] ?? c).join(' and ')}, which only the Flash player showed.`, streams, store);
       return;
     }
-    const { default: mpegts } = await import('mpegts.js');
+    const { default: mpegts } = await loading;
     if (ended) return;
     mpegts.LoggingControl.enableAll = false;
     if (!mpegts.getFeatureList().mseLivePlayback) {

@@ -35,9 +35,10 @@ function columns(grid) {
   return n;
 }
 
-function rovingFocus(grid) {
+function rovingFocus(grid, renderAll) {
   const links = () => grid.querySelectorAll('a');
   const focusAt = (i) => {
+    renderAll();
     const all = links();
     const target = all[Math.max(0, Math.min(all.length - 1, i))];
     if (!target) return;
@@ -48,6 +49,7 @@ function rovingFocus(grid) {
   grid.addEventListener('keydown', (e) => {
     const current = Number(e.target.dataset?.index ?? -1);
     if (current < 0 || e.altKey || e.ctrlKey || e.metaKey) return;
+    renderAll();
     const perRow = columns(grid);
     const perPage = perRow * Math.max(1, Math.floor(innerHeight / (grid.firstElementChild?.offsetHeight || 200)));
     const moves = {
@@ -88,10 +90,25 @@ export async function renderAlbum(main, album, store, focusIndex) {
     main.append(h('p', { class: 'empty', text: 'This album has no photos or videos.' }));
     return null;
   }
-  const grid = h('ul', { class: 'grid', 'aria-label': `${titleOf(album)}: ${summary(items)}` },
-    items.map((item, i) => tile(album, item, i, store)));
+  const grid = h('ul', { class: 'grid', 'aria-label': `${titleOf(album)}: ${summary(items)}` });
+  // The first screens at once, the rest in pieces between frames, so that
+  // the album shows before thousands of tiles are made.
+  let made = 0;
+  const makeUpTo = (end) => {
+    const part = document.createDocumentFragment();
+    for (; made < Math.min(end, items.length); made++) part.append(tile(album, items[made], made, store));
+    grid.append(part);
+  };
+  const renderAll = () => makeUpTo(items.length);
+  makeUpTo(Number.isInteger(focusIndex) ? Math.max(120, focusIndex + 60) : 120);
   main.append(grid);
-  const focusAt = rovingFocus(grid);
+  const more = () => {
+    if (!grid.isConnected || made >= items.length) return;
+    makeUpTo(made + 500);
+    setTimeout(more, 0);
+  };
+  setTimeout(more, 0);
+  const focusAt = rovingFocus(grid, renderAll);
   const start = Number.isInteger(focusIndex) ? Math.min(focusIndex, items.length - 1) : 0;
   grid.querySelectorAll('a')[start].setAttribute('tabindex', '0');
   return { grid, focusAt };
