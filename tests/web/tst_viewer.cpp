@@ -11,6 +11,7 @@
 #include "web/WebViewer.h"
 
 #include <QBuffer>
+#include <QPainter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,10 +23,23 @@ using namespace testing;
 
 namespace {
 
-QByteArray jpeg(QSize size, QColor colour)
+// A picture with a little light in it and its name, for the screenshots too.
+QByteArray jpeg(QSize size, QColor colour, const QString &label = QString())
 {
     QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
+    QPainter p(&image);
+    QLinearGradient light(0, 0, size.width(), size.height());
+    light.setColorAt(0, colour.lighter(170));
+    light.setColorAt(1, colour.darker(130));
+    p.fillRect(image.rect(), light);
+    if (!label.isEmpty()) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(size.height() / 8);
+        p.setFont(font);
+        p.setPen(Qt::white);
+        p.drawText(image.rect(), Qt::AlignCenter, label);
+    }
+    p.end();
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -69,6 +83,9 @@ class ViewerTest : public QObject
 
     void verdict(const QString &scenario)
     {
+        const QString only = qEnvironmentVariable("QM_VIEWER_SCENARIOS");
+        if (!only.isEmpty() && !only.split(QLatin1Char(' ')).contains(scenario))
+            QSKIP("not among QM_VIEWER_SCENARIOS");
         if (!verdicts.contains(scenario))
             QFAIL(qPrintable(QStringLiteral("the browser did not report \"%1\":\n%2").arg(scenario, output)));
         QVERIFY2(verdicts.value(scenario).isEmpty(), qPrintable(verdicts.value(scenario)));
@@ -79,7 +96,7 @@ class ViewerTest : public QObject
     static void buildPreviewed(GalleryFixture &f)
     {
         auto thumb = [&](const QString &name, QColor c) {
-            writeBytes(f.img(name), jpeg({60, 40}, c));
+            writeBytes(f.img(name), jpeg({120, 80}, c));
             return name;
         };
         auto photo = [&](qm::Album &album, const QString &key, const QString &title, QSize normal, bool large) {
@@ -87,11 +104,12 @@ class ViewerTest : public QObject
             p->setTitle(title);
             p->setImageFile("img_" + key + ".jpg");
             p->setSmallImageFile("img_" + key + "_sm.jpg");
-            writeBytes(f.img(p->imageFile()), jpeg(normal, Qt::darkCyan));
-            writeBytes(f.img(p->smallImageFile()), jpeg({150, 100}, Qt::darkCyan));
+            const QColor colour = QColor::fromHsv(int(qHash(key) % 360), 120, 170);
+            writeBytes(f.img(p->imageFile()), jpeg(normal, colour, title));
+            writeBytes(f.img(p->smallImageFile()), jpeg({150, 100}, colour, title));
             if (large) {
                 p->setLargeImageFile("img_" + key + "_lg.jpg");
-                writeBytes(f.img(p->largeImageFile()), jpeg({1600, 1200}, Qt::darkGreen));
+                writeBytes(f.img(p->largeImageFile()), jpeg({1600, 1200}, colour, title + " (large)"));
             }
             album.addItem(p);
             return p;
@@ -127,14 +145,17 @@ class ViewerTest : public QObject
         photo(*f.album("Lakes", travels.get()), "lake", "Lake", {320, 240}, false);
 
         auto big = f.album("Big");
-        const QByteArray small = jpeg({150, 100}, Qt::darkBlue);
+        big->setThumbFile(thumb("albthumb_b.jpg", Qt::darkBlue));
+        QList<QByteArray> smalls;
+        for (int hue = 0; hue < 360; hue += 30)
+            smalls << jpeg({150, 100}, QColor::fromHsv(hue, 110, 180));
         for (int i = 1; i <= 5000; ++i) {
             auto p = std::make_shared<qm::Photo>();
             const QString key = QStringLiteral("big_%1").arg(i, 4, 10, QLatin1Char('0'));
             p->setTitle(QStringLiteral("Photo %1").arg(i));
             p->setImageFile("img_" + key + ".jpg");
             p->setSmallImageFile("img_" + key + "_sm.jpg");
-            writeBytes(f.img(p->smallImageFile()), small);
+            writeBytes(f.img(p->smallImageFile()), smalls[i % smalls.size()]);
             big->addItem(p);
         }
 
@@ -156,6 +177,7 @@ class ViewerTest : public QObject
         video(*holiday, "Clip", "vthumb_clip.jpg", {{300, "vstream_h264_320.flv"}});
 
         auto films = f.album("Films");
+        films->setThumbFile(thumb("albthumb_f.jpg", Qt::darkMagenta));
         video(*films, "H.264 clip", "vthumb_h264.jpg", {{800, "vstream_h264_640.flv"}, {300, "vstream_h264_320.flv"}});
         video(*films, "Old clip", "vthumb_spark.jpg", {{400, "vstream_spark.flv"}});
         f.ready();
@@ -255,6 +277,10 @@ private slots:
         QVERIFY2(!qm::viewerSourceFolder().isEmpty(), "the viewer is not built");
 
         GalleryFixture previewed;
+        // Named as a user would name it: the viewer's heading and address show it.
+        const QString named = QFileInfo(previewed.prefs.orvaneFolder()).path() + "/Photos";
+        QVERIFY(QDir().rename(previewed.prefs.orvaneFolder(), named));
+        previewed.prefs.setOrvaneFolder(named);
         buildPreviewed(previewed);
         qm::PreviewServer server(qm::galleryXmlSource(previewed.gallery));
         QVERIFY(server.serve(previewed.prefs.orvaneFolder(), qm::viewerSourceFolder()));
@@ -298,10 +324,10 @@ private slots:
     void deepLinkReloadBackForward() { verdict("history"); }
     void videos() { verdict("video"); }
     void accessibility() { verdict("access"); }
-    void noOtherHosts() { QVERIFY2(!output.contains("not ok - requests to other hosts"), qPrintable(output)); }
+    void noOtherHosts() { QVERIFY2(verdicts.size() > 0 && !output.contains("not ok - requests to other hosts"), qPrintable(output)); }
     void copiedViewerOnAnotherHost() { verdict("copied"); }
 };
 
-QTEST_GUILESS_MAIN(ViewerTest)
+QTEST_MAIN(ViewerTest)
 
 #include "tst_viewer.moc"
