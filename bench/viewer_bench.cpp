@@ -39,30 +39,8 @@ int main(int argc, char **argv)
     auto *big = static_cast<Album *>(static_cast<AlbumCollection &>(
         *static_cast<AlbumCollection &>(*data.albums().first()).items().first()).items().first().get());
     big->items().clear();
-    for (int i = 0; i < 5000; ++i) {
-        const QString base = QStringLiteral("big_%1").arg(i);
-        if (i % 20 == 19) {
-            auto v = std::make_shared<Video>();
-            v->setTitle(QStringLiteral("Clip %1").arg(i));
-            v->setThumbFile(base + "_vthumb.jpg");
-            for (int rate : {800, 400}) {
-                auto s = std::make_shared<VideoStream>();
-                s->setBitrate(rate);
-                s->setFile(base + QStringLiteral("_%1.flv").arg(rate));
-                v->addStream(s);
-            }
-            big->addItem(v);
-        } else {
-            auto p = std::make_shared<Photo>();
-            p->setTitle(QStringLiteral("Photo %1 & more").arg(i));
-            p->setDate(QStringLiteral("2026-06-%1").arg(1 + i % 28));
-            p->setLocation(QStringLiteral("Z\u00fcrich"));
-            p->setImageFile(base + ".jpg");
-            p->setSmallImageFile(base + "_small.jpg");
-            p->setLargeImageFile(base + "_large.jpg");
-            big->addItem(p);
-        }
-    }
+    for (int i = 0; i < 5000; ++i)
+        big->addItem(makeItem(QStringLiteral("big_%1").arg(i), i, 0));
     gallery.adoptTree(data.albums());
 
     // The files the views show: every small picture and album thumbnail,
@@ -88,7 +66,7 @@ int main(int argc, char **argv)
 
     qm::PreviewServer server(qm::galleryXmlSource(gallery));
     QString why;
-    if (!server.serve(folder.prefs.orvaneFolder(), qm::viewerSourceFolder(), &why)) {
+    if (!server.serve(folder.prefs, qm::viewerSourceFolder(), &why)) {
         std::printf("  the preview server did not start: %s\n", qPrintable(why));
         return 1;
     }

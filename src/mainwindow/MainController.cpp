@@ -172,6 +172,9 @@ MainController::MainController(QSettings *settings, QWidget *parent)
 
 MainController::~MainController()
 {
+    // The server asks the gallery for its XML: it goes first.
+    delete m_preview;
+    m_preview = nullptr;
     // Work in the background ends while the gallery it reports to is still here.
     m_ctlImportingPhotos->stopAndWait();
     if (Job *job = m_gallery.currentJob()) {
@@ -501,7 +504,7 @@ void MainController::clickedPreviewInBrowser()
     if (!m_preview)
         m_preview = new PreviewServer(galleryXmlSource(m_gallery), this);
     QString why;
-    if (!m_preview->serve(folder, viewerSourceFolder(), &why)) {
+    if (!m_preview->serve(m_prefs, viewerSourceFolder(), &why)) {
         showError(tr("The gallery cannot be previewed: no local web server could be started."), why);
         return;
     }
@@ -643,7 +646,7 @@ void MainController::loadData()
     }
     m_recent.add(m_prefs.orvaneFolder());
     if (m_preview && m_preview->isServing())
-        m_preview->serve(m_prefs.orvaneFolder(), viewerSourceFolder());
+        m_preview->serve(m_prefs, viewerSourceFolder());
     updateCommands();
     if (!report.ok()) {
         showProblems(tr("Some files of the gallery could not be read, or not completely. What could not be "

@@ -2,6 +2,7 @@
 
 #include "storage/Common.h"
 #include "storage/Gallery.h"
+#include "storage/Preferences.h"
 #include "web/Http.h"
 
 #include <QCoreApplication>
@@ -38,7 +39,7 @@ constexpr int kMaxConnections = 64;
 // What the server shows, set on the GUI thread and read by the server's.
 struct Site
 {
-    QString gallery;
+    QString img;
     QString viewer;
     QString mount; // the gallery folder's name: the first segment of every address
 };
@@ -389,7 +390,7 @@ void PreviewConnection::handle(const http::Request &request)
     if (folder == u"viewer") {
         respondFile(site.viewer, name);
     } else if (folder == u"img") {
-        respondFile(site.gallery + QStringLiteral("/img"), name);
+        respondFile(site.img, name);
     } else if (folder == u"xml") {
         m_worker->requestXml(m_id, m_serial, name);
         m_busy = true;
@@ -517,9 +518,9 @@ bool PreviewServer::isCurrent(const void *worker) const
     return m_thread && m_thread->m_worker.load() == worker;
 }
 
-bool PreviewServer::serve(const QString &galleryFolder, const QString &viewerFolder, QString *error)
+bool PreviewServer::serve(const Preferences &prefs, const QString &viewerFolder, QString *error)
 {
-    Site site{galleryFolder, viewerFolder, QFileInfo(galleryFolder).fileName()};
+    Site site{prefs.imgFolder(), viewerFolder, QFileInfo(prefs.orvaneFolder()).fileName()};
     if (site.mount.isEmpty())
         site.mount = QStringLiteral("gallery");
     if (m_thread) {

@@ -11,6 +11,7 @@
 namespace qm {
 
 class Gallery;
+class Preferences;
 
 // Preview in Browser: serves one gallery folder and the web viewer over
 // HTTP on 127.0.0.1, at a free port, from a thread of its own.
@@ -35,9 +36,10 @@ public:
     explicit PreviewServer(XmlSource source, QObject *parent = nullptr);
     ~PreviewServer() override; // stops serving and waits
 
-    // Serves `galleryFolder` with the viewer of `viewerFolder`, listening
-    // first if need be. False (with the reason) when no port could be had.
-    bool serve(const QString &galleryFolder, const QString &viewerFolder, QString *error = nullptr);
+    // Serves the gallery of `prefs` (its name and img folder, taken now)
+    // with the viewer of `viewerFolder`, listening first if need be. False
+    // (with the reason) when no port could be had.
+    bool serve(const Preferences &prefs, const QString &viewerFolder, QString *error = nullptr);
     void stop();
     bool isServing() const;
     quint16 port() const;

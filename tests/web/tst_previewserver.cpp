@@ -53,7 +53,7 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(f->img("fifo.jpg")).constData(), 0644) == 0);
         server = std::make_unique<qm::PreviewServer>(qm::galleryXmlSource(f->gallery));
         QString why;
-        QVERIFY2(server->serve(f->prefs.orvaneFolder(), viewer.path(), &why), qPrintable(why));
+        QVERIFY2(server->serve(f->prefs, viewer.path(), &why), qPrintable(why));
         port = server->port();
         QVERIFY(port > 0);
         QCOMPARE(server->viewerUrl().toString(), QStringLiteral("http://127.0.0.1:%1/g/viewer/").arg(port));
@@ -221,7 +221,7 @@ private slots:
     {
         GalleryFixture other;
         writeBytes(other.img("only-here.jpg"), "here");
-        QVERIFY(server->serve(other.prefs.orvaneFolder(), viewer.path()));
+        QVERIFY(server->serve(other.prefs, viewer.path()));
         QCOMPARE(server->port(), port);
         QCOMPARE(fetch(port, "/g/img/only-here.jpg").body, QByteArray("here"));
         QCOMPARE(fetch(port, "/g/img/photo.jpg").status, 404);

@@ -283,7 +283,7 @@ private slots:
         previewed.prefs.setOrvaneFolder(named);
         buildPreviewed(previewed);
         qm::PreviewServer server(qm::galleryXmlSource(previewed.gallery));
-        QVERIFY(server.serve(previewed.prefs.orvaneFolder(), qm::viewerSourceFolder()));
+        QVERIFY(server.serve(previewed.prefs, qm::viewerSourceFolder()));
         const QJsonObject expected{{"top", QJsonArray{"Travels", "Big", "Holiday", "Films"}}};
         const QString expectFile = work.filePath("previewed.json");
         writeBytes(expectFile, QJsonDocument(expected).toJson());
