@@ -663,6 +663,8 @@ bool Gallery::removeStream(Video *video, int index, QString *why)
 
 WriteResult Gallery::changeFiles(const QString &text, const QList<FileChange> &changes, const QString &folder)
 {
+    if (isBusy())
+        return {folder, tr("another change is still moving files; try again when it has ended")};
     auto *command = new FileContentsCommand(*this, text, changes, [] {}, [] {});
     command->setFolder(folder);
     QList<FileProblem> problems;
