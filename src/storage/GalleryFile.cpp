@@ -219,7 +219,6 @@ struct GalleryFile::AlbumFileRead
     bool missing = false;
     Stamp stamp;
     QByteArray diskHash;
-    QByteArray baseline; // of what a save would write for what was read
     QByteArray fingerprint;
 };
 
@@ -294,14 +293,12 @@ LoadReport GalleryFile::loadData(Data &data)
             out.xml = readAlbumXml(text);
             out.problem = out.xml.problem.isEmpty() ? out.xml.partly : out.xml.problem;
         }
-        // What a save would write for this file as it was read.
+        // What the file holds, as a save would see the album it fills.
         Album holder;
         holder.items() = out.xml.items;
         holder.setForeignFile(out.xml.foreign);
-        const QByteArray bytes = albumXml(holder).bytes;
         out.fingerprint = fingerprint(holder);
         out.diskHash = digest(read.bytes);
-        out.baseline = bytes == read.bytes ? out.diskHash : digest(bytes);
         return out;
     });
     for (qsizetype i = 0; i < files.size(); ++i) {
@@ -316,7 +313,7 @@ LoadReport GalleryFile::loadData(Data &data)
             report.unreadable.append({albumPath, QStringLiteral("the album file is missing")});
         else if (!read.problem.isEmpty())
             report.unreadable.append({albumPath, read.problem});
-        remember(albumPath, read.stamp, read.diskHash, read.baseline, read.xml.records, read.problem);
+        remember(albumPath, read.stamp, read.diskHash, QByteArray(), read.xml.records, read.problem);
         m_files[albumPath].fingerprint = read.fingerprint;
     }
     // A new gallery's first index is replaced by the first save, whatever it holds.
@@ -427,13 +424,9 @@ SaveReport GalleryFile::saveData(Data &data, OnChangedFiles onChanged)
     albums.removeIf([this](const Album *a) { return m_prefs.xmlPath(a->XMLFile()).isNull(); });
     // On every core: an album whose fingerprint is the one its file was
     // last read or written with is not made into text at all; the others
-    // are, and compared with what a save would have written then. The
-    // index meanwhile here.
-    for (qsizetype i = 0; i < planned.size(); ++i) {
-        const auto it = m_files.constFind(planned[i].path);
-        if (it != m_files.constEnd() && !it->baseline.isEmpty())
-            planned[i].fingerprint = it->fingerprint;
-    }
+    // are. The index meanwhile here.
+    for (qsizetype i = 0; i < planned.size(); ++i)
+        planned[i].fingerprint = m_files.value(planned[i].path).fingerprint;
     QList<qsizetype> indexes(planned.size());
     std::iota(indexes.begin(), indexes.end(), 0);
     QFuture<Planned> texts = QtConcurrent::mapped(indexes, [&albums, &planned](qsizetype i) {
@@ -467,10 +460,10 @@ SaveReport GalleryFile::saveData(Data &data, OnChangedFiles onChanged)
         const auto it = m_files.find(p.path);
         if (p.unchanged)
             continue;
-        if (it == m_files.end() || it->baseline != p.hash)
+        if (it == m_files.end() || it->baseline.isEmpty() || it->baseline != p.hash)
             changed.append(&p);
-        else
-            it->fingerprint = p.fingerprint; // changed and changed back: the same text
+        else if (!p.fingerprint.isEmpty())
+            it->fingerprint = p.fingerprint; // the same text as written last
     }
     QSet<QString> theirs;
     for (const Planned *p : std::as_const(changed)) {

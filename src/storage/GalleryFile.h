@@ -113,8 +113,10 @@ private:
     {
         Stamp stamp;
         QByteArray diskHash; // of its bytes
-        QByteArray baseline; // of the bytes a save would have written then
-        QByteArray fingerprint; // of the album that made them
+        // Of the bytes a save would have written then: the index's, and an
+        // album file's once the program wrote it.
+        QByteArray baseline;
+        QByteArray fingerprint; // of the album, for an album file
         QList<ForeignXmlPtr> records; // other tools' content in it
         QString unreadable; // why it could not be read wholly
     };

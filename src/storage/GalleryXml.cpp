@@ -159,17 +159,20 @@ public:
     void took(int slot, QStringView name, ForeignXmlPtr own, bool dropEarlier = false)
     {
         gap(slot, m_childStart);
+        bool again = false;
         for (auto &[n, start, end] : m_taken) {
             if (n == name) {
                 if (!dropEarlier)
                     piece(slot, m_d.slice(start, end));
-                n.clear();
+                n = QStringView();
+                again = true;
             }
         }
-        m_children.removeIf([&](const auto &c) { return c.first == name; });
+        if (again)
+            m_children.removeIf([&](const auto &c) { return c.first == name; });
         if (own)
             m_children.append({name.toString(), own});
-        m_taken.append({name.toString(), m_childStart, m_d.at()});
+        m_taken.append({name, m_childStart, m_d.at()});
         m_gapStart = m_d.at();
     }
     // The child just read is an item (or node); what stood before it goes
@@ -218,7 +221,7 @@ private:
     QList<std::pair<QString, ForeignXmlPtr>> m_children;
     struct Taken
     {
-        QString name;
+        QStringView name; // one of the names the readers spell out
         qsizetype start;
         qsizetype end;
     };
@@ -543,7 +546,7 @@ bool allowed(char32_t c)
 class XmlOut
 {
 public:
-    explicit XmlOut(QList<ForeignXmlPtr> &kept) : m_kept(kept) { m_s.reserve(4096); }
+    XmlOut(QList<ForeignXmlPtr> &kept, qsizetype expected) : m_kept(kept) { m_s.reserve(expected); }
 
     void startDocument(const ForeignXml *root)
     {
@@ -646,8 +649,10 @@ private:
     }
     void newline()
     {
+        static const QString spaces(256, u' ');
         m_s += u'\n';
-        m_s += QString(m_lines.size() * 4, u' ');
+        for (qsizetype left = m_lines.size() * 4; left > 0; left -= spaces.size())
+            m_s += QStringView(spaces).left(std::min(left, spaces.size()));
     }
     void escape(const QString &value)
     {
@@ -919,7 +924,7 @@ IndexXml readIndexXml(const QString &text, int maxDepth)
 XmlText albumXml(const Album &album)
 {
     XmlText out;
-    XmlOut w(out.kept);
+    XmlOut w(out.kept, 4096 + album.items().size() * 640);
     const ForeignXmlPtr &own = album.foreignFile();
     w.startDocument(own.get());
     w.start(u"orvane", own, u" version=\"2.1\"");
@@ -939,7 +944,7 @@ XmlText albumXml(const Album &album)
 XmlText indexXml(const QList<NodePtr> &nodes, const ForeignXmlPtr &own)
 {
     XmlText out;
-    XmlOut w(out.kept);
+    XmlOut w(out.kept, 65536);
     w.startDocument(own.get());
     w.start(u"orvane", own, u" version=\"2.1\"");
     w.pieces(own, 0);
@@ -959,7 +964,7 @@ XmlText indexXml(const QList<NodePtr> &nodes, const ForeignXmlPtr &own)
 QByteArray newIndexXml()
 {
     QList<ForeignXmlPtr> none;
-    XmlOut w(none);
+    XmlOut w(none, 256);
     w.startDocument(nullptr);
     w.start(u"orvane", nullptr, u" version=\"2.2\"");
     w.start(u"collection", nullptr);
