@@ -38,6 +38,7 @@ class ItemTableView;
 class NewOrvaneFolderController;
 class PhotoWindowController;
 class PreferencesController;
+class PublishController;
 class ThumbnailCache;
 class VideoPreviewController;
 
@@ -61,6 +62,7 @@ public:
     ItemListView *itemViews() const { return m_itemViews; }
     ThumbnailCache *thumbnails() const { return m_thumbnails; }
     CheckGalleryController *checkGalleryController() const { return m_ctlCheckGallery; }
+    PublishController *publishController() const { return m_ctlPublish; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
     MyImageView *ivAlbumThumb() const { return m_ivAlbumThumb; }
@@ -122,6 +124,7 @@ public slots:
     void clickedImportVideo();
     void clickedChangeAlbumThumb();
     void clickedCheckGallery();
+    void clickedPublish();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
 protected:
@@ -191,6 +194,7 @@ private:
     VideoPreviewController *m_ctlVideoPreview = nullptr;
     CreateVideoThumbController *m_ctlCreateVideoThumb = nullptr;
     CheckGalleryController *m_ctlCheckGallery = nullptr;
+    PublishController *m_ctlPublish = nullptr;
 };
 
 } // namespace qm
