@@ -8,6 +8,15 @@ namespace {
 
 const char kHeader[] = "quillmere-publish-record 1";
 
+// The next tab-separated field of `line`, from `at` on.
+QByteArrayView field(QByteArrayView line, qsizetype &at)
+{
+    const qsizetype end = line.indexOf('\t', at);
+    const QByteArrayView f = line.sliced(at, (end < 0 ? line.size() : end) - at);
+    at = end < 0 ? line.size() + 1 : end + 1;
+    return f;
+}
+
 } // namespace
 
 PublishRecord PublishRecord::load(const QString &path, QString *error)
@@ -20,26 +29,41 @@ PublishRecord PublishRecord::load(const QString &path, QString *error)
         *error = file.errorString();
         return record;
     }
-    if (file.readLine().trimmed() != kHeader) {
+    const QByteArray bytes = file.readAll();
+    QByteArrayView rest(bytes);
+    if (!rest.startsWith(kHeader)) {
         *error = QStringLiteral("not a record of a publish");
         return record;
     }
-    record.files.reserve(1024);
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine();
-        const QList<QByteArray> f = line.left(line.size() - (line.endsWith('\n') ? 1 : 0)).split('\t');
-        if (f.size() == 6 && f[0] == "f") {
-            record.files.insert(QString::fromUtf8(f[5]),
-                                File{f[1].toLongLong(), f[2].toLongLong(), f[3].toLongLong(), QByteArray::fromHex(f[4])});
-        } else if (f.size() == 2 && f[0] == "u") {
-            record.unfinished << QString::fromUtf8(f[1]);
-        } else if (f.size() == 2 && f[0] == "id") {
-            record.publishId = QString::fromUtf8(f[1]);
-        } else {
-            // A record we cannot trust is no record: the server is compared instead.
-            *error = QStringLiteral("the record of the last publish is damaged");
-            return PublishRecord{QString(), record.unfinished, {}};
+    record.files.reserve(bytes.count('\n'));
+    bool damaged = false;
+    for (qsizetype start = rest.indexOf('\n') + 1; start > 0 && start < rest.size();) {
+        const qsizetype end = rest.indexOf('\n', start);
+        const QByteArrayView line = rest.sliced(start, (end < 0 ? rest.size() : end) - start);
+        start = end < 0 ? rest.size() : end + 1;
+        qsizetype at = 0;
+        const QByteArrayView kind = field(line, at);
+        if (kind == "id") {
+            record.publishId = QString::fromUtf8(field(line, at));
+            continue;
         }
+        File f;
+        bool ok[3] = {false, false, false};
+        f.size = field(line, at).toLongLong(&ok[0]);
+        f.localMtime = field(line, at).toLongLong(&ok[1]);
+        f.remoteMtime = field(line, at).toLongLong(&ok[2]);
+        f.hash = QByteArray::fromHex(field(line, at).toByteArray());
+        const QByteArrayView name = at <= line.size() ? line.sliced(at) : QByteArrayView();
+        if (kind != "f" || !ok[0] || !ok[1] || !ok[2] || name.isEmpty()) {
+            damaged = true;
+            break;
+        }
+        record.files.insert(QString::fromUtf8(name), std::move(f));
+    }
+    if (damaged) {
+        // A record we cannot trust is no record: the server is compared instead.
+        *error = QStringLiteral("the record of the last publish is damaged");
+        return PublishRecord{};
     }
     return record;
 }
@@ -52,13 +76,44 @@ WriteResult PublishRecord::save(const QString &path) const
     out += '\n';
     if (!publishId.isEmpty())
         out += "id\t" + publishId.toUtf8() + '\n';
-    for (const QString &name : unfinished)
-        out += "u\t" + name.toUtf8() + '\n';
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        out += "f\t" + QByteArray::number(it->size) + '\t' + QByteArray::number(it->localMtime) + '\t'
-               + QByteArray::number(it->remoteMtime) + '\t' + it->hash.toHex() + '\t' + it.key().toUtf8() + '\n';
+        out += "f\t";
+        out += QByteArray::number(it->size);
+        out += '\t';
+        out += QByteArray::number(it->localMtime);
+        out += '\t';
+        out += QByteArray::number(it->remoteMtime);
+        out += '\t';
+        out += it->hash.toHex();
+        out += '\t';
+        out += it.key().toUtf8();
+        out += '\n';
     }
     return FileWriter::writeFile(path, out);
+}
+
+QString PublishRecord::unfinishedPath(const QString &recordPath)
+{
+    return recordPath + QStringLiteral(".unfinished");
+}
+
+QStringList PublishRecord::loadUnfinished(const QString &recordPath)
+{
+    QFile file(unfinishedPath(recordPath));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+WriteResult PublishRecord::saveUnfinished(const QString &recordPath, const QStringList &names)
+{
+    const QString path = unfinishedPath(recordPath);
+    if (names.isEmpty()) {
+        if (QFile::exists(path) && !QFile::remove(path))
+            return {path, QStringLiteral("it could not be removed")};
+        return {path, QString()};
+    }
+    return FileWriter::writeFile(path, names.join(QLatin1Char('\n')).toUtf8() + '\n');
 }
 
 } // namespace qm

@@ -22,12 +22,18 @@ struct PublishRecord
         QByteArray hash;        // of the bytes sent; empty when only the server was compared
     };
     QString publishId;          // the last publish that ended; also left on the destination
-    QStringList unfinished;     // the files a publish was sending when it did not end
     QHash<QString, File> files; // by name relative to the destination ("img/a.jpg")
 
     // A missing file is an empty record; an unreadable one too, with the reason.
     static PublishRecord load(const QString &path, QString *error);
     WriteResult save(const QString &path) const;
+
+    // Beside the record: the files a publish is sending, written before it
+    // sends and removed when it has ended, so that the next one can take
+    // away what a killed one left half-sent.
+    static QString unfinishedPath(const QString &recordPath);
+    static QStringList loadUnfinished(const QString &recordPath);
+    static WriteResult saveUnfinished(const QString &recordPath, const QStringList &names);
 };
 
 } // namespace qm

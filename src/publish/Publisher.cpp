@@ -42,7 +42,7 @@ enum Phase { Media, Albums, Index, kPhases };
 constexpr int kViewerDepth = 16;
 constexpr int kViewerFiles = 20000;
 constexpr qint64 kXmlLimit = 64 << 20;
-constexpr qint64 kSaveRecordEveryMs = 5000;
+constexpr qint64 kSaveRecordEveryMs = 10000;
 
 struct LocalFile
 {
@@ -64,17 +64,19 @@ bool hasControl(const QString &name)
     return std::any_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
-// A plain file's size and time, never through a link; else why not.
-QString look(const QString &path, qint64 &size, qint64 &mtimeNs)
+// A plain file's size and time, never through a link; else why not. `path`
+// is relative to the open folder `dir`.
+QString look(int dir, const QString &path, Upload &upload, qint64 &mtimeNs)
 {
     struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return errno == ENOENT ? tr("it is missing from the gallery's folder") : systemReason(errno);
+    if (dir == -1 || ::fstatat(dir, QFile::encodeName(path).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return dir == -1 || errno == ENOENT ? tr("it is missing from the gallery's folder") : systemReason(errno);
     if (S_ISLNK(st.st_mode))
         return tr("it is a symbolic link, which is never published");
     if (!S_ISREG(st.st_mode))
         return tr("it is not a plain file");
-    size = st.st_size;
+    upload.size = st.st_size;
+    upload.mtime = st.st_mtim.tv_sec;
     mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return QString();
 }
@@ -108,12 +110,11 @@ void addViewer(const QString &path, const QString &rel, int depth, SavedGallery 
         LocalFile f;
         f.upload.name = childRel;
         f.upload.localPath = childPath;
-        const QString why = hasControl(name) ? tr("its name holds a control character") : look(childPath, f.upload.size, f.mtimeNs);
+        const QString why = hasControl(name) ? tr("its name holds a control character") : look(AT_FDCWD, childPath, f.upload, f.mtimeNs);
         if (!why.isEmpty()) {
             report.refused.append({childRel, why});
             continue;
         }
-        f.upload.mtime = f.mtimeNs / 1000000000;
         out.named.insert(childRel);
         out.files.append(std::move(f));
     }
@@ -130,7 +131,9 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
     prefs.setOrvaneFolder(folder);
     Data data;
     GalleryFile file(prefs);
+    QElapsedTimer t; t.start();
     const LoadReport load = file.loadData(data);
+    if (qEnvironmentVariableIsSet("QM_PT")) qDebug("  load %lld", t.elapsed());
     if (!load.ok()) {
         QStringList lines;
         for (const FileProblem &p : load.unreadable)
@@ -141,29 +144,35 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
     }
     out.folders = {QStringLiteral("img"), QStringLiteral("xml")};
     const GalleryNames names = GalleryNames::of(data);
-    QSet<QString> seen;
+    // Looked up beside an open folder: a hundred thousand names cost little.
+    const QString prefixes[2] = {QStringLiteral("img/"), QStringLiteral("xml/")};
+    int folderFd[2];
+    for (int x = 0; x < 2; ++x)
+        folderFd[x] = ::open(QFile::encodeName(folder + QLatin1Char('/') + prefixes[x].chopped(1)).constData(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    out.files.reserve(names.names.size() + 16);
+    out.named.reserve(names.names.size() + 16);
     for (const GalleryNames::Name &n : names.names) {
-        const QString rel = (n.xml ? QStringLiteral("xml/") : QStringLiteral("img/")) + n.name;
-        if (seen.contains(rel))
+        const int x = n.xml ? 1 : 0;
+        const QString rel = prefixes[x] + n.name;
+        const qsizetype before = out.named.size();
+        out.named.insert(rel);
+        if (out.named.size() == before)
             continue;
-        seen.insert(rel);
         if (!isBareFileName(n.name) || hasControl(n.name)) {
+            out.named.remove(rel);
             report.refused.append({n.name, tr("named by %1, but not a file name inside the %2 folder")
-                                               .arg(GalleryCheck::describe(names.owners.value(n.owner)),
-                                                    n.xml ? QStringLiteral("xml") : QStringLiteral("img"))});
+                                               .arg(GalleryCheck::describe(names.owners.value(n.owner)), prefixes[x].chopped(1))});
             continue;
         }
-        out.named.insert(rel);
         LocalFile f;
         f.upload.name = rel;
-        f.upload.localPath = QStringLiteral("%1/%2").arg(folder, rel);
         f.phase = !n.xml ? Media : n.name == QLatin1String("albums.xml") ? Index : Albums;
-        const QString why = look(f.upload.localPath, f.upload.size, f.mtimeNs);
+        const QString why = look(folderFd[x], n.name, f.upload, f.mtimeNs);
         if (!why.isEmpty()) {
             report.refused.append({rel, why});
             continue;
         }
-        f.upload.mtime = f.mtimeNs / 1000000000;
         if (n.xml) {
             // The index and album files are sent as read now, so that they
             // agree with the names taken from them.
@@ -171,10 +180,11 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
                 report.refused.append({rel, tr("it is too large for a file of the gallery's index")});
                 continue;
             }
+            f.upload.localPath = folder + QLatin1Char('/') + rel;
             UploadSource source(f.upload);
             QString error = source.open();
             QByteArray piece;
-            QByteArray bytes;
+            QByteArray bytes("");
             while (error.isEmpty() && source.next(1 << 20, piece, &error) && !piece.isEmpty())
                 bytes += piece;
             if (!error.isEmpty()) {
@@ -186,6 +196,11 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
         }
         out.files.append(std::move(f));
     }
+    for (int fd : folderFd) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (qEnvironmentVariableIsSet("QM_PT")) qDebug("  files %lld", t.elapsed());
     addViewer(folder + QStringLiteral("/viewer"), QStringLiteral("viewer"), 0, out, report);
     return true;
 }
@@ -304,7 +319,9 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
 {
     PublishReport report;
     report.dryRun = m_options.dryRun;
-    auto label = [control](const QString &text) {
+    QElapsedTimer dbg; dbg.start();
+    auto label = [control, &dbg](const QString &text) {
+        if (qEnvironmentVariableIsSet("QM_PT")) qDebug("%lld ms: %s", dbg.elapsed(), qPrintable(text));
         if (control)
             control->setLabel(text);
     };
@@ -417,6 +434,12 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
     QList<qint64> sendMtimes[kPhases]; // nanoseconds, beside each upload
     qint64 totalBytes = 0;
     int totalFiles = 0;
+    bool refreshed = false; // the record learnt new times of unchanged files
+    // Gallery files are named by their place only once they are to be read.
+    auto place = [this](Upload &u) {
+        if (u.bytes.isNull() && u.localPath.isEmpty())
+            u.localPath = m_gallery + QLatin1Char('/') + u.name;
+    };
     for (LocalFile &f : local.files) {
         auto rec = record.files.find(f.upload.name);
         bool unchanged = false;
@@ -424,18 +447,22 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
             if (rec->localMtime == f.mtimeNs) {
                 unchanged = true;
             } else if (!rec->hash.isEmpty()) {
+                place(f.upload);
                 QString error;
                 const QByteArray hash = f.upload.localPath.isEmpty() ? UploadSource::hashOf(f.upload.bytes)
                                                                      : UploadSource::hashFile(f.upload.localPath, &error);
                 unchanged = hash == rec->hash;
-                if (unchanged && !m_options.dryRun)
+                if (unchanged && !m_options.dryRun) {
                     rec->localMtime = f.mtimeNs;
+                    refreshed = true;
+                }
             }
         }
         if (unchanged) {
             ++report.unchanged;
             continue;
         }
+        place(f.upload);
         sends[f.phase].append(f.upload);
         sendMtimes[f.phase].append(f.mtimeNs);
         totalBytes += f.upload.size;
@@ -455,33 +482,38 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
     }
 
     // Leftovers of a publish that did not end go first; then this one is written down as begun.
-    if (!record.unfinished.isEmpty()) {
+    const QStringList leftovers = PublishRecord::loadUnfinished(recordFile);
+    if (!leftovers.isEmpty()) {
         label(tr("Clearing up after the last publish..."));
-        if (!(report.failure = target->removeTemporaries(record.unfinished)).isEmpty())
+        if (!(report.failure = target->removeTemporaries(leftovers)).isEmpty())
             return report;
     }
-    const QDir state(m_gallery);
-    state.mkpath(QStringLiteral(".quillmere"));
-    record.publishId.clear();
-    record.unfinished.clear();
-    for (const auto &phase : sends) {
-        for (const Upload &u : phase)
-            record.unfinished << u.name;
-    }
-    QElapsedTimer sinceSaved;
-    sinceSaved.start();
-    auto saveRecord = [&](bool always) {
-        if (!always && sinceSaved.elapsed() < kSaveRecordEveryMs)
-            return true;
-        sinceSaved.restart();
-        const WriteResult written = record.save(recordFile);
+    QDir(m_gallery).mkpath(QStringLiteral(".quillmere"));
+    auto problem = [&](const WriteResult &written) {
         if (!written.ok() && report.failure.isEmpty())
             report.failure = tr("The record of what was published could not be written to %1: %2.")
                                  .arg(QDir::toNativeSeparators(written.path), written.reason);
-        return written.ok();
+        return !written.ok();
     };
-    if (!saveRecord(true))
+    QStringList sending = leftovers;
+    for (const auto &phase : sends) {
+        for (const Upload &u : phase)
+            sending << u.name;
+    }
+    sending.removeDuplicates();
+    if (problem(PublishRecord::saveUnfinished(recordFile, sending)))
         return report;
+    // The whole record is written now and then while much is sent, and at the end.
+    QElapsedTimer sinceSaved;
+    sinceSaved.start();
+    bool recordChanged = stale || refreshed;
+    auto saveRecord = [&](bool always) {
+        if (!recordChanged || (!always && sinceSaved.elapsed() < kSaveRecordEveryMs))
+            return;
+        sinceSaved.restart();
+        recordChanged = false;
+        problem(record.save(recordFile));
+    };
 
     QStringList folders = local.folders;
     if (!(report.failure = target->makeFolders(folders)).isEmpty()) {
@@ -511,6 +543,7 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
             progress.file();
             report.sent << u.name;
             record.files.insert(u.name, PublishRecord::File{u.size, sendMtimes[phase][index], u.mtime, hash});
+            recordChanged = true;
             saveRecord(false);
         };
         report.failure = target->send(files, hooks);
@@ -535,15 +568,21 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
             report.refused.append({removals[index], tr("could not be removed: %1").arg(reason)});
         }
     });
-    if (report.failure.isEmpty()) {
+    if (!report.removed.isEmpty())
+        recordChanged = true;
+    // A new mark on the destination tells other computers (and a later
+    // check) that it changed; nothing changed, nothing to tell.
+    if (report.failure.isEmpty() && (stale || !report.sent.isEmpty() || !report.removed.isEmpty())) {
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         report.failure = target->write(markerName(), id.toUtf8() + '\n');
         if (report.failure.isEmpty()) {
             record.publishId = id;
-            record.unfinished.clear();
+            recordChanged = true;
         }
     }
     saveRecord(true);
+    if (report.failure.isEmpty())
+        problem(PublishRecord::saveUnfinished(recordFile, {}));
     return report;
 }
 

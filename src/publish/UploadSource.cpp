@@ -80,7 +80,7 @@ bool UploadSource::next(qint64 max, QByteArray &piece, QString *error)
 
 QByteArray UploadSource::hashOf(QByteArrayView bytes)
 {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).first(16);
 }
 
 QByteArray UploadSource::hashFile(const QString &path, QString *error)

@@ -1,4 +1,5 @@
 #include "common/GalleryFixture.h"
+#include "common/FullDisk.h"
 #include "common/SshServer.h"
 #include "publish/Publisher.h"
 #include "publish/SftpClient.h"
@@ -172,6 +173,7 @@ private slots:
     void publishesOnlyWhatChanged();
     void finishesWhatWasStoppedOrCut();
     void pipelinedRequestsStayInOrder();
+    void saysTheServersDiskIsFull();
     void refusesWhatItMustNot(); // last: the server's key changes
 
 private:
@@ -407,6 +409,29 @@ void TestPublish::refusesWhatItMustNot()
     QVERIFY(yes.asked.isEmpty());
     QVERIFY(!QFile::exists(m_server.remote() + "/new"));
     QCOMPARE(readBytes(known), knownBefore);
+}
+
+void TestPublish::saysTheServersDiskIsFull()
+{
+    requireServer();
+    testing::TinyDisk disk(512 * 1024);
+    if (!disk.ok())
+        QSKIP("a small disk cannot be mounted here");
+    Fixture f(2);
+    writeBytes(f.img("img_p0.jpg"), QByteArray(1 << 20, 'p'));
+    f.save();
+    const PublishReport r = publish(f, sftp(disk.filePath("site")));
+    QVERIFY2(r.failure.contains("index on the server was left as it was"), qPrintable(r.failure));
+    QStringList refused;
+    for (const FileProblem &p : r.refused) {
+        QCOMPARE(p.reason, QStringLiteral("the server's disk is full"));
+        refused << p.path;
+    }
+    QVERIFY(refused.contains("img/img_p0.jpg"));
+    // Nothing half-sent stays, under any name.
+    QVERIFY(!QFile::exists(disk.filePath("site/xml/albums.xml")));
+    for (const QString &name : filesBelow(disk.filePath("site")))
+        QVERIFY2(!name.contains(".tmp-") && readBytes(disk.filePath("site/" + name)) == readBytes(f.folder + "/" + name), qPrintable(name));
 }
 
 // Replies come back matched to their requests however many are in flight.
