@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 
 #include <cstdio>
 
@@ -85,6 +86,12 @@ int main(int argc, char **argv)
     }
 
     bench::Folder folder;
+    // A million files go faster with rm than file by file.
+    struct Sweep
+    {
+        QStringList folders;
+        ~Sweep() { QProcess::execute(QStringLiteral("rm"), QStringList{QStringLiteral("-rf")} + folders); }
+    } sweep{{server.remote(), folder.prefs.orvaneFolder()}};
     Data data;
     buildGallery(data);
     if (quick)

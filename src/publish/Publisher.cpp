@@ -20,8 +20,11 @@
 #include <QTemporaryDir>
 #include <QUuid>
 #include <QXmlStreamReader>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include <cerrno>
+#include <future>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,6 +60,7 @@ struct SavedGallery
     QList<LocalFile> files;
     QSet<QString> named; // every name the gallery owns, there or not
     QStringList folders; // on the destination
+    int viewerFiles = 0;
 };
 
 bool hasControl(const QString &name)
@@ -105,8 +109,10 @@ void addViewer(const QString &path, const QString &rel, int depth, SavedGallery 
                 addViewer(childPath, childRel, depth + 1, out, report);
             continue;
         }
-        if (out.files.size() > kViewerFiles)
+        if (++out.viewerFiles > kViewerFiles) {
+            report.refused.append({childRel, tr("the viewer holds more than %1 files").arg(kViewerFiles)});
             continue;
+        }
         LocalFile f;
         f.upload.name = childRel;
         f.upload.localPath = childPath;
@@ -131,9 +137,7 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
     prefs.setOrvaneFolder(folder);
     Data data;
     GalleryFile file(prefs);
-    QElapsedTimer t; t.start();
     const LoadReport load = file.loadData(data);
-    if (qEnvironmentVariableIsSet("QM_PT")) qDebug("  load %lld", t.elapsed());
     if (!load.ok()) {
         QStringList lines;
         for (const FileProblem &p : load.unreadable)
@@ -150,8 +154,16 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
     for (int x = 0; x < 2; ++x)
         folderFd[x] = ::open(QFile::encodeName(folder + QLatin1Char('/') + prefixes[x].chopped(1)).constData(),
                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    out.files.reserve(names.names.size() + 16);
     out.named.reserve(names.names.size() + 16);
+    struct Candidate
+    {
+        LocalFile file;
+        QString bare;
+        int folder = 0;
+        QString why;
+    };
+    QList<Candidate> candidates;
+    candidates.reserve(names.names.size());
     for (const GalleryNames::Name &n : names.names) {
         const int x = n.xml ? 1 : 0;
         const QString rel = prefixes[x] + n.name;
@@ -165,15 +177,25 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
                                                .arg(GalleryCheck::describe(names.owners.value(n.owner)), prefixes[x].chopped(1))});
             continue;
         }
-        LocalFile f;
-        f.upload.name = rel;
-        f.phase = !n.xml ? Media : n.name == QLatin1String("albums.xml") ? Index : Albums;
-        const QString why = look(folderFd[x], n.name, f.upload, f.mtimeNs);
-        if (!why.isEmpty()) {
-            report.refused.append({rel, why});
+        Candidate &c = candidates.emplace_back();
+        c.file.upload.name = rel;
+        c.file.phase = !n.xml ? Media : n.name == QLatin1String("albums.xml") ? Index : Albums;
+        c.bare = n.name;
+        c.folder = x;
+    }
+    // Both cores look: a hundred thousand files are a second's work for one.
+    QtConcurrent::blockingMap(candidates, [&folderFd](Candidate &c) {
+        c.why = look(folderFd[c.folder], c.bare, c.file.upload, c.file.mtimeNs);
+    });
+    out.files.reserve(candidates.size() + 16);
+    for (Candidate &c : candidates) {
+        LocalFile &f = c.file;
+        const QString &rel = f.upload.name;
+        if (!c.why.isEmpty()) {
+            report.refused.append({rel, c.why});
             continue;
         }
-        if (n.xml) {
+        if (c.folder == 1) {
             // The index and album files are sent as read now, so that they
             // agree with the names taken from them.
             if (f.upload.size > kXmlLimit) {
@@ -200,7 +222,6 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
         if (fd >= 0)
             ::close(fd);
     }
-    if (qEnvironmentVariableIsSet("QM_PT")) qDebug("  files %lld", t.elapsed());
     addViewer(folder + QStringLiteral("/viewer"), QStringLiteral("viewer"), 0, out, report);
     return true;
 }
@@ -319,9 +340,7 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
 {
     PublishReport report;
     report.dryRun = m_options.dryRun;
-    QElapsedTimer dbg; dbg.start();
-    auto label = [control, &dbg](const QString &text) {
-        if (qEnvironmentVariableIsSet("QM_PT")) qDebug("%lld ms: %s", dbg.elapsed(), qPrintable(text));
+    auto label = [control](const QString &text) {
         if (control)
             control->setLabel(text);
     };
@@ -341,15 +360,30 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
         }
     }
 
-    // What the gallery holds, as saved.
-    label(tr("Reading the saved gallery..."));
-    SavedGallery local;
-    if (!readSavedGallery(m_gallery, local, report))
-        return report;
-
-    label(tr("Connecting to %1...").arg(m_destination.displayName()));
+    // The destination is reached, and the record read, while the gallery is
+    // read: each takes a while for a large gallery, and they do not meet.
+    const QString recordFile = recordPath(m_gallery, m_destination);
     const std::unique_ptr<PublishTarget> target = targetFor(m_destination, m_options.sshDir);
-    report.failure = target->connect(prompts);
+    PublishRecord record;
+    QByteArray marker;
+    std::optional<RemoteFile> remoteIndex;
+    auto farSide = std::async(std::launch::async, [&]() -> QString {
+        QString recordError; // a damaged record is no record: the destination is compared instead
+        record = PublishRecord::load(recordFile, &recordError);
+        QString error = target->connect(prompts);
+        if (error.isEmpty())
+            error = target->read(markerName(), marker);
+        if (error.isEmpty())
+            error = target->stat(QStringLiteral("xml/albums.xml"), remoteIndex);
+        return error;
+    });
+    label(tr("Reading the saved gallery and connecting to %1...").arg(m_destination.displayName()));
+    SavedGallery local;
+    const bool readable = readSavedGallery(m_gallery, local, report);
+    const QString unreachable = farSide.get();
+    if (!readable)
+        return report;
+    report.failure = unreachable;
     if (!report.failure.isEmpty())
         return report;
     if (stopRequested()) {
@@ -359,15 +393,6 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
 
     // What the destination holds: the record, unless it may be stale.
     label(tr("Comparing with %1...").arg(m_destination.displayName()));
-    const QString recordFile = recordPath(m_gallery, m_destination);
-    QString recordError;
-    PublishRecord record = PublishRecord::load(recordFile, &recordError);
-    QByteArray marker;
-    std::optional<RemoteFile> remoteIndex;
-    if ((report.failure = target->read(markerName(), marker)).isEmpty())
-        report.failure = target->stat(QStringLiteral("xml/albums.xml"), remoteIndex);
-    if (!report.failure.isEmpty())
-        return report;
     const auto indexRecord = record.files.constFind(QStringLiteral("xml/albums.xml"));
     const bool indexAsRecorded = indexRecord == record.files.cend()
                                      ? !remoteIndex

@@ -339,7 +339,8 @@ bool SftpClient::pump(bool wait)
             if (n == 0)
                 continue;
         }
-        if (n == SSH_ERROR)
+        // SSH_ERROR, or the end of a channel that closed under us.
+        if (n < 0)
             return fail(tr("The connection to the server was lost (%1).").arg(QString::fromUtf8(ssh_get_error(m_session))));
         if (n == 0)
             return true;

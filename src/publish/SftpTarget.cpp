@@ -5,6 +5,7 @@
 #include "storage/FileWriter.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QThread>
 
