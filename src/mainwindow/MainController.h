@@ -8,6 +8,7 @@
 #include "storage/RecentGalleries.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class QAction;
 class QLabel;
@@ -37,6 +38,8 @@ class ItemListView;
 class ItemTableView;
 class NewOrvaneFolderController;
 class PhotoWindowController;
+class PreviewServer;
+struct ViewerPlan;
 class PreferencesController;
 class PublishController;
 class ThumbnailCache;
@@ -63,6 +66,7 @@ public:
     ThumbnailCache *thumbnails() const { return m_thumbnails; }
     CheckGalleryController *checkGalleryController() const { return m_ctlCheckGallery; }
     PublishController *publishController() const { return m_ctlPublish; }
+    PreviewServer *previewServer() const { return m_preview; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
     MyImageView *ivAlbumThumb() const { return m_ivAlbumThumb; }
@@ -125,6 +129,8 @@ public slots:
     void clickedChangeAlbumThumb();
     void clickedCheckGallery();
     void clickedPublish();
+    void clickedPreviewInBrowser();
+    void clickedAddWebViewer();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
 protected:
@@ -152,6 +158,9 @@ private:
     void showProblems(const QString &message, const QList<FileProblem> &problems);
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
+    void webViewerPlanned(const QString &gallery, const ViewerPlan &plan);
+    // The conversion into an H.264 stream for a video that browsers cannot play.
+    void addBrowserStream(quint64 videoId);
 
     QSettings *m_settings;
     Preferences m_prefs;
@@ -195,6 +204,8 @@ private:
     CreateVideoThumbController *m_ctlCreateVideoThumb = nullptr;
     CheckGalleryController *m_ctlCheckGallery = nullptr;
     PublishController *m_ctlPublish = nullptr;
+    PreviewServer *m_preview = nullptr;
+    QPointer<Job> m_viewerJob;
 };
 
 } // namespace qm
