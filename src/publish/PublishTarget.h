@@ -84,7 +84,7 @@ public:
     virtual QString read(const QString &name, QByteArray &out) = 0;
     virtual QString write(const QString &name, const QByteArray &bytes) = 0;
 
-    // How many files are sent at once: tests slow this down to stop in the middle.
+    // A wait before each file, one file at a time: tests stop or cut a publish in the middle.
     static void setSendDelayForTesting(int millisecondsPerFile);
     static int sendDelayForTesting();
 };
