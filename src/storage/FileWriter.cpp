@@ -1,5 +1,7 @@
 #include "storage/FileWriter.h"
 
+#include "storage/FileReader.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -250,9 +252,11 @@ WriteResult FileWriter::writeFile(const QString &path, QByteArrayView bytes, Mod
 WriteResult FileWriter::copyFile(const QString &from, const QString &to, Mode mode,
                                  const std::function<bool(qint64)> &piece)
 {
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return {from, source.errorString()};
+    // A pipe would never end the copy, a device never stop filling the disk.
+    QFile source;
+    QString refused;
+    if (!FileReader::open(source, from, FileReader::kNoLimit, &refused))
+        return {from, refused};
     FileWriter writer(to, mode);
     if (!writer.open())
         return writer.result();

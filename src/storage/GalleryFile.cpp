@@ -3,6 +3,7 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Common.h"
+#include "storage/FileReader.h"
 #include "storage/FileWriter.h"
 #include "storage/Preferences.h"
 
@@ -292,8 +293,10 @@ QString readerError(const QXmlStreamReader &r)
 
 bool openForReading(QFile &file, const QString &path, QList<FileProblem> &problems)
 {
-    if (!file.open(QIODevice::ReadOnly)) {
-        problems.append({path, file.errorString()});
+    // A pipe or a device in the xml folder must not hang or flood the load.
+    QString reason;
+    if (!FileReader::open(file, path, FileReader::kXmlLimit, &reason)) {
+        problems.append({path, reason});
         return false;
     }
     return true;

@@ -53,3 +53,40 @@ inline QMimeData *filesMime(const QStringList &paths)
 }
 
 } // namespace testing
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace testing {
+
+// Ends the test run with `what` when the thread that made it is not back
+// within `seconds`: a read that hangs (a pipe) would otherwise never fail.
+class Watchdog
+{
+public:
+    Watchdog(const char *what, int seconds = 60)
+        : m_thread([this, what, seconds] {
+            for (int i = 0; i < seconds * 20 && !m_done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!m_done)
+                qFatal("hung: %s", what);
+        })
+    {
+    }
+    ~Watchdog()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+    Watchdog(const Watchdog &) = delete;
+    Watchdog &operator=(const Watchdog &) = delete;
+
+private:
+    std::atomic_bool m_done{false};
+    std::thread m_thread;
+};
+
+} // namespace testing
