@@ -2,18 +2,68 @@
 
 #include "storage/Job.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace qm {
 
+namespace {
+
+// Holds off the user's input to every window but the sheet's while a job
+// runs, so that nothing changes under it before the sheet shows.
+class InputBlocker : public QObject
+{
+public:
+    explicit InputBlocker(QWidget *sheet) : QObject(sheet), m_sheet(sheet) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            break;
+        default:
+            return false;
+        }
+        auto *widget = qobject_cast<QWidget *>(receiver);
+        if (!widget)
+            return event->type() == QEvent::Shortcut; // menu shortcuts go to their actions
+        QWidget *modal = QApplication::activeModalWidget();
+        const bool own = widget == m_sheet || m_sheet->isAncestorOf(widget);
+        const bool asked = modal && modal != m_sheet->parentWidget() && (widget == modal || modal->isAncestorOf(widget));
+        return !own && !asked;
+    }
+
+private:
+    QWidget *m_sheet;
+};
+
+} // namespace
+
 JobSheet *JobSheet::run(QWidget *parent, Job *job, const QString &stoppingLabel)
 {
     auto *sheet = new JobSheet(parent, job, stoppingLabel);
-    sheet->open();
+    new InputBlocker(sheet);
+    QTimer::singleShot(kShowAfterMs, sheet, [sheet] {
+        if (sheet->m_job && !sheet->m_job->isFinished())
+            sheet->open();
+    });
     job->start();
     return sheet;
 }
@@ -44,8 +94,13 @@ JobSheet::JobSheet(QWidget *parent, Job *job, QString stoppingLabel)
     layout->addWidget(m_btnStop, 0, Qt::AlignRight);
 
     connect(job, &Job::progressChanged, this, &JobSheet::update);
-    connect(job, &Job::finished, this, &QDialog::accept);
-    connect(job, &QObject::destroyed, this, &QDialog::accept);
+    // Closed or never shown, the sheet goes with its job.
+    auto end = [this] {
+        accept();
+        deleteLater();
+    };
+    connect(job, &Job::finished, this, end);
+    connect(job, &QObject::destroyed, this, end);
     update();
 }
 

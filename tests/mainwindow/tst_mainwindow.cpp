@@ -3,6 +3,7 @@
 // other programs, imports, deletion, the wells, the thumbnail chooser and
 // the photo viewer; the gallery checked on disk.
 
+#include "common/FullDisk.h"
 #include "common/GuiHelpers.h"
 #include "common/TestFiles.h"
 #include "import/ImportPhotosController.h"
@@ -39,6 +40,8 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace qm;
 using testing::answerMessageBox;
 using testing::filesMime;
@@ -65,6 +68,8 @@ private slots:
     void deleteCommandAndTrashWell();
     void thumbnailChooserAndViewer();
     void deletingABigAlbum();
+    void deletingWhereThereIsNoTrash();
+    void filesThatNeverEndAreRefused();
 
 private:
     QSettings *settings() { return m_settings.get(); }
@@ -356,13 +361,13 @@ void TestMainWindow::selectionShowsDetails()
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(1, 0));
     QCOMPARE(w.data().selectedAlbum(), album);
     QCOMPARE(w.itemModel()->rowCount(), 2);
-    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
+    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
                                       "miChangeAlbumThumb miImportPhotos thumb button | clean"));
 
     // A photo: sizes width first, no large label.
     w.tvPhotos()->selectRow(0);
     QCOMPARE(w.data().selectedItem(), photo.get());
-    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 120 x 80 | 640 x 426 |  | 120x80 | A photo | "
+    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 120 x 80 | 640 x 426 |  | 120x80 | A photo | "
                                       "miChangeAlbumThumb miImportPhotos miShowPhoto miApplyTitleToRest miApplyDateToRest thumb button | clean"));
     // Typing marks the change.
     w.txtPhotoDesc()->setFocus();
@@ -374,22 +379,22 @@ void TestMainWindow::selectionShowsDetails()
 
     // A video: its thumbnail's size.
     w.tvPhotos()->selectRow(1);
-    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 160 x 120 |  |  | 160x120 |  | "
+    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 160 x 120 |  |  | 160x120 |  | "
                                       "miChangeAlbumThumb miImportPhotos miApplyTitleToRest miApplyDateToRest thumb button video button | clean"));
     // Two rows: no item.
     w.tvPhotos()->selectAll();
     QCOMPARE(w.data().selectedItem(), nullptr);
-    QCOMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
+    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
                                       "miChangeAlbumThumb miImportPhotos thumb button | clean"));
     // A collection: no description of its own; the item list empties.
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
     QCOMPARE(w.data().selectedCollection(), w.data().albums().at(0).get());
     QCOMPARE(w.itemModel()->rowCount(), 0);
-    QCOMPARE(shown(), QStringLiteral("(fixed) | thumb |  |  |  | 0x0 | (fixed) | "
+    QTRY_COMPARE(shown(), QStringLiteral("(fixed) | thumb |  |  |  | 0x0 | (fixed) | "
                                       "miChangeAlbumThumb thumb button | clean"));
     // Nothing: nothing to act on.
     w.ovAlbums()->selectionModel()->clearSelection();
-    QCOMPARE(shown(), QStringLiteral("(fixed) | no thumb |  |  |  | 0x0 | (fixed) |  | clean"));
+    QTRY_COMPARE(shown(), QStringLiteral("(fixed) | no thumb |  |  |  | 0x0 | (fixed) |  | clean"));
 }
 
 void TestMainWindow::keyboardAndAccessibility()
@@ -483,6 +488,27 @@ void TestMainWindow::undoAndOpenEditors()
     QCOMPARE(w->action("miRedo")->text(), QStringLiteral("&Redo Rename Album"));
     w->action("miRedo")->trigger();
     QCOMPARE(album.data().toString(), QStringLiteral("Harbour"));
+
+    // An editor closed without a change (F2, Enter) is no step and marks
+    // nothing unsaved; with one left open, Undo does what its menu says.
+    w->gallery().addItems(static_cast<Album *>(w->treeModel()->nodeForIndex(album)), {std::make_shared<Photo>()}, {},
+                          "Add Photo");
+    w->action("miSave")->trigger();
+    const int steps = w->gallery().undoStack()->count();
+    const QModelIndex itemTitle = w->itemModel()->index(0, ItemListModel::TitleColumn);
+    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(w->ovAlbums()), static_cast<QAbstractItemView *>(w->tvPhotos())}) {
+        const QModelIndex index = view == w->ovAlbums() ? album : itemTitle;
+        view->edit(index);
+        QTest::keyClick(qobject_cast<QLineEdit *>(view->indexWidget(index)), Qt::Key_Return);
+        QTRY_VERIFY(!view->indexWidget(index));
+    }
+    QCOMPARE(w->gallery().undoStack()->count(), steps);
+    QVERIFY(!w->data().needsToSaveChanges());
+    w->tvPhotos()->edit(itemTitle);
+    QCOMPARE(w->action("miUndo")->text(), QStringLiteral("&Undo Add Photo"));
+    w->action("miUndo")->trigger();
+    QCOMPARE(w->itemModel()->rowCount(), 0);
+    QCOMPARE(w->action("miRedo")->text(), QStringLiteral("&Redo Add Photo"));
 
     // A title typed but not confirmed still reaches the file at Save...
     w->ovAlbums()->edit(album);
@@ -637,7 +663,7 @@ void TestMainWindow::deleteCommandAndTrashWell()
     std::unique_ptr<QMimeData> outside(filesMime({pictures(1).first()}));
     QCOMPARE(w->wells()->validateDrop(w->ivTrash(), outside.get()), Qt::IgnoreAction);
     QVERIFY(w->wells()->acceptDrop(w->ivTrash(), drag.get()));
-    QCOMPARE(album->items().size(), 2);
+    QTRY_COMPARE(album->items().size(), 2);
     QVERIFY(!QFile::exists(files[0]) && !QFile::exists(files[1]) && QFile::exists(files[2]));
     QCOMPARE(w->data().selectedItem(), nullptr);
 
@@ -673,7 +699,7 @@ void TestMainWindow::deleteCommandAndTrashWell()
     auto yes = answerMessageBox(QStringLiteral("&Delete"));
     w->action("miDelete")->trigger();
     QVERIFY(yes->contains("\u201cUntitled\u201d"));
-    QCOMPARE(w->data().albums().size(), 1);
+    QTRY_COMPARE(w->data().albums().size(), 1);
     QCOMPARE(w->data().selectedAlbum(), nullptr);
     QVERIFY(!QFile::exists(otherXml));
     QVERIFY(w->data().needsToSaveChanges());
@@ -692,9 +718,9 @@ void TestMainWindow::thumbnailChooserAndViewer()
     QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::CopyAction);
     const QString before = first->thumbFile();
     QVERIFY(w->wells()->acceptDrop(w->ivAlbumThumb(), drop.get()));
+    QTRY_COMPARE(QImageReader(m_gallery + "/img/" + before).size(), QSize(53, 40));
     QCOMPARE(first->thumbFile(), before);
-    QCOMPARE(QImageReader(m_gallery + "/img/" + before).size(), QSize(53, 40));
-    QCOMPARE(w->ivAlbumThumb()->image().size(), QSize(53, 40));
+    QTRY_COMPARE(w->ivAlbumThumb()->image().size(), QSize(53, 40));
     drop.reset(filesMime({picture, picture}));
     QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::IgnoreAction);
 
@@ -710,7 +736,7 @@ void TestMainWindow::thumbnailChooserAndViewer()
         const int other = d->files().indexOf(second->thumbFile());
         d->tvThumbs()->selectionModel()->select(d->tvThumbs()->model()->index(other, 0),
                                                 QItemSelectionModel::ClearAndSelect);
-    });
+    }, [](ChangeAlbumThumbController *d) { return !d->files().isEmpty(); }); // the folder is read off the GUI thread
     QTest::mouseClick(w->btnChangeAlbumThumb(), Qt::LeftButton);
     QTRY_VERIFY(*chosen);
     QTRY_VERIFY(!w->changeAlbumThumbController()->isVisible());
@@ -753,6 +779,84 @@ void TestMainWindow::deletingABigAlbum()
     QCOMPARE(existing(), 2 * kPhotos);
     QCOMPARE(inTrash(), 0);
     QVERIFY2(w->statusBar()->currentMessage().contains("nothing was changed"), qPrintable(w->statusBar()->currentMessage()));
+    QVERIFY(w->close());
+}
+
+void TestMainWindow::deletingWhereThereIsNoTrash()
+{
+    // A gallery on a volume without a trash (a tmpfs, as a /data disk whose
+    // top folder belongs to root is for its users).
+    testing::TinyDisk disk(8 << 20);
+    if (!disk.ok())
+        QSKIP("a tmpfs cannot be mounted here");
+    QString error;
+    m_gallery = NewOrvaneFolderController::createGalleryFolder(disk.path(), "g", &error);
+    settings()->setValue("OrvaneFolder", m_gallery);
+    auto w = std::make_unique<MainController>(settings());
+    w->show();
+    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(m_gallery));
+    w->action("miNewAlbum")->trigger();
+    w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
+    auto *album = static_cast<Album *>(w->data().albums().at(0).get());
+    const QStringList files = addPhotos(*w, album, 2);
+
+    // Even a drop on the trash well asks, says so, and offers only to delete for good.
+    w->tvPhotos()->selectRow(0);
+    std::unique_ptr<QMimeData> drag(w->itemModel()->mimeData({w->itemModel()->index(0, 0)}));
+    auto question = answerMessageBox(QStringLiteral("Cancel"));
+    QVERIFY(w->wells()->acceptDrop(w->ivTrash(), drag.get()));
+    QVERIFY2(question->contains("no trash") && question->contains("cannot be undone") && !question->contains("Undo"),
+             qPrintable(*question));
+    QCOMPARE(album->items().size(), 2);
+    QVERIFY(QFile::exists(files[0]));
+    auto buttons = std::make_shared<QStringList>();
+    whenShown<QMessageBox>([buttons](QMessageBox *box) {
+        for (QAbstractButton *b : box->buttons())
+            *buttons << b->text();
+        for (QAbstractButton *b : box->buttons())
+            if (b->text() == "Delete for Good")
+                b->click();
+    });
+    QVERIFY(w->wells()->acceptDrop(w->ivTrash(), drag.get()));
+    buttons->sort();
+    QCOMPARE(*buttons, (QStringList{"Cancel", "Delete for Good"}));
+    QTRY_COMPARE(album->items().size(), 1);
+    QVERIFY(!QFile::exists(files[0]) && !QFile::exists(files[1]));
+    QVERIFY(!w->action("miUndo")->isEnabled());
+    QVERIFY(w->close());
+}
+
+void TestMainWindow::filesThatNeverEndAreRefused()
+{
+    // Pipes where the gallery's pictures should be, and dropped in: the
+    // window never waits for one, and says what they are.
+    const testing::Watchdog watchdog("the window waiting for a pipe");
+    auto w = openWithTwoAlbums();
+    auto *album = static_cast<Album *>(w->data().albums().at(0).get());
+    const QStringList files = addPhotos(*w, album, 1);
+    for (const QString &path : files + QStringList{m_gallery + "/img/" + album->thumbFile()}) {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0644) == 0);
+    }
+    w->ovAlbums()->setCurrentIndex(w->treeModel()->index(1, 0));
+    w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
+    w->tvPhotos()->selectRow(0);
+    QTRY_COMPARE(w->lblImageSize()->text(), QStringLiteral("0 x 0"));
+    QVERIFY(w->ivPhoto()->image().isNull() && w->ivAlbumThumb()->image().isNull());
+    QTest::mouseDClick(w->ivPhoto(), Qt::LeftButton);
+    QVERIFY(!w->photoWindowController()->isVisible());
+
+    // On the thumbnail well, and for import.
+    const QString pipe = m_dir->filePath("dropped.jpg");
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0644) == 0);
+    std::unique_ptr<QMimeData> drop(filesMime({pipe}));
+    QVERIFY(w->wells()->acceptDrop(w->ivAlbumThumb(), drop.get()));
+    QTRY_VERIFY2(w->statusBar()->currentMessage().contains("named pipe"), qPrintable(w->statusBar()->currentMessage()));
+    auto report = answerMessageBox();
+    QTimer::singleShot(0, this, [&] { w->treeModel()->dropMimeData(drop.get(), Qt::CopyAction, -1, 0, w->treeModel()->index(0, 0)); });
+    importWith(*w, [](ImportPhotosController *) {});
+    QTRY_VERIFY2(report->contains("named pipe"), qPrintable(*report));
+    QCOMPARE(album->items().size(), 1);
     QVERIFY(w->close());
 }
 

@@ -390,6 +390,7 @@ void TestViews::checkGalleryWindow()
     // Checked again only once the move has ended.
     QVERIFY(!window.isChecking());
     QCOMPARE(window.tabs()->tabText(1), QStringLiteral("Not Named (2)"));
+    QVERIFY(m_f->settled());
     moved();
     QTRY_VERIFY(!window.isChecking());
     QVERIFY(!QFile::exists(img + "/stray1.jpg") && QFile::exists(img + "/stray2.jpg"));
