@@ -5,53 +5,86 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <memory>
+#include <vector>
 
 namespace qm {
 
 namespace {
 
 // Holds off the user's input to every window but the sheet's while a job
-// runs, so that nothing changes under it before the sheet shows.
+// runs, so that nothing changes under it. What was typed or clicked before
+// the sheet showed is handed on when the job ends quickly (as it would have
+// been, had the work run on the GUI thread); once the sheet is there, the
+// user sees that the window is busy, and nothing is kept.
 class InputBlocker : public QObject
 {
 public:
-    explicit InputBlocker(QWidget *sheet) : QObject(sheet), m_sheet(sheet) { qApp->installEventFilter(this); }
+    InputBlocker(QWidget *sheet, Job *job) : QObject(sheet), m_sheet(sheet)
+    {
+        qApp->installEventFilter(this);
+        connect(job, &Job::finished, this, &InputBlocker::release);
+        connect(job, &QObject::destroyed, this, &InputBlocker::release);
+    }
 
 protected:
     bool eventFilter(QObject *receiver, QEvent *event) override
     {
+        bool keep = true; // worth handing on later
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick:
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
         case QEvent::Shortcut:
         case QEvent::Wheel:
         case QEvent::ContextMenu:
+            break;
         case QEvent::DragEnter:
         case QEvent::DragMove:
         case QEvent::Drop:
+            keep = false;
             break;
         default:
             return false;
         }
         auto *widget = qobject_cast<QWidget *>(receiver);
-        if (!widget)
-            return event->type() == QEvent::Shortcut; // menu shortcuts go to their actions
-        QWidget *modal = QApplication::activeModalWidget();
-        const bool own = widget == m_sheet || m_sheet->isAncestorOf(widget);
-        const bool asked = modal && modal != m_sheet->parentWidget() && (widget == modal || modal->isAncestorOf(widget));
-        return !own && !asked;
+        if (widget) {
+            QWidget *modal = QApplication::activeModalWidget();
+            const bool own = widget == m_sheet || m_sheet->isAncestorOf(widget);
+            const bool asked = modal && modal != m_sheet->parentWidget() && (widget == modal || modal->isAncestorOf(widget));
+            if (own || asked)
+                return false;
+        } else if (event->type() != QEvent::Shortcut) {
+            return false; // menu shortcuts go to their actions
+        }
+        if (keep && !m_sheet->isVisible())
+            m_held.emplace_back(receiver, event->clone());
+        return true;
     }
 
 private:
+    void release()
+    {
+        qApp->removeEventFilter(this);
+        if (!m_sheet->isVisible()) {
+            for (auto &[receiver, event] : m_held) {
+                if (receiver)
+                    QCoreApplication::postEvent(receiver, event.release());
+            }
+        }
+        m_held.clear();
+    }
+
     QWidget *m_sheet;
+    std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> m_held;
 };
 
 } // namespace
@@ -59,7 +92,7 @@ private:
 JobSheet *JobSheet::run(QWidget *parent, Job *job, const QString &stoppingLabel)
 {
     auto *sheet = new JobSheet(parent, job, stoppingLabel);
-    new InputBlocker(sheet);
+    new InputBlocker(sheet, job);
     QTimer::singleShot(kShowAfterMs, sheet, [sheet] {
         if (sheet->m_job && !sheet->m_job->isFinished())
             sheet->open();

@@ -19,7 +19,8 @@ class Job;
 // Work that ends quickly (one photo deleted) shows no sheet; the sheet
 // appears once the job has run for kShowAfterMs. From the start the
 // program's windows take no input but the sheet's (and a message box's),
-// as if it were there.
+// as if it were there; what the user typed or clicked before the sheet
+// appeared is handed on when the job has ended.
 class JobSheet : public QDialog
 {
     Q_OBJECT
