@@ -32,6 +32,12 @@ public:
         connect(job, &Job::finished, this, &InputBlocker::release);
         connect(job, &QObject::destroyed, this, &InputBlocker::release);
     }
+    // From now on the user sees that the window is busy.
+    void sheetShown()
+    {
+        m_shown = true;
+        m_held.clear();
+    }
 
 protected:
     bool eventFilter(QObject *receiver, QEvent *event) override
@@ -65,7 +71,7 @@ protected:
         } else if (event->type() != QEvent::Shortcut) {
             return false; // menu shortcuts go to their actions
         }
-        if (keep && !m_sheet->isVisible())
+        if (keep && !m_shown)
             m_held.emplace_back(receiver, event->clone());
         return true;
     }
@@ -74,16 +80,15 @@ private:
     void release()
     {
         qApp->removeEventFilter(this);
-        if (!m_sheet->isVisible()) {
-            for (auto &[receiver, event] : m_held) {
-                if (receiver)
-                    QCoreApplication::postEvent(receiver, event.release());
-            }
+        for (auto &[receiver, event] : m_held) {
+            if (receiver)
+                QCoreApplication::postEvent(receiver, event.release());
         }
         m_held.clear();
     }
 
     QWidget *m_sheet;
+    bool m_shown = false;
     std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> m_held;
 };
 
@@ -92,10 +97,12 @@ private:
 JobSheet *JobSheet::run(QWidget *parent, Job *job, const QString &stoppingLabel)
 {
     auto *sheet = new JobSheet(parent, job, stoppingLabel);
-    new InputBlocker(sheet, job);
-    QTimer::singleShot(kShowAfterMs, sheet, [sheet] {
-        if (sheet->m_job && !sheet->m_job->isFinished())
+    auto *blocker = new InputBlocker(sheet, job);
+    QTimer::singleShot(kShowAfterMs, sheet, [sheet, blocker] {
+        if (sheet->m_job && !sheet->m_job->isFinished()) {
+            blocker->sheetShown();
             sheet->open();
+        }
     });
     job->start();
     return sheet;

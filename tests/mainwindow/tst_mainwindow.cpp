@@ -20,6 +20,7 @@
 #include "model/Video.h"
 #include "storage/FirstRunController.h"
 #include "storage/FolderChooser.h"
+#include "storage/Job.h"
 #include "storage/JobSheet.h"
 #include "storage/NewOrvaneFolderController.h"
 
@@ -69,6 +70,7 @@ private slots:
     void thumbnailChooserAndViewer();
     void deletingABigAlbum();
     void deletingWhereThereIsNoTrash();
+    void inputWaitsForAJob();
     void filesThatNeverEndAreRefused();
 
 private:
@@ -824,6 +826,34 @@ void TestMainWindow::deletingWhereThereIsNoTrash()
     QVERIFY(!QFile::exists(files[0]) && !QFile::exists(files[1]));
     QVERIFY(!w->action("miUndo")->isEnabled());
     QVERIFY(w->close());
+}
+
+void TestMainWindow::inputWaitsForAJob()
+{
+    // While a job runs the window takes no input; what was typed before its
+    // sheet showed arrives when a quick job has ended, none once it showed.
+    auto w = openWithTwoAlbums();
+    auto *album = static_cast<Album *>(w->data().albums().at(0).get());
+    auto run = [&](bool slow) {
+        auto go = std::make_shared<std::atomic_bool>(false);
+        auto *job = new Job("Work", [go](JobControl &) {
+            while (!*go)
+                QThread::msleep(5);
+        }, w.get());
+        JobSheet *sheet = JobSheet::run(w.get(), job);
+        const QString before = album->description();
+        QTest::keyClicks(w->txtAlbumDesc(), slow ? "lost" : "kept");
+        QCOMPARE(album->description(), before);
+        if (slow)
+            QTRY_VERIFY(sheet->isVisible());
+        *go = true;
+        QTRY_VERIFY(job->isFinished());
+        delete job;
+    };
+    run(false);
+    QTRY_COMPARE(album->description(), QStringLiteral("kept"));
+    run(true);
+    QCOMPARE(album->description(), QStringLiteral("kept"));
 }
 
 void TestMainWindow::filesThatNeverEndAreRefused()
