@@ -52,19 +52,24 @@ int takeFreeName(const QByteArray &temp, const QByteArray &dest)
     }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
         return errno;
-    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, dest.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return errno;
-    struct stat st;
-    if (::lstat(dest.constData(), &st) == 0)
-        return EEXIST;
-    return ::rename(temp.constData(), dest.constData()) == 0 ? 0 : errno;
+    return renameNoReplace(temp, dest);
 }
 
 const char kTempMark[] = ".tmp-";
 
 } // namespace
+
+int renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    struct stat st;
+    if (::lstat(to.constData(), &st) == 0)
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
 
 QString systemReason(int error)
 {

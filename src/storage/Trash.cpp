@@ -202,18 +202,6 @@ QByteArray numbered(const QByteArray &name, int n)
     return name.left(dot) + '.' + QByteArray::number(n) + name.mid(dot);
 }
 
-int renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return errno;
-    struct stat st;
-    if (::lstat(to.constData(), &st) == 0)
-        return EEXIST;
-    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
-}
-
 } // namespace
 
 FileIdentity FileIdentity::of(const QString &path)

@@ -507,7 +507,7 @@ void TestGallery::undoTakesBackOnlyItsOwnFiles()
     Fixture f;
     auto album = f.album("A");
     auto own = f.photo(*album, "own7");
-    auto hand = f.photo(*album, "hand7");
+    f.photo(*album, "hand7");
     f.ready();
     const QString trash = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Trash";
     QSignalSpy problems(&f.gallery, &Gallery::problems);
