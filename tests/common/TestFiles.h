@@ -13,6 +13,11 @@
 
 namespace testing {
 
+// How long a test waits for what the program shows or writes: a wait ends
+// as soon as it is there, so only a machine with every core busy ever needs
+// all of it.
+inline constexpr int kPatience = 60000;
+
 // The whole file as text; an empty string when it cannot be read.
 inline QString readFile(const QString &path)
 {

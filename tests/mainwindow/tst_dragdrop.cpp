@@ -161,7 +161,7 @@ void TestDragDrop::itemsOntoTheTree()
     QCOMPARE(f.tree.validateDrop(drag.get(), coll.get(), -1), Qt::CopyAction);
     QCOMPARE(f.tree.validateDrop(drag.get(), coll.get(), 0), Qt::IgnoreAction);
     QVERIFY(f.tree.acceptDrop(drag.get(), coll.get(), -1));
-    QTRY_VERIFY(coll->thumbFile().startsWith("albthumb_"));
+    QTRY_VERIFY_WITH_TIMEOUT(coll->thumbFile().startsWith("albthumb_"), testing::kPatience);
     QCOMPARE(QImageReader(f.img(coll->thumbFile())).size(), QSize(60, 20));
 }
 
@@ -205,13 +205,13 @@ void TestDragDrop::filesOntoTheTree()
     QCOMPARE(f.tree.validateDrop(drop.get(), coll.get(), 0), Qt::IgnoreAction);
     QCOMPARE(f.tree.validateDrop(drop.get(), coll.get(), -1), Qt::CopyAction);
     QVERIFY(f.tree.dropMimeData(drop.get(), Qt::CopyAction, -1, 0, f.tree.indexForNode(coll.get())));
-    QTRY_VERIFY(f.data.needsToSaveChanges());
+    QTRY_VERIFY_WITH_TIMEOUT(f.data.needsToSaveChanges(), testing::kPatience);
     QCOMPARE(QImageReader(f.img(coll->thumbFile())).size(), QSize(40, 40));
     // A picture that cannot be decoded gives no name to a node without one, and says why.
     QSignalSpy refused(&f.tree, &AlbumTreeModel::editRefused);
     drop.reset(filesMime({broken}));
     QVERIFY(f.tree.acceptDrop(drop.get(), bare.get(), -1));
-    QTRY_COMPARE(refused.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, testing::kPatience);
     QVERIFY(bare->thumbFile().isEmpty());
 }
 

@@ -123,7 +123,7 @@ std::unique_ptr<MainController> TestMainWindow::openNew(const QString &name, QSt
     auto w = std::make_unique<MainController>(settings());
     w->resize(1000, 700);
     w->show();
-    [&] { QTRY_COMPARE(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(path)); }();
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(path), testing::kPatience); }();
     if (gallery)
         *gallery = path;
     return w;
@@ -182,7 +182,7 @@ void TestMainWindow::collectionsShowTheirAlbums()
     w->close();
     w = std::make_unique<MainController>(settings());
     w->show();
-    QTRY_COMPARE(w->treeModel()->rowCount(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(w->treeModel()->rowCount(), 1, testing::kPatience);
     QVERIFY(w->ovAlbums()->isExpanded(w->treeModel()->index(0, 0)));
 }
 
@@ -231,7 +231,7 @@ void TestMainWindow::firstRunCancelAndQuit()
         QTest::keyClick(d, Qt::Key_Escape); // means Quit: there is no gallery to work on
     });
     w.show();
-    QTRY_VERIFY(!w.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), testing::kPatience);
     QVERIFY(*stillOpen);
     QVERIFY(!settings()->contains("OrvaneFolder"));
     for (const char *name : {"miNewAlbum", "miSave", "miCheckGallery", "miImportPhotos"})
@@ -306,7 +306,7 @@ void TestMainWindow::unreadableIndexIsReportedAndKept()
     MainController w(settings());
     auto message = answerMessageBox();
     w.show();
-    QTRY_VERIFY(!message->isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!message->isEmpty(), testing::kPatience);
     QVERIFY2(message->contains(QStringLiteral("albums.xml")), qPrintable(*message));
 
     // The save says what it did to keep the old content, which survives beside the new index.
@@ -363,14 +363,14 @@ void TestMainWindow::selectionShowsDetails()
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(1, 0));
     QCOMPARE(w.data().selectedAlbum(), album);
     QCOMPARE(w.itemModel()->rowCount(), 2);
-    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
-                                      "miChangeAlbumThumb miImportPhotos thumb button | clean"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
+                                      "miChangeAlbumThumb miImportPhotos thumb button | clean"), testing::kPatience);
 
     // A photo: sizes width first, no large label.
     w.tvPhotos()->selectRow(0);
     QCOMPARE(w.data().selectedItem(), photo.get());
-    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 120 x 80 | 640 x 426 |  | 120x80 | A photo | "
-                                      "miChangeAlbumThumb miImportPhotos miShowPhoto miApplyTitleToRest miApplyDateToRest thumb button | clean"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringLiteral("Line one/Line two | thumb | 120 x 80 | 640 x 426 |  | 120x80 | A photo | "
+                                      "miChangeAlbumThumb miImportPhotos miShowPhoto miApplyTitleToRest miApplyDateToRest thumb button | clean"), testing::kPatience);
     // Typing marks the change.
     w.txtPhotoDesc()->setFocus();
     w.txtPhotoDesc()->moveCursor(QTextCursor::End);
@@ -381,22 +381,22 @@ void TestMainWindow::selectionShowsDetails()
 
     // A video: its thumbnail's size.
     w.tvPhotos()->selectRow(1);
-    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb | 160 x 120 |  |  | 160x120 |  | "
-                                      "miChangeAlbumThumb miImportPhotos miApplyTitleToRest miApplyDateToRest thumb button video button | clean"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringLiteral("Line one/Line two | thumb | 160 x 120 |  |  | 160x120 |  | "
+                                      "miChangeAlbumThumb miImportPhotos miApplyTitleToRest miApplyDateToRest thumb button video button | clean"), testing::kPatience);
     // Two rows: no item.
     w.tvPhotos()->selectAll();
     QCOMPARE(w.data().selectedItem(), nullptr);
-    QTRY_COMPARE(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
-                                      "miChangeAlbumThumb miImportPhotos thumb button | clean"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringLiteral("Line one/Line two | thumb |  |  |  | 0x0 | (fixed) | "
+                                      "miChangeAlbumThumb miImportPhotos thumb button | clean"), testing::kPatience);
     // A collection: no description of its own; the item list empties.
     w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0));
     QCOMPARE(w.data().selectedCollection(), w.data().albums().at(0).get());
     QCOMPARE(w.itemModel()->rowCount(), 0);
-    QTRY_COMPARE(shown(), QStringLiteral("(fixed) | thumb |  |  |  | 0x0 | (fixed) | "
-                                      "miChangeAlbumThumb thumb button | clean"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringLiteral("(fixed) | thumb |  |  |  | 0x0 | (fixed) | "
+                                      "miChangeAlbumThumb thumb button | clean"), testing::kPatience);
     // Nothing: nothing to act on.
     w.ovAlbums()->selectionModel()->clearSelection();
-    QTRY_COMPARE(shown(), QStringLiteral("(fixed) | no thumb |  |  |  | 0x0 | (fixed) |  | clean"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), QStringLiteral("(fixed) | no thumb |  |  |  | 0x0 | (fixed) |  | clean"), testing::kPatience);
 }
 
 void TestMainWindow::keyboardAndAccessibility()
@@ -462,7 +462,7 @@ void TestMainWindow::keyboardAndAccessibility()
     // Ctrl+T opens the thumbnail chooser.
     w.ovAlbums()->setFocus();
     QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
-    QTRY_VERIFY(w.changeAlbumThumbController()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w.changeAlbumThumbController()->isVisible(), testing::kPatience);
     w.changeAlbumThumbController()->reject();
 }
 
@@ -482,7 +482,7 @@ void TestMainWindow::undoAndOpenEditors()
     editor->selectAll();
     QTest::keyClicks(editor, QStringLiteral("Harbour"));
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(album.data().toString(), QStringLiteral("Harbour")); // the delegate commits on a queued call
+    QTRY_COMPARE_WITH_TIMEOUT(album.data().toString(), QStringLiteral("Harbour"), testing::kPatience); // the delegate commits on a queued call
     QCOMPARE(w->action("miUndo")->text(), QStringLiteral("&Undo Rename Album"));
     w->action("miUndo")->trigger();
     QCOMPARE(album.data().toString(), QStringLiteral("Untitled"));
@@ -502,7 +502,7 @@ void TestMainWindow::undoAndOpenEditors()
         const QModelIndex index = view == w->ovAlbums() ? album : itemTitle;
         view->edit(index);
         QTest::keyClick(qobject_cast<QLineEdit *>(view->indexWidget(index)), Qt::Key_Return);
-        QTRY_VERIFY(!view->indexWidget(index));
+        QTRY_VERIFY_WITH_TIMEOUT(!view->indexWidget(index), testing::kPatience);
     }
     QCOMPARE(w->gallery().undoStack()->count(), steps);
     QVERIFY(!w->data().needsToSaveChanges());
@@ -566,9 +566,9 @@ void TestMainWindow::dropsFromAnotherProgramAreCopies()
         whenShown<ImportPhotosController>([sheets](ImportPhotosController *d) { ++*sheets, d->reject(); });
     const QPoint onAlbum = w.ovAlbums()->visualRect(w.treeModel()->index(0, 0)).center();
     QCOMPARE(drop(w.ovAlbums()->viewport(), onAlbum, Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
-    QTRY_COMPARE(*sheets, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(*sheets, 1, testing::kPatience);
     QCOMPARE(drop(w.tvPhotos()->viewport(), {20, 20}, Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
-    QTRY_COMPARE(*sheets, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(*sheets, 2, testing::kPatience);
     QCOMPARE(drop(w.ivAlbumThumb(), {10, 10}, Qt::CopyAction | Qt::MoveAction), Qt::CopyAction);
     // A source that offers only Move is not taken up: it might delete its files.
     for (QWidget *target : {w.ovAlbums()->viewport(), w.tvPhotos()->viewport(), static_cast<QWidget *>(w.ivAlbumThumb())})
@@ -585,7 +585,7 @@ void TestMainWindow::importWith(MainController &w, const std::function<void(Impo
         adjust(d);
         QTest::mouseClick(d->btnImport(), Qt::LeftButton);
     });
-    QTRY_VERIFY(*shown);
+    QTRY_VERIFY_WITH_TIMEOUT(*shown, testing::kPatience);
     QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 30000);
     disconnect(conn);
     QVERIFY(!w.findChild<JobSheet *>());
@@ -665,7 +665,7 @@ void TestMainWindow::deleteCommandAndTrashWell()
     std::unique_ptr<QMimeData> outside(filesMime({pictures(1).first()}));
     QCOMPARE(w->wells()->validateDrop(w->ivTrash(), outside.get()), Qt::IgnoreAction);
     QVERIFY(w->wells()->acceptDrop(w->ivTrash(), drag.get()));
-    QTRY_COMPARE(album->items().size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(album->items().size(), 2, testing::kPatience);
     QVERIFY(!QFile::exists(files[0]) && !QFile::exists(files[1]) && QFile::exists(files[2]));
     QCOMPARE(w->data().selectedItem(), nullptr);
 
@@ -701,7 +701,7 @@ void TestMainWindow::deleteCommandAndTrashWell()
     auto yes = answerMessageBox(QStringLiteral("&Delete"));
     w->action("miDelete")->trigger();
     QVERIFY(yes->contains("\u201cUntitled\u201d"));
-    QTRY_COMPARE(w->data().albums().size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(w->data().albums().size(), 1, testing::kPatience);
     QCOMPARE(w->data().selectedAlbum(), nullptr);
     QVERIFY(!QFile::exists(otherXml));
     QVERIFY(w->data().needsToSaveChanges());
@@ -720,9 +720,9 @@ void TestMainWindow::thumbnailChooserAndViewer()
     QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::CopyAction);
     const QString before = first->thumbFile();
     QVERIFY(w->wells()->acceptDrop(w->ivAlbumThumb(), drop.get()));
-    QTRY_COMPARE(QImageReader(m_gallery + "/img/" + before).size(), QSize(53, 40));
+    QTRY_COMPARE_WITH_TIMEOUT(QImageReader(m_gallery + "/img/" + before).size(), QSize(53, 40), testing::kPatience);
     QCOMPARE(first->thumbFile(), before);
-    QTRY_COMPARE(w->ivAlbumThumb()->image().size(), QSize(53, 40));
+    QTRY_COMPARE_WITH_TIMEOUT(w->ivAlbumThumb()->image().size(), QSize(53, 40), testing::kPatience);
     drop.reset(filesMime({picture, picture}));
     QCOMPARE(w->wells()->validateDrop(w->ivAlbumThumb(), drop.get()), Qt::IgnoreAction);
 
@@ -740,8 +740,8 @@ void TestMainWindow::thumbnailChooserAndViewer()
                                                 QItemSelectionModel::ClearAndSelect);
     }, [](ChangeAlbumThumbController *d) { return !d->files().isEmpty(); }); // the folder is read off the GUI thread
     QTest::mouseClick(w->btnChangeAlbumThumb(), Qt::LeftButton);
-    QTRY_VERIFY(*chosen);
-    QTRY_VERIFY(!w->changeAlbumThumbController()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(*chosen, testing::kPatience);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->changeAlbumThumbController()->isVisible(), testing::kPatience);
     QCOMPARE(first->thumbFile(), second->thumbFile());
     QVERIFY(w->data().needsToSaveChanges());
 
@@ -752,7 +752,7 @@ void TestMainWindow::thumbnailChooserAndViewer()
     QTest::mouseDClick(w->ivPhoto(), Qt::LeftButton, Qt::ControlModifier);
     QVERIFY(!w->photoWindowController()->isVisible());
     QTest::mouseDClick(w->ivPhoto(), Qt::LeftButton);
-    QTRY_VERIFY(w->photoWindowController()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w->photoWindowController()->isVisible(), testing::kPatience);
     QCOMPARE(w->photoWindowController()->size(), QSize(640, 480));
 }
 
@@ -773,9 +773,9 @@ void TestMainWindow::deletingABigAlbum()
     answerMessageBox(QStringLiteral("&Delete"));
     w->action("miDelete")->trigger();
     QVERIFY2(sheet(), "a deletion of this size shows its progress");
-    QTRY_VERIFY(sheet()->progressBar()->value() >= 70);
+    QTRY_VERIFY_WITH_TIMEOUT(sheet()->progressBar()->value() >= 70, testing::kPatience);
     sheet()->btnStop()->click();
-    QTRY_VERIFY(!sheet());
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet(), testing::kPatience);
     QCOMPARE(w->data().albums().size(), 2);
     QCOMPARE(album->items().size(), kPhotos);
     QCOMPARE(existing(), 2 * kPhotos);
@@ -796,7 +796,7 @@ void TestMainWindow::deletingWhereThereIsNoTrash()
     settings()->setValue("OrvaneFolder", m_gallery);
     auto w = std::make_unique<MainController>(settings());
     w->show();
-    QTRY_COMPARE(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(m_gallery));
+    QTRY_COMPARE_WITH_TIMEOUT(w->windowTitle(), QStringLiteral("Quillmere - %1").arg(m_gallery), testing::kPatience);
     w->action("miNewAlbum")->trigger();
     w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
     auto *album = static_cast<Album *>(w->data().albums().at(0).get());
@@ -822,7 +822,7 @@ void TestMainWindow::deletingWhereThereIsNoTrash()
     QVERIFY(w->wells()->acceptDrop(w->ivTrash(), drag.get()));
     buttons->sort();
     QCOMPARE(*buttons, (QStringList{"Cancel", "Delete for Good"}));
-    QTRY_COMPARE(album->items().size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(album->items().size(), 1, testing::kPatience);
     QVERIFY(!QFile::exists(files[0]) && !QFile::exists(files[1]));
     QVERIFY(!w->action("miUndo")->isEnabled());
     QVERIFY(w->close());
@@ -845,13 +845,13 @@ void TestMainWindow::inputWaitsForAJob()
         QTest::keyClicks(w->txtAlbumDesc(), slow ? "lost" : "kept");
         QCOMPARE(album->description(), before);
         if (slow)
-            QTRY_VERIFY(sheet->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(sheet->isVisible(), testing::kPatience);
         *go = true;
-        QTRY_VERIFY(job->isFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(job->isFinished(), testing::kPatience);
         delete job;
     };
     run(false);
-    QTRY_COMPARE(album->description(), QStringLiteral("kept"));
+    QTRY_COMPARE_WITH_TIMEOUT(album->description(), QStringLiteral("kept"), testing::kPatience);
     run(true);
     QCOMPARE(album->description(), QStringLiteral("kept"));
 }
@@ -871,7 +871,7 @@ void TestMainWindow::filesThatNeverEndAreRefused()
     w->ovAlbums()->setCurrentIndex(w->treeModel()->index(1, 0));
     w->ovAlbums()->setCurrentIndex(w->treeModel()->index(0, 0));
     w->tvPhotos()->selectRow(0);
-    QTRY_COMPARE(w->lblImageSize()->text(), QStringLiteral("0 x 0"));
+    QTRY_COMPARE_WITH_TIMEOUT(w->lblImageSize()->text(), QStringLiteral("0 x 0"), testing::kPatience);
     QVERIFY(w->ivPhoto()->image().isNull() && w->ivAlbumThumb()->image().isNull());
     QTest::mouseDClick(w->ivPhoto(), Qt::LeftButton);
     QVERIFY(!w->photoWindowController()->isVisible());
@@ -881,11 +881,11 @@ void TestMainWindow::filesThatNeverEndAreRefused()
     QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0644) == 0);
     std::unique_ptr<QMimeData> drop(filesMime({pipe}));
     QVERIFY(w->wells()->acceptDrop(w->ivAlbumThumb(), drop.get()));
-    QTRY_VERIFY2(w->statusBar()->currentMessage().contains("named pipe"), qPrintable(w->statusBar()->currentMessage()));
+    QTRY_VERIFY2_WITH_TIMEOUT(w->statusBar()->currentMessage().contains("named pipe"), qPrintable(w->statusBar()->currentMessage()), testing::kPatience);
     auto report = answerMessageBox();
     QTimer::singleShot(0, this, [&] { w->treeModel()->dropMimeData(drop.get(), Qt::CopyAction, -1, 0, w->treeModel()->index(0, 0)); });
     importWith(*w, [](ImportPhotosController *) {});
-    QTRY_VERIFY2(report->contains("named pipe"), qPrintable(*report));
+    QTRY_VERIFY2_WITH_TIMEOUT(report->contains("named pipe"), qPrintable(*report), testing::kPatience);
     QCOMPARE(album->items().size(), 1);
     QVERIFY(w->close());
 }
