@@ -4,6 +4,7 @@
 #include "storage/FileWriter.h"
 #include "storage/MoveJournal.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -255,31 +256,59 @@ QStringList FileContentsCommand::files() const
     return paths;
 }
 
+bool FileContentsCommand::putOne(qsizetype i, bool before, QList<FileProblem> &problems)
+{
+    const Content &c = m_contents[i];
+    const QByteArray &bytes = before ? c.before : c.after;
+    MoveJournal &journal = m_ops.gallery().journal();
+    if (bytes.isNull()) {
+        // The file was made by this step: it goes with the step, to the
+        // trash, where a crash before the next save can find it again.
+        if (!FileWriter::refusal(c.path).isEmpty())
+            return true;
+        m_removed.resize(m_contents.size());
+        m_removed[i].setJournal(&journal);
+        return m_removed[i].trash({c.path}, Removal::TrashOrForGood, nullptr, problems);
+    }
+    // Unrecorded, a crash would at worst leave one small file that nothing names.
+    journal.entering({c.path});
+    const WriteResult written = FileWriter::writeFile(c.path, bytes);
+    if (!written) {
+        problems.append({written.path, written.reason});
+        return false;
+    }
+    return true;
+}
+
 bool FileContentsCommand::put(bool before, QList<FileProblem> &problems)
 {
-    MoveJournal &journal = m_ops.gallery().journal();
-    m_removed.resize(m_contents.size());
-    for (qsizetype i = 0; i < m_contents.size(); ++i) {
-        const Content &c = m_contents[i];
-        const QByteArray &bytes = before ? c.before : c.after;
-        if (bytes.isNull()) {
-            // The file was made by this step: it goes with the step, to the
-            // trash, where a crash before the next save can find it again.
-            if (!FileWriter::refusal(c.path).isEmpty())
-                continue;
-            m_removed[i].setJournal(&journal);
-            if (!m_removed[i].trash({c.path}, Removal::TrashOrForGood, nullptr, problems))
+    if (!before && !m_folder.isEmpty()) {
+        const QFileInfo folder(m_folder);
+        if (!folder.exists() && !folder.isSymLink()) {
+            if (!QDir().mkdir(m_folder)) {
+                problems.append({m_folder, QStringLiteral("the folder could not be made")});
                 return false;
-            continue;
-        }
-        // Unrecorded, a crash would at worst leave one small file that nothing names.
-        journal.entering({c.path});
-        const WriteResult written = FileWriter::writeFile(c.path, bytes);
-        if (!written) {
-            problems.append({written.path, written.reason});
+            }
+            m_madeFolder = true;
+        } else if (folder.isSymLink() || !folder.isDir()) {
+            problems.append({m_folder, folder.isSymLink() ? FileWriter::refusal(m_folder)
+                                                          : QStringLiteral("it is not a folder")});
             return false;
         }
     }
+    for (qsizetype i = 0; i < m_contents.size(); ++i) {
+        if (putOne(i, before, problems))
+            continue;
+        // All or none: what was put in place goes back.
+        QList<FileProblem> ignored;
+        for (qsizetype j = i - 1; j >= 0; --j)
+            putOne(j, !before, ignored);
+        if (!before && m_madeFolder)
+            QDir().rmdir(m_folder);
+        return false;
+    }
+    if (before && m_madeFolder)
+        QDir().rmdir(m_folder); // only when empty: what others put there stays
     return true;
 }
 
