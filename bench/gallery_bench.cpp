@@ -170,7 +170,7 @@ int main(int argc, char **argv)
     const DeletePlan plan = GalleryTrash(loaded, prefs).planNode(*big);
     TrashedFiles deleted;
     QList<FileProblem> problems;
-    deleted.trash(plan.paths, nullptr, problems);
+    deleted.trash(plan.paths, Removal::Trash, nullptr, problems);
     const double deleteMs = msSince(t);
     if (!problems.isEmpty() || deleted.count() != bigFiles + 1) {
         std::fprintf(stderr, "delete failed: %d moved, %d failed\n", deleted.count(), int(problems.size()));

@@ -1,5 +1,7 @@
 #include "imaging/ExifDate.h"
 
+#include "storage/FileReader.h"
+
 #include <QFile>
 
 #include <functional>
@@ -224,8 +226,8 @@ QDateTime ExifDate::fromFileBytes(QByteArrayView bytes)
 
 QDateTime ExifDate::dateTaken(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!FileReader::open(file, path, FileReader::kNoLimit))
         return {};
     const qint64 size = file.size();
     auto read = [&](qint64 at, char *out, int n) {

@@ -1,5 +1,6 @@
 #include "imaging/ImageProc.h"
 
+#include "storage/FileReader.h"
 #include "storage/FileWriter.h"
 
 #include <QBuffer>
@@ -261,8 +262,8 @@ bool endsBeforeItsPicture(const QByteArray &format, QByteArrayView bytes)
 
 QSize ImageProc::sizeOfJPEG(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!FileReader::open(file, path, FileReader::kNoLimit))
         return {0, 0};
     qint64 p = 2;
     for (int marker = 0; marker < 40; ++marker) {
@@ -335,13 +336,11 @@ Picture ImageProc::loadPicture(const QString &path, const QList<QSize> &boxes, Q
         return Picture();
     };
     // Read whole, once: the decoder and the check for a file cut short both
-    // work from memory.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(file.errorString());
+    // work from memory. Only a plain file of a size a photo can have.
+    const ReadResult read = FileReader::readFile(path, FileReader::kPictureLimit);
+    if (!read)
+        return fail(read.reason);
+    const QByteArray &bytes = read.bytes;
     if (bytes.isEmpty())
         return fail(QStringLiteral("the file is empty"));
     QBuffer device;

@@ -4,6 +4,7 @@
 #include "import/ImportPhotosController.h"
 #include "model/Album.h"
 #include "model/Photo.h"
+#include "storage/Common.h"
 #include "storage/Gallery.h"
 #include "storage/Job.h"
 #include "storage/JobSheet.h"
@@ -55,8 +56,23 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     const QString albumTitle = r.album->title();
     const QStringList files = r.files;
     const QString folder = m_gallery->prefs().imgFolder();
-    auto *job = new Job(tr("Importing Photos"), [=](JobControl &control) {
+    auto *job = new Job(tr("Importing Photos"), [=, gallery = m_gallery](JobControl &control) {
         PhotoImportWorker worker(files, folder, settings);
+        // Every file the run may write is recorded first: after a crash the
+        // next open finds the ones no save named.
+        QStringList planned;
+        for (int i = 0; i < total; ++i) {
+            const QString base = photoBaseName(worker.timeKey(), i + 1);
+            planned << folder + QLatin1Char('/') + photoFileName(base) << folder + QLatin1Char('/') + photoSmallFileName(base);
+            if (settings.createLarge)
+                planned << folder + QLatin1Char('/') + photoLargeFileName(base);
+        }
+        QString unrecorded;
+        if (!gallery->filesWillBeWritten(planned, &unrecorded)) {
+            for (const QString &file : files)
+                failures->append({file, unrecorded});
+            return;
+        }
         control.setTotal(qint64(worker.stepsPerFile()) * total);
         control.setLabel(total == 1 ? tr("Importing 1 picture into \u201c%1\u201d\u2026").arg(albumTitle)
                                     : tr("Importing %1 pictures into \u201c%2\u201d\u2026").arg(total).arg(albumTitle));

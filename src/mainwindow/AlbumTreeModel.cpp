@@ -341,9 +341,10 @@ bool AlbumTreeModel::acceptDrop(const QMimeData *mime, TreeNode *target, int chi
     if (validateDrop(mime, target, childIndex) == Qt::IgnoreAction)
         return false;
     auto thumbnail = [this](TreeNode &node, const QString &source) {
-        const WriteResult made = makeNodeThumbnail(*m_gallery, node, source);
-        if (!made)
-            emit editRefused(tr("No thumbnail could be made from %1: %2").arg(made.path, made.reason));
+        makeNodeThumbnail(*m_gallery, node.shared_from_this(), source, this, [this](const WriteResult &made) {
+            if (!made)
+                emit editRefused(tr("No thumbnail could be made from %1: %2").arg(made.path, made.reason));
+        });
     };
     const QStringList files = Pasteboard::localFiles(mime);
     if (!files.isEmpty() && target && target->isAlbum()) {

@@ -1,6 +1,7 @@
 #include "mainwindow/ChangeAlbumThumbController.h"
 
 #include "mainwindow/MyImageView.h"
+#include "mainwindow/ThumbnailCache.h"
 #include "model/Album.h"
 #include "model/AlbumCollection.h"
 #include "storage/Gallery.h"
@@ -9,12 +10,13 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QLabel>
 #include <QListView>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSet>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace qm {
 
@@ -29,6 +31,19 @@ QStringList thumbnailCandidates(const QString &imgFolder)
             found.append(name);
     }
     return found;
+}
+
+ThumbListModel::ThumbListModel(ThumbnailCache *thumbnails, QObject *parent)
+    : QAbstractListModel(parent)
+    , m_thumbnails(thumbnails)
+{
+    connect(thumbnails, &ThumbnailCache::thumbnailsReady, this, [this](const QStringList &paths) {
+        const QSet<QString> ready(paths.begin(), paths.end());
+        for (int row = 0; row < m_files.size(); ++row) {
+            if (ready.contains(m_folder + QLatin1Char('/') + m_files.at(row)))
+                emit dataChanged(index(row), index(row), {Qt::DecorationRole});
+        }
+    });
 }
 
 void ThumbListModel::setFiles(const QString &folder, const QStringList &files)
@@ -49,19 +64,14 @@ QVariant ThumbListModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= m_files.size())
         return {};
     const QString &name = m_files.at(index.row());
-    if (role == Qt::DecorationRole) {
-        // Thumbnails are tiny; anything big here is not one of ours.
-        QImageReader reader(m_folder + QLatin1Char('/') + name);
-        if (reader.size().width() > 400 || reader.size().height() > 400)
-            reader.setScaledSize(reader.size().scaled(120, 80, Qt::KeepAspectRatio));
-        return QPixmap::fromImage(reader.read());
-    }
+    if (role == Qt::DecorationRole)
+        return m_thumbnails->thumbnail(m_folder + QLatin1Char('/') + name, QSize(60, 40));
     if (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole)
         return name;
     return {};
 }
 
-ChangeAlbumThumbController::ChangeAlbumThumbController(Gallery *gallery, QWidget *parent)
+ChangeAlbumThumbController::ChangeAlbumThumbController(Gallery *gallery, ThumbnailCache *thumbnails, QWidget *parent)
     : QDialog(parent)
     , m_gallery(gallery)
     , m_prefs(&gallery->prefs())
@@ -69,7 +79,8 @@ ChangeAlbumThumbController::ChangeAlbumThumbController(Gallery *gallery, QWidget
     setObjectName(QStringLiteral("pnlChangeAlbumThumb"));
     setWindowTitle(tr("Choose Thumbnail"));
     setWindowModality(Qt::WindowModal);
-    m_model = new ThumbListModel(this);
+    m_model = new ThumbListModel(thumbnails, this);
+    connect(&m_scan, &QFutureWatcherBase::finished, this, &ChangeAlbumThumbController::scanDone);
     m_tvThumbs = new QListView;
     m_tvThumbs->setObjectName(QStringLiteral("tvThumbs"));
     m_tvThumbs->setAccessibleName(tr("Thumbnails"));
@@ -98,7 +109,16 @@ ChangeAlbumThumbController::ChangeAlbumThumbController(Gallery *gallery, QWidget
 void ChangeAlbumThumbController::scanForThumbs()
 {
     m_activateSelection = false;
-    m_model->setFiles(m_prefs->imgFolder(), thumbnailCandidates(m_prefs->imgFolder()));
+    clearList();
+    const QString folder = m_prefs->imgFolder();
+    m_scan.setFuture(QtConcurrent::run([folder] { return thumbnailCandidates(folder); }));
+}
+
+void ChangeAlbumThumbController::scanDone()
+{
+    if (m_scan.isCanceled())
+        return;
+    m_model->setFiles(m_prefs->imgFolder(), m_scan.result());
     const Data &data = m_gallery->data();
     const TreeNode *node = data.selectedAlbum() ? static_cast<const TreeNode *>(data.selectedAlbum())
                                                 : data.selectedCollection();
@@ -112,6 +132,7 @@ void ChangeAlbumThumbController::scanForThumbs()
         }
     }
     m_activateSelection = true;
+    emit scanned();
 }
 
 void ChangeAlbumThumbController::tableViewSelectionDidChange()
@@ -134,6 +155,7 @@ void ChangeAlbumThumbController::tableViewSelectionDidChange()
 
 void ChangeAlbumThumbController::clickedCancel()
 {
+    m_scan.cancel();
     m_activateSelection = false;
     clearList();
     reject();

@@ -5,6 +5,8 @@
 #include "mainwindow/ItemListView.h"
 #include "storage/Gallery.h"
 #include "storage/GalleryTrash.h"
+#include "storage/Preferences.h"
+#include "storage/Trash.h"
 
 #include <QAbstractItemView>
 #include <QMessageBox>
@@ -49,17 +51,54 @@ QString DeletionController::question(const QList<ItemPtr> &items)
     return tr("Delete the %1 selected items?").arg(items.size());
 }
 
-bool DeletionController::confirm(const QString &what)
+QString DeletionController::noTrashReason() const
 {
+    const Preferences &prefs = m_gallery->prefs();
+    for (const QString &folder : {prefs.imgFolder(), prefs.xmlFolder()}) {
+        const TrashFolder trash = trashFolderFor(folder + QStringLiteral("/file"), false);
+        if (!trash.exists())
+            return trash.reason;
+    }
+    return QString();
+}
+
+bool DeletionController::confirm(const QString &what, bool ask, Removal &how)
+{
+    const QString noTrash = noTrashReason();
+    how = noTrash.isEmpty() ? Removal::Trash : Removal::ForGood;
+    if (!ask && noTrash.isEmpty())
+        return true;
     QMessageBox box(QMessageBox::Question, tr("Delete"), what, QMessageBox::NoButton, m_window);
     box.setObjectName(QStringLiteral("confirmDelete"));
-    box.setInformativeText(tr("Their files are moved to the trash. Edit > Undo brings them back."));
     box.setWindowModality(Qt::WindowModal);
-    auto *del = box.addButton(tr("&Delete"), QMessageBox::DestructiveRole);
+    QPushButton *del;
+    if (noTrash.isEmpty()) {
+        box.setInformativeText(tr("Their files are moved to the trash. Edit > Undo brings them back."));
+        del = box.addButton(tr("&Delete"), QMessageBox::DestructiveRole);
+    } else {
+        box.setIcon(QMessageBox::Warning);
+        box.setInformativeText(tr("There is no trash for the gallery's folder (%1). Their files would be deleted "
+                                  "for good, and this cannot be undone.").arg(noTrash));
+        del = box.addButton(tr("Delete for Good"), QMessageBox::DestructiveRole);
+    }
     auto *cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(cancel);
     box.exec();
     return box.clickedButton() == static_cast<QAbstractButton *>(del);
+}
+
+void DeletionController::deleteNode(const NodePtr &node, bool ask)
+{
+    Removal how;
+    if (node && !m_gallery->isBusy() && confirm(question(*node), ask, how))
+        m_gallery->removeNode(node, how);
+}
+
+void DeletionController::deleteItems(Album *album, const QList<ItemPtr> &items, bool ask)
+{
+    Removal how;
+    if (album && !items.isEmpty() && !m_gallery->isBusy() && confirm(question(items), ask, how))
+        m_gallery->removeItems(album, items, how);
 }
 
 void DeletionController::clickedDelete()
@@ -77,14 +116,11 @@ void DeletionController::clickedDelete()
             if (ItemPtr item = m_itemModel->itemPtrAt(row))
                 items.append(item);
         }
-        if (!items.isEmpty() && confirm(question(items)))
-            m_gallery->removeItems(m_itemModel->album(), items);
+        deleteItems(m_itemModel->album(), items, true);
         return;
     }
     const QModelIndexList nodes = m_tree->selectionModel()->selectedRows();
-    const NodePtr node = nodes.isEmpty() ? nullptr : m_treeModel->nodePtrForIndex(nodes.first());
-    if (node && confirm(question(*node)))
-        m_gallery->removeNode(node);
+    deleteNode(nodes.isEmpty() ? nullptr : m_treeModel->nodePtrForIndex(nodes.first()), true);
 }
 
 } // namespace qm

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Data.h"
+#include "storage/GalleryTrash.h"
 
 #include <QObject>
 
@@ -16,9 +17,10 @@ class ItemListView;
 
 // The Delete command: what is selected (the list's items when the list has
 // the focus and a selection, else the tree's node), the question, and the
-// gallery's deletion (the files go to the desktop's trash, many of them as
-// a job, and Undo brings them back). A drop on the trash well deletes
-// through the gallery without asking.
+// gallery's deletion (the files go to the desktop's trash, as a job, and
+// Undo brings them back). Where no trash can take the gallery's files, the
+// question says so and offers to delete them for good; it never promises
+// an Undo that cannot be kept. A drop on the trash well asks only then.
 class DeletionController : public QObject
 {
     Q_OBJECT
@@ -30,11 +32,18 @@ public:
     static QString question(const TreeNode &node);
     static QString question(const QList<ItemPtr> &items);
 
+    // Why the desktop's trash cannot take the gallery's files; empty when it can.
+    QString noTrashReason() const;
+    // `ask` false: without a question where the trash takes the files.
+    void deleteNode(const NodePtr &node, bool ask);
+    void deleteItems(Album *album, const QList<ItemPtr> &items, bool ask);
+
 public slots:
     void clickedDelete();
 
 private:
-    bool confirm(const QString &what);
+    // False when the user cancelled; `how` says where the files go.
+    bool confirm(const QString &what, bool ask, Removal &how);
 
     Gallery *m_gallery;
     QWidget *m_window;

@@ -1,5 +1,7 @@
 #include "mainwindow/ImageWells.h"
 
+#include "mainwindow/DeletionController.h"
+
 #include "mainwindow/NodeThumbnail.h"
 #include "mainwindow/Pasteboard.h"
 #include "model/Photo.h"
@@ -13,9 +15,11 @@
 
 namespace qm {
 
-ImageWells::ImageWells(Gallery *gallery, MyImageView *albumThumb, MyImageView *trash, QObject *parent)
+ImageWells::ImageWells(Gallery *gallery, DeletionController *deletion, MyImageView *albumThumb, MyImageView *trash,
+                       QObject *parent)
     : QObject(parent)
     , m_gallery(gallery)
+    , m_deletion(deletion)
     , m_albumThumb(albumThumb)
     , m_trash(trash)
 {
@@ -41,7 +45,7 @@ void ImageWells::showNodeThumbnail()
 {
     const TreeNode *node = selectedNode();
     if (node && !node->thumbFile().isEmpty())
-        m_albumThumb->setImageFromFile(m_gallery->prefs().imgPath(node->thumbFile()));
+        m_albumThumb->setImageFromFileLater(m_gallery->prefs().imgPath(node->thumbFile()));
     else
         m_albumThumb->setImage(QImage());
 }
@@ -104,28 +108,30 @@ bool ImageWells::acceptDrop(MyImageView *view, const QMimeData *mime)
         } else {
             return false;
         }
-        const WriteResult made = makeNodeThumbnail(*m_gallery, *node, source);
-        if (!made)
-            emit status(tr("No thumbnail could be made: %1: %2").arg(QDir::toNativeSeparators(made.path), made.reason));
+        makeNodeThumbnail(*m_gallery, node->shared_from_this(), source, this, [this](const WriteResult &made) {
+            if (!made)
+                emit status(tr("No thumbnail could be made: %1: %2").arg(QDir::toNativeSeparators(made.path), made.reason));
+        });
         return true;
     }
     if (view != m_trash)
         return false;
     bool taken = false;
+    showTrash(false);
+    // Asks only where no trash can take the files.
     if (NodePtr album = Pasteboard::readNode(mime, Pasteboard::AlbumType, data)) {
-        m_gallery->removeNode(album);
+        m_deletion->deleteNode(album, false);
         taken = true;
     } else if (NodePtr coll = Pasteboard::readNode(mime, Pasteboard::CollectionType, data)) {
-        m_gallery->removeNode(coll);
+        m_deletion->deleteNode(coll, false);
         taken = true;
     } else if (Pasteboard::hasItems(mime) && data.selectedAlbum()) {
         const QList<ItemPtr> items = Pasteboard::readItems(mime, data.selectedAlbum());
         if (!items.isEmpty()) {
-            m_gallery->removeItems(data.selectedAlbum(), items);
+            m_deletion->deleteItems(data.selectedAlbum(), items, false);
             taken = true;
         }
     }
-    showTrash(false);
     return taken;
 }
 

@@ -6,6 +6,7 @@
 
 namespace qm {
 
+class DeletionController;
 class Gallery;
 class TreeNode;
 
@@ -17,13 +18,15 @@ class ImageWells : public QObject, public ImageViewDataSource
 {
     Q_OBJECT
 public:
-    ImageWells(Gallery *gallery, MyImageView *albumThumb, MyImageView *trash, QObject *parent = nullptr);
+    ImageWells(Gallery *gallery, DeletionController *deletion, MyImageView *albumThumb, MyImageView *trash,
+               QObject *parent = nullptr);
 
     Qt::DropAction validateDrop(MyImageView *view, const QMimeData *mime) override;
     bool acceptDrop(MyImageView *view, const QMimeData *mime) override;
     void dragHasLeft(MyImageView *view) override;
 
-    // The selected album's or collection's thumbnail, or nothing.
+    // The selected album's or collection's thumbnail, or nothing; read off
+    // the GUI thread and shown when it is there.
     void showNodeThumbnail();
 
 signals:
@@ -35,6 +38,7 @@ private:
     void showTrash(bool full);
 
     Gallery *m_gallery;
+    DeletionController *m_deletion;
     MyImageView *m_albumThumb;
     MyImageView *m_trash;
 };

@@ -4,9 +4,11 @@
 #include "mainwindow/MyImageView.h"
 #include "model/Photo.h"
 #include "model/Video.h"
+#include "storage/FileReader.h"
 #include "storage/Gallery.h"
 #include "storage/Preferences.h"
 
+#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -15,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace qm {
 
@@ -27,7 +30,10 @@ QSize pictureSize(const QString &path)
     // The frame header is enough for the files we write; anything else
     // (a progressive JPEG, a PNG thumbnail) is asked of its reader's header.
     const QSize size = ImageProc::sizeOfJPEG(path);
-    return size.width() > 0 ? size : QImageReader(path).size();
+    if (size.width() > 0)
+        return size;
+    QFile file;
+    return FileReader::open(file, path, FileReader::kPictureLimit) ? QImageReader(&file).size() : QSize();
 }
 
 QString sizeText(const QSize &size)
@@ -93,6 +99,7 @@ ItemDetailPanel::ItemDetailPanel(Gallery *gallery, QWidget *parent)
         if (item == m_item)
             fill();
     });
+    connect(&m_sizes, &QFutureWatcherBase::finished, this, &ItemDetailPanel::showSizes);
     showItem(nullptr);
 }
 
@@ -108,6 +115,12 @@ void ItemDetailPanel::setDescription(const QString &text, bool editable)
 
 void ItemDetailPanel::showItem(Item *item)
 {
+    // Another item's sizes are not shown while this one's are read.
+    if (item != m_item) {
+        m_lblSmallImageSize->clear();
+        m_lblImageSize->clear();
+        m_lblLargeImageSize->clear();
+    }
     m_item = item;
     fill();
 }
@@ -115,37 +128,50 @@ void ItemDetailPanel::showItem(Item *item)
 void ItemDetailPanel::fill()
 {
     const Preferences &prefs = m_gallery->prefs();
+    m_sizes.cancel();
     if (!m_item) {
-        m_lblSmallImageSize->clear();
-        m_lblImageSize->clear();
-        m_lblLargeImageSize->clear();
         m_ivPhoto->setImage(QImage());
         setDescription(QString(), false);
         m_btnShowVideo->setEnabled(false);
         emit showVideoEnabledChanged(false);
         return;
     }
+    // Small (or the video's thumbnail), normal and large: read on a thread,
+    // as a file of the gallery may be anything (a pipe, a file on a stalled share).
+    QStringList files;
     if (m_item->isPhoto()) {
         const auto *photo = static_cast<const Photo *>(m_item);
-        const QString small = prefs.imgPath(photo->smallImageFile());
-        m_ivPhoto->setImageFromFile(small);
-        m_lblSmallImageSize->setText(sizeText(pictureSize(small)));
-        m_lblImageSize->setText(sizeText(pictureSize(prefs.imgPath(photo->imageFile()))));
-        const QSize large = pictureSize(prefs.imgPath(photo->largeImageFile()));
-        if (large.width() > 0)
-            m_lblLargeImageSize->setText(sizeText(large));
-        else
-            m_lblLargeImageSize->clear();
+        files << prefs.imgPath(photo->smallImageFile()) << prefs.imgPath(photo->imageFile())
+              << prefs.imgPath(photo->largeImageFile());
     } else {
-        const QString thumb = prefs.imgPath(static_cast<const Video *>(m_item)->thumbFile());
-        m_ivPhoto->setImageFromFile(thumb);
-        m_lblSmallImageSize->setText(sizeText(pictureSize(thumb)));
-        m_lblImageSize->clear();
-        m_lblLargeImageSize->clear();
+        files << prefs.imgPath(static_cast<const Video *>(m_item)->thumbFile()) << QString() << QString();
     }
+    m_ivPhoto->setImageFromFileLater(files.first());
+    m_sizes.setFuture(QtConcurrent::run([files] {
+        QList<QSize> sizes;
+        for (const QString &f : files)
+            sizes << pictureSize(f);
+        return sizes;
+    }));
     setDescription(m_item->description(), true);
     m_btnShowVideo->setEnabled(m_item->isVideo());
     emit showVideoEnabledChanged(m_item->isVideo());
+}
+
+void ItemDetailPanel::showSizes()
+{
+    if (m_sizes.isCanceled() || !m_item)
+        return;
+    const QList<QSize> sizes = m_sizes.result();
+    m_lblSmallImageSize->setText(sizeText(sizes.value(0)));
+    if (m_item->isPhoto())
+        m_lblImageSize->setText(sizeText(sizes.value(1)));
+    else
+        m_lblImageSize->clear();
+    if (sizes.value(2).width() > 0)
+        m_lblLargeImageSize->setText(sizeText(sizes.value(2)));
+    else
+        m_lblLargeImageSize->clear();
 }
 
 void ItemDetailPanel::textDidChange()

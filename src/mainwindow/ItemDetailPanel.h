@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFutureWatcher>
 #include <QGroupBox>
+#include <QList>
+#include <QSize>
 
 class QLabel;
 class QPlainTextEdit;
@@ -14,7 +17,8 @@ class MyImageView;
 
 // The details of the item selected in the list: its picture, the pixel
 // sizes of its files, its description, and the show-video button. Typing
-// in the description is an edit of the gallery; showing one is not.
+// in the description is an edit of the gallery; showing one is not. The
+// picture and the sizes are read off the GUI thread and shown when ready.
 class ItemDetailPanel : public QGroupBox
 {
     Q_OBJECT
@@ -38,11 +42,13 @@ signals:
 
 private:
     void fill();
+    void showSizes();
     void textDidChange();
     void setDescription(const QString &text, bool editable);
 
     Gallery *m_gallery;
     Item *m_item = nullptr;
+    QFutureWatcher<QList<QSize>> m_sizes; // small, normal and large, being read
     MyImageView *m_ivPhoto;
     MyImageView *m_ivTrash;
     QLabel *m_lblSmallImageSize;

@@ -127,10 +127,10 @@ MainController::MainController(QSettings *settings, QWidget *parent)
 
     buildWindow();
     m_deletion = new DeletionController(&m_gallery, this, m_ovAlbums, m_treeModel, m_itemViews, m_itemModel);
-    m_wells = new ImageWells(&m_gallery, m_ivAlbumThumb, m_itemDetails->ivTrash(), this);
+    m_wells = new ImageWells(&m_gallery, m_deletion, m_ivAlbumThumb, m_itemDetails->ivTrash(), this);
     connect(m_wells, &ImageWells::status, this, [this](const QString &text) { statusBar()->showMessage(text, 8000); });
     buildMenus();
-    m_ctlChangeAlbumThumb = new ChangeAlbumThumbController(&m_gallery, this);
+    m_ctlChangeAlbumThumb = new ChangeAlbumThumbController(&m_gallery, m_thumbnails, this);
     m_ctlPhotoWindow = new PhotoWindowController(&m_prefs, this);
     m_ctlImportingPhotos = new ImportingPhotosController(&m_gallery, this);
     m_ctlImportPhotos = new ImportPhotosController(&m_prefs, m_ctlImportingPhotos, this);
@@ -241,6 +241,7 @@ void MainController::wireGallery()
     QUndoStack *stack = m_gallery.undoStack();
     connect(stack, &QUndoStack::indexChanged, this, &MainController::updateUndoActions);
     connect(stack, &QUndoStack::cleanChanged, this, &MainController::updateUndoActions);
+    connect(&m_gallery, &Gallery::undoAvailabilityChanged, this, &MainController::updateUndoActions);
     // The album description follows an undo of its typing.
     connect(&m_gallery, &Gallery::nodeChanged, this, [this](TreeNode *node) {
         if (node == m_gallery.data().selectedAlbum()

@@ -1,9 +1,14 @@
 #include "mainwindow/MyImageView.h"
 
+#include "storage/FileReader.h"
+
 #include <QDragEnterEvent>
+#include <QFile>
+#include <QFutureWatcher>
 #include <QImageReader>
 #include <QMimeData>
 #include <QPainter>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace qm {
 
@@ -35,25 +40,47 @@ void MyImageView::setActualSize(bool on)
 
 void MyImageView::setImage(const QImage &image)
 {
+    ++m_asked; // a picture still being read is not wanted any more
     m_image = image;
     if (m_actualSize)
         updateGeometry();
     update();
 }
 
+QImage MyImageView::read(const QString &path)
+{
+    QFile file;
+    if (path.isEmpty() || !FileReader::open(file, path, FileReader::kPictureLimit))
+        return QImage();
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);
+    // Wells only ever show small pictures; never decode a huge one whole.
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > 2048 || size.height() > 2048))
+        reader.setScaledSize(size.scaled(2048, 2048, Qt::KeepAspectRatio));
+    return reader.read();
+}
+
 void MyImageView::setImageFromFile(const QString &path)
 {
-    QImage img;
-    if (!path.isEmpty()) {
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        // Wells only ever show small pictures; never decode a huge one whole.
-        const QSize size = reader.size();
-        if (size.isValid() && (size.width() > 2048 || size.height() > 2048))
-            reader.setScaledSize(size.scaled(2048, 2048, Qt::KeepAspectRatio));
-        img = reader.read();
-    }
-    setImage(img);
+    setImage(read(path));
+}
+
+void MyImageView::setImageFromFileLater(const QString &path)
+{
+    const quint64 asked = ++m_asked;
+    auto *watcher = new QFutureWatcher<QImage>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, asked] {
+        watcher->deleteLater();
+        if (asked != m_asked)
+            return;
+        m_image = watcher->result();
+        if (m_actualSize)
+            updateGeometry();
+        update();
+        emit imageLoaded();
+    });
+    watcher->setFuture(QtConcurrent::run(&MyImageView::read, path));
 }
 
 void MyImageView::paintEvent(QPaintEvent *event)

@@ -33,7 +33,11 @@ public:
 
     void setImage(const QImage &image);
     // Loads from a file; an unreadable or missing file shows no picture.
+    // For the program's own pictures: the file is read on this thread.
     void setImageFromFile(const QString &path);
+    // The same for a file of the gallery: read off the GUI thread, shown when
+    // read, unless another picture was asked for meanwhile.
+    void setImageFromFileLater(const QString &path);
     const QImage &image() const { return m_image; }
 
     // At the picture's own size: drawn 1:1 from the top-left corner, no
@@ -58,9 +62,16 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
+signals:
+    // A picture asked for with setImageFromFileLater() is shown (or none, when unreadable).
+    void imageLoaded();
+
 private:
+    static QImage read(const QString &path);
+
     ImageViewDataSource *m_dataSource = nullptr;
     QImage m_image;
+    quint64 m_asked = 0; // the latest picture asked for
     Qt::DropAction m_entryAnswer = Qt::IgnoreAction;
     bool m_actualSize = false;
 };

@@ -2,8 +2,10 @@
 
 #include "mainwindow/MyImageView.h"
 #include "model/Photo.h"
+#include "storage/FileReader.h"
 #include "storage/Preferences.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -35,7 +37,11 @@ PhotoWindowController::PhotoWindowController(Preferences *prefs, QWidget *parent
 
 bool PhotoWindowController::showFile(const QString &path, const QString &title)
 {
-    QImageReader reader(path);
+    // Only a plain file: a pipe named like the photo must not hang the window.
+    QFile file;
+    if (!FileReader::open(file, path, FileReader::kPictureLimit))
+        return false;
+    QImageReader reader(&file);
     reader.setAutoTransform(true);
     const QImage image = reader.read();
     // An unreadable picture leaves the window as it was rather than shrinking it to nothing.

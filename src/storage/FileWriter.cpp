@@ -1,5 +1,7 @@
 #include "storage/FileWriter.h"
 
+#include "storage/FileReader.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -98,21 +100,26 @@ int takeFreeName(const QByteArray &temp, const QByteArray &dest)
     }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
         return errno;
-    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, dest.constData(), RENAME_NOREPLACE) == 0) {
+    return renameNoReplace(temp, dest);
+}
+
+const char kTempMark[] = ".tmp-";
+
+} // namespace
+
+int renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
         changedDisk();
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return errno;
     struct stat st;
-    if (::lstat(dest.constData(), &st) == 0)
+    if (::lstat(to.constData(), &st) == 0)
         return EEXIST;
-    return renamed(temp, dest);
+    return renamed(from, to);
 }
-
-const char kTempMark[] = ".tmp-";
-
-} // namespace
 
 QString systemReason(int error)
 {
@@ -336,9 +343,11 @@ WriteResult FileWriter::writeFile(const QString &path, QByteArrayView bytes, Mod
 WriteResult FileWriter::copyFile(const QString &from, const QString &to, Mode mode,
                                  const std::function<bool(qint64)> &piece)
 {
-    QFile source(from);
-    if (!source.open(QIODevice::ReadOnly))
-        return {from, source.errorString()};
+    // A pipe would never end the copy, a device never stop filling the disk.
+    QFile source;
+    QString refused;
+    if (!FileReader::open(source, from, FileReader::kNoLimit, &refused))
+        return {from, refused};
     FileWriter writer(to, mode);
     if (!writer.open())
         return writer.result();

@@ -165,4 +165,9 @@ private:
 // The system's words for an errno value.
 QString systemReason(int error);
 
+// Gives the entry `from` the name `to` only if that is free (0), else the
+// errno; where the file system has no such rename, the name is checked just
+// before an ordinary one.
+int renameNoReplace(const QByteArray &from, const QByteArray &to);
+
 } // namespace qm

@@ -2,6 +2,8 @@
 
 #include "model/Photo.h"
 #include "storage/Common.h"
+#include "storage/FileReader.h"
+#include "storage/GalleryCheck.h"
 #include "storage/GalleryCommands.h"
 #include "storage/Job.h"
 #include "storage/Preferences.h"
@@ -44,10 +46,10 @@ QByteArray currentBytes(const QString &path)
 {
     if (path.isEmpty() || !FileWriter::refusal(path).isEmpty())
         return QByteArray();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const ReadResult read = FileReader::readFile(path, FileReader::kPictureLimit);
+    if (!read)
         return QByteArray();
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = read.bytes;
     if (bytes.isNull())
         bytes = QByteArray(""); // there, but empty
     return bytes;
@@ -67,8 +69,10 @@ QString deletionText(const TrashedFiles &files, int kept)
 {
     const int gone = files.count();
     const int forGood = files.removedForGood();
-    QString text = forGood == gone ? tr("%1 removed.").arg(counted(gone, "file", "files"))
-                                   : tr("%1 moved to the trash.").arg(counted(gone, "file", "files"));
+    QString text = forGood == 0 ? tr("%1 moved to the trash.").arg(counted(gone, "file", "files"))
+        : forGood == gone       ? tr("%1 deleted for good.").arg(counted(gone, "file", "files"))
+                                : tr("%1 moved to the trash, %2 deleted for good.")
+                                      .arg(counted(gone - forGood, "file", "files"), counted(forGood, "file", "files"));
     if (kept > 0)
         text += QLatin1Char(' ') + tr("%1 kept: still used elsewhere in the gallery.").arg(counted(kept, "file", "files"));
     return text;
@@ -81,6 +85,8 @@ Gallery::Gallery(Preferences &prefs, QObject *parent)
     , m_prefs(prefs)
     , m_file(prefs)
 {
+    // Each step may hold a whole album's worth of the tree.
+    m_stack.setUndoLimit(kUndoLimit);
     connect(&m_stack, &QUndoStack::indexChanged, this, &Gallery::updateDirty);
     connect(&m_stack, &QUndoStack::cleanChanged, this, &Gallery::updateDirty);
 }
@@ -91,6 +97,16 @@ Gallery::~Gallery()
         m_job->waitForFinished();
     // Commands hold parts of the tree; let them go before it.
     m_stack.clear();
+}
+
+bool Gallery::holds(const TreeNode *node) const
+{
+    for (const TreeNode *n = node; n; n = n->parentCollection()) {
+        const QList<NodePtr> &list = n->parentCollection() ? n->parentCollection()->items() : m_data.albums();
+        if (indexOfNode(list, n) < 0)
+            return false;
+    }
+    return node != nullptr;
 }
 
 void Gallery::updateDirty()
@@ -133,18 +149,40 @@ void Gallery::forgetSelectedItems(const QList<ItemPtr> &items)
 LoadReport Gallery::load()
 {
     emit aboutToReset();
-    m_stack.clear();
-    const LoadReport report = m_file.loadData(m_data);
+    LoadReport report;
+    {
+        const QWriteLocker lock(&m_treeLock);
+        m_stack.clear();
+        m_journal.setGallery(m_prefs);
+        report = m_file.loadData(m_data);
+    }
     m_stack.setClean();
     updateDirty();
+    // Files moved by a session that ended without saving follow the saved
+    // gallery; a gallery opened read-only is looked at, not put right.
+    const MoveJournal::Recovery recovery =
+        m_readOnly ? MoveJournal::Recovery() : m_journal.recover(GalleryNames::of(m_data));
     emit reset();
+    if (!recovery.isEmpty()) {
+        const QString message = recovery.failed.isEmpty()
+            ? tr("Quillmere was interrupted before its last changes were saved. It put the gallery's files back "
+                 "in line with the saved gallery:")
+            : tr("Quillmere was interrupted before its last changes were saved. Some files could not be put back "
+                 "in line with the saved gallery:");
+        // After the window has shown the gallery.
+        QMetaObject::invokeMethod(this, [this, message, recovery] {
+            emit problems(message, recovery.failed + recovery.done);
+        }, Qt::QueuedConnection);
+    }
     return report;
 }
 
 void Gallery::adoptTree(const QList<NodePtr> &nodes)
 {
     emit aboutToReset();
+    const QWriteLocker lock(&m_treeLock);
     m_stack.clear();
+    m_journal.setGallery(m_prefs);
     setSelection(nullptr, nullptr);
     setSelectedItem(nullptr);
     m_data.albums() = nodes;
@@ -191,10 +229,18 @@ SaveReport Gallery::save(GalleryFile::OnChangedFiles onChanged)
         return report;
     }
     const SaveReport report = m_file.saveData(m_data, onChanged);
-    if (report.tookEffect)
+    if (report.tookEffect) {
         m_stack.setClean();
+        saveCommitted();
+    }
     updateDirty();
     return report;
+}
+
+void Gallery::saveCommitted()
+{
+    // Every move recorded so far is in what was saved.
+    m_journal.saveCommitted();
 }
 
 void Gallery::push(GalleryCommand *command)
@@ -203,7 +249,25 @@ void Gallery::push(GalleryCommand *command)
         delete command;
         return;
     }
+    const QWriteLocker lock(&m_treeLock);
     m_stack.push(command);
+}
+
+QStringList Gallery::newImgNames(QString (*pattern)(quint64), int count)
+{
+    const QStringList names = m_prefs.freeImgNames(pattern, count);
+    QStringList paths;
+    for (const QString &name : names)
+        paths << m_prefs.imgPath(name);
+    // A name that cannot be recorded still serves: at worst a crash leaves
+    // a file that Check Gallery shows.
+    m_journal.entering(paths);
+    return names;
+}
+
+bool Gallery::filesWillBeWritten(const QStringList &paths, QString *reason)
+{
+    return m_journal.entering(paths, reason);
 }
 
 void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()> then, bool owned)
@@ -216,12 +280,11 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
     const QString what = command->text();
     const QString failed = undo ? tr("\u201c%1\u201d could not be undone.").arg(what)
                                 : tr("\u201c%1\u201d could not be done completely.").arg(what);
-    const QStringList files = command->files();
-    if (files.size() < kFilesInBackground) {
+    if (!command->filesInBackground()) {
         QList<FileProblem> problems;
         const bool proceed = undo ? command->undoFiles(nullptr, problems) : command->redoFiles(nullptr, problems);
-        if (!files.isEmpty())
-            emit filesChanged(files);
+        if (!command->files().isEmpty())
+            emit filesChanged(command->files());
         if (!problems.isEmpty())
             emit this->problems(failed, problems);
         if (proceed)
@@ -231,8 +294,10 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
         return;
     }
     auto proceed = std::make_shared<bool>(false);
-    const QString label = undo ? tr("Undoing \u201c%1\u201d: %2\u2026").arg(what, counted(int(files.size()), "file", "files"))
-                               : tr("%1: %2\u2026").arg(what, counted(int(files.size()), "file", "files"));
+    const int count = int(command->files().size());
+    const QString label = count == 0 ? tr("%1\u2026").arg(what)
+        : undo ? tr("Undoing \u201c%1\u201d: %2\u2026").arg(what, counted(count, "file", "files"))
+               : tr("%1: %2\u2026").arg(what, counted(count, "file", "files"));
     auto *job = new Job(what, [command, undo, proceed, label](JobControl &c) {
         c.setLabel(label);
         QList<FileProblem> problems;
@@ -241,10 +306,11 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
             c.addProblem(p);
     }, this);
     m_job = job;
-    connect(job, &Job::finished, this, [this, job, proceed, then, failed, command, owned, files] {
+    connect(job, &Job::finished, this, [this, job, proceed, then, failed, command, owned] {
         m_job = nullptr;
         job->deleteLater();
-        emit filesChanged(files);
+        emit filesChanged(command->files());
+        emit undoAvailabilityChanged();
         if (!job->result().problems.isEmpty())
             emit problems(failed, job->result().problems);
         if (*proceed) {
@@ -258,6 +324,7 @@ void Gallery::runFiles(GalleryCommand *command, bool undo, std::function<void()>
     });
     job->start();
     emit jobStarted(job);
+    emit undoAvailabilityChanged();
 }
 
 bool Gallery::redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems)
@@ -273,12 +340,14 @@ bool Gallery::redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems
 
 bool Gallery::canUndo() const
 {
-    return !isBusy() && m_stack.canUndo();
+    return !isBusy() && m_stack.canUndo()
+        && !static_cast<const GalleryCommand *>(m_stack.command(m_stack.index() - 1))->undoImpossible();
 }
 
 bool Gallery::canRedo() const
 {
-    return !isBusy() && m_stack.canRedo();
+    return !isBusy() && m_stack.canRedo()
+        && !static_cast<const GalleryCommand *>(m_stack.command(m_stack.index()))->redoImpossible();
 }
 
 bool Gallery::undo()
@@ -297,15 +366,21 @@ bool Gallery::step(bool back)
         return false;
     const int index = back ? m_stack.index() - 1 : m_stack.index();
     auto *command = static_cast<GalleryCommand *>(const_cast<QUndoCommand *>(m_stack.command(index)));
-    const QList<FileProblem> blocked = back ? command->undoProblems() : command->redoProblems();
+    // Many files are looked at on the job's thread, which refuses the same way.
+    const QList<FileProblem> blocked =
+        command->filesInBackground() ? QList<FileProblem>() : back ? command->undoProblems() : command->redoProblems();
     if (!blocked.isEmpty()) {
         emit problems((back ? tr("\u201c%1\u201d cannot be undone: its files cannot be put back.")
                             : tr("\u201c%1\u201d cannot be redone: its files cannot be put back."))
                           .arg(command->text()),
                       blocked);
+        emit undoAvailabilityChanged();
         return false;
     }
-    runFiles(command, back, [this, back] { back ? m_stack.undo() : m_stack.redo(); }, false);
+    runFiles(command, back, [this, back] {
+        const QWriteLocker lock(&m_treeLock);
+        back ? m_stack.undo() : m_stack.redo();
+    }, false);
     return true;
 }
 
@@ -346,7 +421,7 @@ NodePtr Gallery::insertNewNode(const NodePtr &node, TreeNode *selected, const QS
     if (resource.open(QIODevice::ReadOnly))
         bytes = resource.readAll();
     if (!bytes.isEmpty()) {
-        thumb = m_prefs.freeImgNames(thumbnailFileName).first();
+        thumb = newImgNames(thumbnailFileName).first();
         contents.append({m_prefs.imgPath(thumb), QByteArray(), bytes});
     }
     auto *command = new FileContentsCommand(
@@ -475,14 +550,28 @@ void Gallery::setThumbFile(TreeNode *node, const QString &name)
     push(new FunctionCommand(*this, tr("Choose Thumbnail"), [set, name] { set(name); }, [set, old] { set(old); }));
 }
 
+bool Gallery::mayOverwrite(const QString &name, const void *owner) const
+{
+    const QString path = m_prefs.imgPath(name);
+    if (path.isNull())
+        return false;
+    // Never through a link, nor over a picture that Undo could not put back
+    // because it cannot be read.
+    if (!FileWriter::refusal(path).isEmpty()
+        || (QFileInfo::exists(path) && !FileReader::refusal(path, FileReader::kPictureLimit).isEmpty()))
+        return false;
+    // Nor may it be one that something else shows (a thumbnail shared through
+    // the chooser, a photo's small picture named as a thumbnail).
+    return GalleryTrash(m_data, m_prefs).namedAmong({name}, {owner}).isEmpty();
+}
+
 WriteResult Gallery::setNodeThumbnail(TreeNode *node, const QByteArray &jpeg)
 {
     if (!node)
         return {};
     QString name = node->thumbFile();
-    const bool fresh = name.isEmpty() || m_prefs.imgPath(name).isNull();
-    if (fresh)
-        name = m_prefs.freeImgNames(thumbnailFileName).first();
+    if (name.isEmpty() || !mayOverwrite(name, node))
+        name = newImgNames(thumbnailFileName).first();
     return writeThumbnail(node->shared_from_this(), nullptr, name, jpeg, tr("Change Thumbnail"));
 }
 
@@ -513,7 +602,8 @@ WriteResult Gallery::writeThumbnail(const NodePtr &node, const ItemPtr &video, c
 
 void Gallery::setItemField(Item *item, ItemField field, const QString &value)
 {
-    if (!item)
+    // An editor closed without a change changes nothing, and leaves Undo alone.
+    if (!item || fieldOf(*item, field) == value)
         return;
     static const char *names[] = {"Edit Title", "Edit Date", "Edit Location", "Edit Description"};
     auto *command = new SetTextCommand(*this, tr(names[int(field)]), SetTextCommand::Target::ItemField,
@@ -527,10 +617,15 @@ void Gallery::applyToRest(Album *album, int row, ItemField field)
         return;
     const QString value = fieldOf(*album->items().at(row), field);
     QList<std::pair<ItemPtr, QString>> old;
+    bool changes = false;
     for (int i = 0; i < album->items().size(); ++i) {
-        if (i != row)
+        if (i != row) {
             old.append({album->items().at(i), fieldOf(*album->items().at(i), field)});
+            changes = changes || old.last().second != value;
+        }
     }
+    if (!changes)
+        return;
     static const char *names[] = {"Apply Title to Rest", "Apply Date to Rest", "Apply Location to Rest",
                                   "Apply Description to Rest"};
     auto set = [this, old, field](const std::function<QString(const QString &)> &valueFor) {
@@ -592,8 +687,10 @@ void Gallery::reorderItems(Album *album, const QList<ItemPtr> &items, int row)
     }
     after.insert(r, inserted.size(), ItemPtr());
     std::copy(inserted.begin(), inserted.end(), after.begin() + r);
+    // A drop that leaves the order as it was is no change.
+    if (after == before)
+        return;
     const NodePtr held = album->shared_from_this();
-    // Even a drop that leaves the order as it was counts as a change.
     push(new FunctionCommand(*this, itemsText("Move", items),
                              [this, held, after] { GalleryOps(*this).setOrder(static_cast<Album *>(held.get()), after); },
                              [this, held, before] { GalleryOps(*this).setOrder(static_cast<Album *>(held.get()), before); }));
@@ -606,7 +703,7 @@ void Gallery::addItems(Album *album, const QList<ItemPtr> &items, const QStringL
     const NodePtr held = album->shared_from_this();
     const int row = int(album->items().size());
     push(new TrashingCommand(
-        *this, text, files, false,
+        *this, text, files, false, Removal::TrashOrForGood,
         [this, held, row, items] { GalleryOps(*this).insertItems(static_cast<Album *>(held.get()), row, items); },
         [this, held, items] { GalleryOps(*this).removeItems(static_cast<Album *>(held.get()), items); }));
 }
@@ -624,6 +721,7 @@ std::shared_ptr<Gallery::Import> Gallery::beginImport(Album *album, const QStrin
 
 void Gallery::Import::add(const ItemPtr &item, const QStringList &files)
 {
+    const QWriteLocker lock(&m_gallery->m_treeLock);
     GalleryOps(*m_gallery).insertItems(m_album.get(), int(m_album->items().size()), {item});
     m_items.append(item);
     m_files.append(files);
@@ -643,7 +741,7 @@ void Gallery::endImport(const std::shared_ptr<Import> &import)
         auto applied = std::make_shared<bool>(true);
         // The items are in the album already; the first redo is the import itself.
         push(new TrashingCommand(
-            *this, text, import->m_files, false,
+            *this, text, import->m_files, false, Removal::TrashOrForGood,
             [this, album, row, items, applied] {
                 if (!std::exchange(*applied, false))
                     GalleryOps(*this).insertItems(album.get(), row, items);
@@ -667,7 +765,7 @@ void Gallery::addStreams(Video *video, const QList<StreamPtr> &streams, const QS
         GalleryOps(*this).itemChanged(held.get());
     };
     push(new TrashingCommand(*this, streams.size() == 1 ? tr("Add Stream") : tr("Add %1 Streams").arg(streams.size()),
-                             files, false, [set, after] { set(after); }, [set, before] { set(before); }));
+                             files, false, Removal::TrashOrForGood, [set, after] { set(after); }, [set, before] { set(before); }));
 }
 
 bool Gallery::removeStream(Video *video, int index, QString *why)
@@ -697,7 +795,7 @@ bool Gallery::removeStream(Video *video, int index, QString *why)
     const QString path = m_prefs.imgPath(stream->file());
     auto *command = new TrashingCommand(
         *this, tr("Remove Stream"), shared || path.isNull() ? QStringList() : QStringList{path}, true,
-        [this, held, stream] {
+        Removal::TrashOrForGood, [this, held, stream] {
             static_cast<Video *>(held.get())->streams().removeAll(stream);
             GalleryOps(*this).itemChanged(held.get());
         },
@@ -735,76 +833,105 @@ WriteResult Gallery::setVideoThumbnail(Video *video, const QByteArray &jpeg)
     if (!video)
         return {};
     QString name = video->thumbFile();
-    if (name.isEmpty() || m_prefs.imgPath(name).isNull())
-        name = m_prefs.freeImgNames(videoThumbFileName).first();
+    if (name.isEmpty() || !mayOverwrite(name, video))
+        name = newImgNames(videoThumbFileName).first();
     return writeThumbnail(nullptr, video->shared_from_this(), name, jpeg, tr("Make Video Thumbnail"));
 }
 
-void Gallery::removeNode(const NodePtr &node)
+void Gallery::removeNode(const NodePtr &node, Removal how)
 {
     if (!node || isBusy())
         return;
-    const DeletePlan plan = GalleryTrash(m_data, m_prefs).planNode(*node);
     auto place = std::make_shared<std::pair<AlbumCollection *, int>>(node->parentCollection(), -1);
     auto *command = new TrashingCommand(
-        *this, tr("Delete %1").arg(nodeKind(*node)), plan.paths, true,
+        *this, tr("Delete %1").arg(nodeKind(*node)), {}, true, how,
         [this, node, place] { *place = GalleryOps(*this).takeNode(node.get()); },
         [this, node, place] { GalleryOps(*this).insertNode(place->first, place->second, node); });
-    runNew(command, [this, command, plan] { emit filesReport(deletionText(command->trashed(), plan.kept)); });
+    // The walk over the whole gallery for files still in use runs on the job's thread.
+    command->planWith([this, node, img = m_prefs.imgFolder(), xml = m_prefs.xmlFolder()] {
+        const QReadLocker lock(&m_treeLock);
+        return GalleryTrash(m_data, img, xml).planNode(*node);
+    });
+    runNew(command, [this, command] { emit filesReport(deletionText(command->trashed(), command->kept())); });
 }
 
-void Gallery::removeItems(Album *album, const QList<ItemPtr> &items)
+void Gallery::removeItems(Album *album, const QList<ItemPtr> &items, Removal how)
 {
     if (!album || items.isEmpty() || isBusy())
         return;
-    const DeletePlan plan = GalleryTrash(m_data, m_prefs).planItems(items);
     const NodePtr held = album->shared_from_this();
     const QList<std::pair<int, ItemPtr>> places = GalleryOps::placesOf(album, items);
     auto *command = new TrashingCommand(
-        *this, itemsText("Delete", items), plan.paths, true,
+        *this, itemsText("Delete", items), {}, true, how,
         [this, held, items] { GalleryOps(*this).removeItems(static_cast<Album *>(held.get()), items); },
         [this, held, places] { GalleryOps(*this).restoreItems(static_cast<Album *>(held.get()), places); });
-    runNew(command, [this, command, plan] { emit filesReport(deletionText(command->trashed(), plan.kept)); });
+    command->planWith([this, items, img = m_prefs.imgFolder(), xml = m_prefs.xmlFolder()] {
+        const QReadLocker lock(&m_treeLock);
+        return GalleryTrash(m_data, img, xml).planItems(items);
+    });
+    runNew(command, [this, command] { emit filesReport(deletionText(command->trashed(), command->kept())); });
 }
 
 void Gallery::trashFiles(const QStringList &paths)
 {
     if (paths.isEmpty() || isBusy())
         return;
-    // Only entries directly inside the gallery's two folders.
     const QString img = QDir::cleanPath(m_prefs.imgFolder()), xml = QDir::cleanPath(m_prefs.xmlFolder());
-    QStringList inside;
-    QList<FileProblem> outside;
-    for (const QString &path : paths) {
-        const QString clean = QDir::cleanPath(path);
-        const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
-        const QString folder = clean.left(slash);
-        if (slash <= 0 || img.isEmpty() || (folder != img && folder != xml) || !isBareFileName(clean.mid(slash + 1))) {
-            outside.append({path, tr("it is not inside the gallery's img or xml folder")});
-            continue;
+    auto *command = new TrashingCommand(*this, tr("Move %1 to the Trash").arg(counted(int(paths.size()), "File", "Files")),
+                                        {}, true, Removal::Trash, [] {}, [] {});
+    auto left = std::make_shared<QList<FileProblem>>();
+    // Each file is looked at when its turn comes: the list was made earlier,
+    // and since then an Undo or a choice may have made the gallery name it.
+    command->planWith([this, paths, img, xml, left] {
+        QList<std::pair<QString, QString>> candidates; // path, key for namedAmong
+        QSet<QString> keys;
+        for (const QString &path : paths) {
+            const QString clean = QDir::cleanPath(path);
+            const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
+            const QString folder = clean.left(slash), name = clean.mid(slash + 1);
+            if (slash <= 0 || img.isEmpty() || (folder != img && folder != xml) || !isBareFileName(name)) {
+                left->append({path, tr("it is not inside the gallery's img or xml folder")});
+                continue;
+            }
+            // The trash takes files and links only; say so rather than report nothing moved.
+            const QFileInfo info(clean);
+            if (!info.isSymLink() && info.isDir()) {
+                left->append({path, tr("it is a folder; folders are left where they are")});
+                continue;
+            }
+            if (!info.isSymLink() && !info.exists()) {
+                left->append({path, tr("it is no longer there")});
+                continue;
+            }
+            const QString key = folder == xml ? QLatin1Char('/') + name : name;
+            candidates.append({clean, key});
+            keys.insert(key);
         }
-        // The trash takes files and links only; say so rather than report nothing moved.
-        const QFileInfo info(clean);
-        if (!info.isSymLink() && info.isDir())
-            outside.append({path, tr("it is a folder; folders are left where they are")});
-        else if (!info.isSymLink() && !info.exists())
-            outside.append({path, tr("it is no longer there")});
-        else
-            inside << clean;
-    }
-    if (!outside.isEmpty())
-        emit problems(tr("Some files were left where they are."), outside);
-    if (inside.isEmpty())
-        return;
-    auto *command = new TrashingCommand(*this, tr("Move %1 to the Trash").arg(counted(int(inside.size()), "File", "Files")),
-                                        inside, true, [] {}, [] {});
-    runNew(command, [this, command] { emit filesReport(deletionText(command->trashed(), 0)); });
+        const QReadLocker lock(&m_treeLock);
+        const QSet<QString> named = GalleryTrash(m_data, img, xml).namedAmong(keys);
+        DeletePlan plan;
+        for (const auto &[path, key] : candidates) {
+            if (named.contains(key))
+                left->append({path, tr("the gallery names it (again): it stays")});
+            else
+                plan.paths << path;
+        }
+        return plan;
+    });
+    runNew(command, [this, command, left] {
+        if (!left->isEmpty())
+            emit problems(tr("Some files were left where they are."), *left);
+        emit filesReport(deletionText(command->trashed(), 0));
+    }, [command] { return command->trashed().count() > 0; });
 }
 
-void Gallery::runNew(GalleryCommand *command, std::function<void()> after)
+void Gallery::runNew(GalleryCommand *command, std::function<void()> after, std::function<bool()> keep)
 {
-    runFiles(command, false, [this, command, after] {
-        push(command);
+    runFiles(command, false, [this, command, after, keep] {
+        if (keep && !keep())
+            delete command;
+        else
+            push(command);
         if (after)
             after();
     }, true);

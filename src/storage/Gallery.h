@@ -5,10 +5,13 @@
 #include "storage/FileWriter.h"
 #include "storage/GalleryFile.h"
 #include "storage/GalleryLock.h"
+#include "storage/GalleryTrash.h"
 #include "storage/Job.h"
+#include "storage/MoveJournal.h"
 
 #include <QObject>
 #include <QPointer>
+#include <QReadWriteLock>
 #include <QUndoStack>
 
 #include <memory>
@@ -36,7 +39,9 @@ struct FileChange
 //
 // GUI thread only. A change that moves many files does its file work as a
 // Job first (jobStarted() lets the window show it) and changes the model
-// when the job has ended; a stopped or failed job changes nothing.
+// when the job has ended; a stopped or failed job changes nothing. A job
+// may read the tree under treeLock() for reading; the tree changes only
+// under it for writing.
 class Gallery : public QObject
 {
     Q_OBJECT
@@ -45,6 +50,8 @@ public:
     ~Gallery() override;
 
     const Data &data() const { return m_data; }
+    // Whether the node is in the tree (not deleted, nor only held by Undo).
+    bool holds(const TreeNode *node) const;
     Preferences &prefs() const { return m_prefs; }
     GalleryFile &galleryFile() { return m_file; }
     QUndoStack *undoStack() { return &m_stack; }
@@ -71,7 +78,9 @@ public:
     bool isReadOnly() const { return m_readOnly; }
     const GalleryLock &lock() const { return m_lock; }
 
-    // Reads the gallery named by the settings (open() does this after the lock).
+    // Reads the gallery named by the settings (open() does this after the
+    // lock), then puts right the files an interrupted session left
+    // (MoveJournal); what was done is reported through problems().
     LoadReport load();
     SaveReport save(GalleryFile::OnChangedFiles onChanged = GalleryFile::OnChangedFiles::Stop);
     // A tree made in memory (a benchmark, a test) replaces the gallery's,
@@ -83,8 +92,12 @@ public:
     // taken away again; the model then stays as it is.
     bool undo();
     bool redo();
+    // False also for a step known never to be possible again (its files
+    // removed for good, or gone from the trash).
     bool canUndo() const;
     bool canRedo() const;
+    // Steps kept for Undo; older ones are dropped.
+    static constexpr int kUndoLimit = 100;
     // A change is running as a job: further changes wait for it.
     bool isBusy() const { return !m_job.isNull(); }
     Job *currentJob() const { return m_job; }
@@ -107,7 +120,8 @@ public:
     // A thumbnail the gallery already has (the chooser).
     void setThumbFile(TreeNode *node, const QString &name);
     // A picture (the 60 x 40 JPEG made from a drop) becomes the node's
-    // thumbnail: under its name when it has one, else under a fresh one.
+    // thumbnail: under its name when it has one that nothing else names and
+    // whose picture can be kept for Undo, else under a fresh one.
     WriteResult setNodeThumbnail(TreeNode *node, const QByteArray &jpeg);
     // Deepest nesting of collections the index file keeps.
     int depthOf(const TreeNode *node) const;
@@ -152,11 +166,23 @@ public:
     std::shared_ptr<Import> beginImport(Album *album, const QString &kind);
     void endImport(const std::shared_ptr<Import> &import);
 
-    // --- deletion: the files go to the desktop's trash
-    void removeNode(const NodePtr &node);
-    void removeItems(Album *album, const QList<ItemPtr> &items);
-    // Files in the gallery's folders that nothing names.
+    // --- deletion: the files go to the desktop's trash (or, where there is
+    // none and the user agreed, away for good). Always a job: which files go
+    // is worked out on its thread. A deletion that cannot move every file
+    // changes nothing.
+    void removeNode(const NodePtr &node, Removal how = Removal::Trash);
+    void removeItems(Album *album, const QList<ItemPtr> &items, Removal how = Removal::Trash);
+    // Files in the gallery's folders that nothing names; each is looked at
+    // again when its turn comes, and left when the gallery names it by then.
     void trashFiles(const QStringList &paths);
+
+    // --- new files: recorded before they are written, so that the next
+    // open after a crash finds the ones no save named.
+    // `count` free names of the img folder by `pattern`.
+    QStringList newImgNames(QString (*pattern)(quint64), int count = 1);
+    bool filesWillBeWritten(const QStringList &paths, QString *reason = nullptr);
+    MoveJournal &journal() { return m_journal; }
+    QReadWriteLock &treeLock() const { return m_treeLock; }
 
     // Below this many files, file work runs at once on the GUI thread.
     static constexpr int kFilesInBackground = 300;
@@ -189,12 +215,17 @@ signals:
     void problems(const QString &message, const QList<qm::FileProblem> &problems);
     // A deletion or restore finished; `text` says what happened to the files.
     void filesReport(const QString &text);
+    // canUndo() or canRedo() may say otherwise now (a job began or ended, a
+    // step turned out impossible).
+    void undoAvailabilityChanged();
 
 private:
     friend class GalleryCommand;
     friend class GalleryOps;
 
     void push(GalleryCommand *command);
+    // The save took effect: the files agree with the saved XML.
+    void saveCommitted();
     // File work of a step, at once or as a job; `then` changes the model
     // when it went through. An `owned` command not yet on the stack is
     // deleted when it did not.
@@ -202,8 +233,9 @@ private:
     void runFiles(GalleryCommand *command, bool undo, std::function<void()> then, bool owned);
     // The file work of a step on this thread, for steps that need its result.
     bool redoFilesNow(GalleryCommand *command, QList<FileProblem> &problems);
-    // A new step whose files move first.
-    void runNew(GalleryCommand *command, std::function<void()> after);
+    // A new step whose files move first; `keep` may still decline it once
+    // they have (nothing moved, and the step would change nothing).
+    void runNew(GalleryCommand *command, std::function<void()> after, std::function<bool()> keep = {});
     // True (and said) when the gallery is open read-only.
     bool refusedReadOnly();
     void updateDirty();
@@ -211,6 +243,8 @@ private:
     void forgetSelectedItems(const QList<ItemPtr> &items);
     WriteResult writeThumbnail(const NodePtr &node, const ItemPtr &video, const QString &name, const QByteArray &jpeg,
                                const QString &text);
+    // Whether a new picture may replace the file `name` of `owner`.
+    bool mayOverwrite(const QString &name, const void *owner) const;
     NodePtr insertNewNode(const NodePtr &node, TreeNode *selected, const QString &thumbResource, QString *why);
 
     Preferences &m_prefs;
@@ -221,6 +255,8 @@ private:
     int m_openImports = 0;
     GalleryLock m_lock;
     bool m_readOnly = false;
+    MoveJournal m_journal;
+    mutable QReadWriteLock m_treeLock{QReadWriteLock::Recursive};
 };
 
 } // namespace qm

@@ -2,6 +2,7 @@
 
 #include "model/Photo.h"
 #include "storage/FileWriter.h"
+#include "storage/MoveJournal.h"
 
 #include <QDir>
 #include <QFile>
@@ -255,18 +256,22 @@ QStringList FileContentsCommand::files() const
     return paths;
 }
 
-bool FileContentsCommand::putOne(const Content &c, bool before, QList<FileProblem> &problems)
+bool FileContentsCommand::putOne(qsizetype i, bool before, QList<FileProblem> &problems)
 {
+    const Content &c = m_contents[i];
     const QByteArray &bytes = before ? c.before : c.after;
+    MoveJournal &journal = m_ops.gallery().journal();
     if (bytes.isNull()) {
-        // The file was made by this step: it goes with the step.
-        QFile file(c.path);
-        if (FileWriter::refusal(c.path).isEmpty() && QFileInfo::exists(c.path) && !file.remove()) {
-            problems.append({c.path, file.errorString()});
-            return false;
-        }
-        return true;
+        // The file was made by this step: it goes with the step, to the
+        // trash, where a crash before the next save can find it again.
+        if (!FileWriter::refusal(c.path).isEmpty())
+            return true;
+        m_removed.resize(m_contents.size());
+        m_removed[i].setJournal(&journal);
+        return m_removed[i].trash({c.path}, Removal::TrashOrForGood, nullptr, problems);
     }
+    // Unrecorded, a crash would at worst leave one small file that nothing names.
+    journal.entering({c.path});
     const WriteResult written = FileWriter::writeFile(c.path, bytes);
     if (!written) {
         problems.append({written.path, written.reason});
@@ -292,12 +297,12 @@ bool FileContentsCommand::put(bool before, QList<FileProblem> &problems)
         }
     }
     for (qsizetype i = 0; i < m_contents.size(); ++i) {
-        if (putOne(m_contents[i], before, problems))
+        if (putOne(i, before, problems))
             continue;
         // All or none: what was put in place goes back.
         QList<FileProblem> ignored;
         for (qsizetype j = i - 1; j >= 0; --j)
-            putOne(m_contents[j], !before, ignored);
+            putOne(j, !before, ignored);
         if (!before && m_madeFolder)
             QDir().rmdir(m_folder);
         return false;
@@ -307,20 +312,27 @@ bool FileContentsCommand::put(bool before, QList<FileProblem> &problems)
     return true;
 }
 
-TrashingCommand::TrashingCommand(Gallery &g, const QString &text, QStringList paths, bool trashOnRedo,
+TrashingCommand::TrashingCommand(Gallery &g, const QString &text, QStringList paths, bool trashOnRedo, Removal how,
                                  std::function<void()> redoModel, std::function<void()> undoModel)
     : GalleryCommand(g, text)
     , m_paths(std::move(paths))
     , m_trashOnRedo(trashOnRedo)
+    , m_how(how)
     , m_redoModel(std::move(redoModel))
     , m_undoModel(std::move(undoModel))
 {
+    m_trashed.setJournal(&g.journal());
 }
 
 bool TrashingCommand::send(JobControl *control, QList<FileProblem> &problems)
 {
-    m_trashed = TrashedFiles();
-    return m_trashed.trash(m_paths, control, problems);
+    if (m_plan) {
+        const DeletePlan plan = m_plan();
+        m_plan = nullptr;
+        m_paths = plan.paths;
+        m_kept = plan.kept;
+    }
+    return m_trashed.trash(m_paths, m_how, control, problems);
 }
 
 bool TrashingCommand::bringBack(JobControl *control, QList<FileProblem> &problems)

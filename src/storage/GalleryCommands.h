@@ -42,6 +42,8 @@ public:
     void setOrder(Album *album, const QList<ItemPtr> &order);
     void itemChanged(Item *item) { emit m_g.itemChanged(item); }
 
+    Gallery &gallery() const { return m_g; }
+
 private:
     Gallery &m_g;
 };
@@ -53,9 +55,15 @@ public:
 
     // The files the file work touches: many go to a job.
     virtual QStringList files() const { return {}; }
+    // Whether the file work runs as a job rather than at once.
+    virtual bool filesInBackground() const { return files().size() >= Gallery::kFilesInBackground; }
     // Why the step's files cannot be put back or taken away again.
     virtual QList<FileProblem> undoProblems() const { return {}; }
     virtual QList<FileProblem> redoProblems() const { return {}; }
+    // Known without looking at the disk: the step can never be undone
+    // (files removed for good, or found gone from the trash) or redone.
+    virtual bool undoImpossible() const { return false; }
+    virtual bool redoImpossible() const { return false; }
     // False: nothing was changed (stopped, or rolled back after a failure).
     virtual bool undoFiles(JobControl *, QList<FileProblem> &) { return true; }
     virtual bool redoFiles(JobControl *, QList<FileProblem> &) { return true; }
@@ -127,9 +135,10 @@ public:
 private:
     bool put(bool before, QList<FileProblem> &problems);
 
-    bool putOne(const Content &c, bool before, QList<FileProblem> &problems);
+    bool putOne(qsizetype i, bool before, QList<FileProblem> &problems);
 
     QList<Content> m_contents;
+    QList<TrashedFiles> m_removed; // per content: the file the step took away
     QString m_folder;
     bool m_madeFolder = false;
     std::function<void()> m_redoModel;
@@ -142,23 +151,34 @@ class TrashingCommand : public GalleryCommand
 {
 public:
     // `trashOnRedo`: redo sends the files away (a deletion); otherwise undo does (an addition).
-    TrashingCommand(Gallery &g, const QString &text, QStringList paths, bool trashOnRedo,
+    TrashingCommand(Gallery &g, const QString &text, QStringList paths, bool trashOnRedo, Removal how,
                     std::function<void()> redoModel, std::function<void()> undoModel);
+    // The files are worked out by `plan` on the job's thread, the first
+    // time the step is done (a deletion's walk over the gallery).
+    void planWith(std::function<DeletePlan()> plan) { m_plan = std::move(plan); }
     QStringList files() const override { return m_paths; }
+    bool filesInBackground() const override { return m_plan || GalleryCommand::filesInBackground(); }
     QList<FileProblem> undoProblems() const override;
     QList<FileProblem> redoProblems() const override;
+    bool undoImpossible() const override { return m_trashOnRedo && m_trashed.restoreImpossible(); }
+    bool redoImpossible() const override { return !m_trashOnRedo && m_trashed.restoreImpossible(); }
     bool undoFiles(JobControl *control, QList<FileProblem> &problems) override;
     bool redoFiles(JobControl *control, QList<FileProblem> &problems) override;
     void redo() override { m_redoModel(); }
     void undo() override { m_undoModel(); }
     const TrashedFiles &trashed() const { return m_trashed; }
+    // Files left because something else still names them.
+    int kept() const { return m_kept; }
 
 private:
     bool send(JobControl *control, QList<FileProblem> &problems);
     bool bringBack(JobControl *control, QList<FileProblem> &problems);
 
     QStringList m_paths;
+    std::function<DeletePlan()> m_plan;
+    int m_kept = 0;
     bool m_trashOnRedo;
+    Removal m_how;
     TrashedFiles m_trashed;
     std::function<void()> m_redoModel;
     std::function<void()> m_undoModel;

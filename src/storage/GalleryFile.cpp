@@ -3,6 +3,7 @@
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/Common.h"
+#include "storage/FileReader.h"
 #include "storage/FileWriter.h"
 #include "storage/GalleryXml.h"
 #include "storage/Preferences.h"
@@ -172,11 +173,10 @@ GalleryFile::Read GalleryFile::readFile(const QString &path)
     out.stamp = stampOf(path);
     if (!out.stamp.exists)
         return out;
+    // A pipe or a device in the xml folder must not hang or flood the load.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        out.problem = file.errorString();
+    if (!FileReader::open(file, path, FileReader::kXmlLimit, &out.problem))
         return out;
-    }
     out.bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         out.problem = file.errorString();

@@ -3,19 +3,23 @@
 #include "model/AlbumCollection.h"
 #include "model/Photo.h"
 #include "model/Video.h"
-#include "storage/Preferences.h"
+#include "storage/FileWriter.h"
 #include "storage/Job.h"
+#include "storage/Preferences.h"
+#include "storage/MoveJournal.h"
 #include "storage/Trash.h"
 
 #include <QFile>
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cerrno>
+
+#include <unistd.h>
+
 namespace qm {
 
 namespace {
-
-bool trashDisabled = false;
 
 void addIfSet(QList<QString> &names, const QString &name)
 {
@@ -37,6 +41,11 @@ void markGoing(const TreeNode &node, QSet<const void *> &going)
 }
 
 } // namespace
+
+GalleryTrash::GalleryTrash(const Data &data, const Preferences &prefs)
+    : GalleryTrash(data, prefs.imgFolder(), prefs.xmlFolder())
+{
+}
 
 void GalleryTrash::collectItem(const Item &item, QList<FileRef> &out)
 {
@@ -70,27 +79,35 @@ void GalleryTrash::collectNode(const TreeNode &node, QList<FileRef> &out)
     out.append({true, album.XMLFile()});
 }
 
-QSet<QString> GalleryTrash::namesStillInUse(const QSet<const void *> &going) const
+QSet<QString> GalleryTrash::namedAmong(const QSet<QString> &names, const QSet<const void *> &going) const
 {
-    // Image names and album file names live in different folders; the
-    // album file names are marked so the two never mix.
+    // Only the few names asked about are looked up: no set of every name in
+    // a gallery of a hundred thousand items is built.
     QSet<QString> used;
+    if (names.isEmpty())
+        return used;
+    auto see = [&](const QString &name) {
+        if (!name.isEmpty() && names.contains(name))
+            used.insert(name);
+    };
     m_data.forEachNode([&](const NodePtr &n) {
-        if (going.contains(n.get()))
-            return true;
-        if (!n->thumbFile().isEmpty())
-            used.insert(n->thumbFile());
+        // A node that goes takes its own names; its items are asked one by one.
+        const bool nodeGoes = going.contains(n.get());
+        if (!nodeGoes)
+            see(n->thumbFile());
         if (!n->isAlbum())
             return true;
         const auto &album = static_cast<const Album &>(*n);
-        used.insert(QLatin1Char('/') + album.XMLFile());
+        if (!nodeGoes && !album.XMLFile().isEmpty())
+            see(QLatin1Char('/') + album.XMLFile());
+        QList<FileRef> files;
         for (const ItemPtr &item : album.items()) {
             if (going.contains(item.get()))
                 continue;
-            QList<FileRef> files;
+            files.clear();
             collectItem(*item, files);
             for (const FileRef &f : files)
-                used.insert(f.name);
+                see(f.name);
         }
         return true;
     });
@@ -100,7 +117,12 @@ QSet<QString> GalleryTrash::namesStillInUse(const QSet<const void *> &going) con
 DeletePlan GalleryTrash::plan(const QList<FileRef> &files, const QSet<const void *> &going) const
 {
     DeletePlan plan;
-    const QSet<QString> used = namesStillInUse(going);
+    QSet<QString> wanted;
+    for (const FileRef &f : files) {
+        if (!f.name.isEmpty())
+            wanted.insert(f.xml ? QLatin1Char('/') + f.name : f.name);
+    }
+    const QSet<QString> used = namedAmong(wanted, going);
     QSet<QString> done;
     for (const FileRef &f : files) {
         const QString key = f.xml ? QLatin1Char('/') + f.name : f.name;
@@ -112,7 +134,7 @@ DeletePlan GalleryTrash::plan(const QList<FileRef> &files, const QSet<const void
             continue;
         }
         // Names that reach outside the gallery's folders name no file.
-        const QString path = f.xml ? m_prefs.xmlPath(f.name) : m_prefs.imgPath(f.name);
+        const QString path = Preferences::pathIn(f.xml ? m_xml : m_img, f.name);
         if (!path.isNull())
             plan.paths.append(path);
     }
@@ -163,60 +185,120 @@ QString counted(int n, const char *one, const char *many)
     return QStringLiteral("%1 %2").arg(n).arg(QCoreApplication::translate("qm", n == 1 ? one : many));
 }
 
-void TrashedFiles::setTrashDisabledForTesting(bool disabled)
-{
-    trashDisabled = disabled;
-}
-
 int TrashedFiles::removedForGood() const
 {
     return int(std::count_if(m_entries.begin(), m_entries.end(), [](const Entry &e) { return e.inTrash.isEmpty(); }));
 }
 
-bool TrashedFiles::trash(const QStringList &paths, JobControl *control, QList<FileProblem> &problems)
+bool TrashedFiles::trash(const QStringList &paths, Removal how, JobControl *control, QList<FileProblem> &problems)
 {
-    if (control)
-        control->setTotal(paths.size());
-    bool undoable = true;
+    m_entries.clear();
+    m_lost = false;
+    // A link is taken itself, never what it points to; folders stay.
+    QStringList going;
     for (const QString &path : paths) {
-        if (undoable && control && control->stopRequested()) {
-            QList<FileProblem> stuck;
-            if (restore(nullptr, stuck))
-                return false;
-            // Something could not go back: finish the deletion after all.
-            problems.append(stuck);
-            undoable = false;
-        }
+        const QFileInfo info(path);
+        if (info.isSymLink() || (info.exists() && !info.isDir()))
+            going << path;
+    }
+    if (control)
+        control->setTotal(going.size());
+    QString why;
+    if (m_journal && !m_journal->leaving(going, &why)) {
+        problems.append({going.value(0), why});
+        return false;
+    }
+    // Takes back what went; true when everything is back as it was. Once
+    // something cannot come back, the rest goes too and the model follows.
+    bool canGiveUp = true;
+    auto giveUp = [&]() {
+        QList<FileProblem> stuck;
+        if (canGiveUp && putBack(0, stuck))
+            return true;
+        problems.append(stuck);
+        canGiveUp = false;
+        return false;
+    };
+    for (const QString &path : going) {
+        if (canGiveUp && control && control->stopRequested() && giveUp())
+            return false;
         if (control)
             control->advance();
-        // A link is taken itself, never what it points to.
-        const QFileInfo info(path);
-        if (!info.isSymLink() && (!info.exists() || info.isDir()))
-            continue;
+        const FileIdentity identity = FileIdentity::of(path);
         QString inTrash;
-        QFile file(path);
-        if (!trashDisabled && moveFileToTrash(path, &inTrash)) {
-            m_entries.append({path, inTrash});
-        } else if (file.remove()) {
-            m_entries.append({path, QString()});
-            undoable = false;
+        if (how != Removal::ForGood) {
+            if (moveFileToTrash(path, &inTrash, &why)) {
+                m_entries.append({path, inTrash, identity});
+                continue;
+            }
+            if (how == Removal::Trash) {
+                problems.append({path, QStringLiteral("no trash could take it: %1").arg(why)});
+                if (giveUp())
+                    return false;
+                continue;
+            }
+        }
+        if (::unlink(QFile::encodeName(path).constData()) == 0) {
+            m_entries.append({path, QString(), identity});
+            canGiveUp = false;
         } else {
-            problems.append({path, file.errorString()});
+            problems.append({path, systemReason(errno)});
+            // Nothing gone yet: nothing changed.
+            if (m_entries.isEmpty())
+                return false;
         }
     }
     return true;
 }
 
+bool TrashedFiles::putBack(qsizetype from, QList<FileProblem> &problems)
+{
+    // Last out, first back: the order a deletion took them in reverse.
+    bool all = true;
+    for (qsizetype i = m_entries.size() - 1; i >= from; --i) {
+        QString why;
+        if (!m_entries[i].inTrash.isEmpty() && putBackFromTrash(m_entries[i].original, m_entries[i].inTrash, &why)) {
+            m_entries.removeAt(i);
+            continue;
+        }
+        problems.append({m_entries[i].original, m_entries[i].inTrash.isEmpty()
+                                                   ? QStringLiteral("it was removed for good")
+                                                   : QStringLiteral("it could not be moved back from %1 (%2)")
+                                                         .arg(m_entries[i].inTrash, why)});
+        all = false;
+    }
+    return all;
+}
+
+namespace {
+
+// Put back by the user with the desktop's trash: the same file (a move
+// keeps it), or a copy with its size and time.
+bool backByHand(const FileIdentity &now, const FileIdentity &was)
+{
+    return now.sameFile(was) || (now.exists() && now.size == was.size && now.mtimeNs == was.mtimeNs);
+}
+
+} // namespace
+
 QList<FileProblem> TrashedFiles::restoreProblems() const
 {
     QList<FileProblem> problems;
     for (const Entry &e : m_entries) {
-        if (e.inTrash.isEmpty())
+        if (e.inTrash.isEmpty()) {
             problems.append({e.original, QStringLiteral("it was removed for good (there was no trash for it)")});
-        else if (!QFileInfo(e.inTrash).isSymLink() && !QFileInfo::exists(e.inTrash))
+            continue;
+        }
+        const FileIdentity there = FileIdentity::of(e.original);
+        if (backByHand(there, e.identity))
+            continue;
+        if (!FileIdentity::of(e.inTrash).sameFile(e.identity)) {
+            // Emptied from the trash, or another file trashed under its name since.
             problems.append({e.original, QStringLiteral("it is no longer in the trash (%1)").arg(e.inTrash)});
-        else if (QFileInfo(e.original).isSymLink() || QFileInfo::exists(e.original))
+            m_lost = true;
+        } else if (there.exists()) {
             problems.append({e.original, QStringLiteral("another file has taken its place")});
+        }
     }
     return problems;
 }
@@ -228,27 +310,53 @@ bool TrashedFiles::restore(JobControl *control, QList<FileProblem> &problems)
         problems.append(blocked);
         return false;
     }
+    QStringList coming;
+    for (const Entry &e : m_entries)
+        coming << e.original;
+    QString why;
+    if (m_journal && !m_journal->entering(coming, &why)) {
+        problems.append({coming.value(0), why});
+        return false;
+    }
     if (control)
         control->setTotal(m_entries.size());
-    // Last out, first back: the order a deletion took them in reverse.
     for (qsizetype i = m_entries.size() - 1; i >= 0; --i) {
+        if (control && control->stopRequested()) {
+            sendAgain(i + 1, problems);
+            return false;
+        }
         if (control)
             control->advance();
-        if (putBackFromTrash(m_entries[i].original, m_entries[i].inTrash))
+        Entry &e = m_entries[i];
+        if (backByHand(FileIdentity::of(e.original), e.identity))
             continue;
-        problems.append({m_entries[i].original, QStringLiteral("it could not be moved back from %1").arg(m_entries[i].inTrash)});
-        // All or nothing: what came back goes to the trash again.
-        for (qsizetype j = i + 1; j < m_entries.size(); ++j) {
-            QString inTrash;
-            if (moveFileToTrash(m_entries[j].original, &inTrash))
-                m_entries[j].inTrash = inTrash;
-            else
-                problems.append({m_entries[j].original, QStringLiteral("it is back in the gallery folder")});
-        }
+        if (putBackFromTrash(e.original, e.inTrash, &why))
+            continue;
+        problems.append({e.original, QStringLiteral("it could not be moved back from %1 (%2)").arg(e.inTrash, why)});
+        sendAgain(i + 1, problems);
         return false;
     }
     m_entries.clear();
     return true;
+}
+
+void TrashedFiles::sendAgain(qsizetype from, QList<FileProblem> &problems)
+{
+    QStringList again;
+    for (qsizetype j = from; j < m_entries.size(); ++j)
+        again << m_entries[j].original;
+    QString why;
+    if (m_journal)
+        m_journal->leaving(again, &why);
+    for (qsizetype j = from; j < m_entries.size(); ++j) {
+        Entry &e = m_entries[j];
+        QString inTrash;
+        e.identity = FileIdentity::of(e.original);
+        if (moveFileToTrash(e.original, &inTrash, &why))
+            e.inTrash = inTrash;
+        else
+            problems.append({e.original, QStringLiteral("it is back in the gallery folder")});
+    }
 }
 
 } // namespace qm

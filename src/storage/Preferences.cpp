@@ -118,28 +118,26 @@ QString Preferences::stateFolder() const
     return folder.isEmpty() ? QString() : QStringLiteral("%1/.quillmere").arg(folder);
 }
 
-QString Preferences::imgPath(const QString &name) const
+QString Preferences::pathIn(const QString &folder, const QString &name)
 {
-    const QString folder = imgFolder();
     if (folder.isEmpty() || !isBareFileName(name))
         return QString();
     return QStringLiteral("%1/%2").arg(folder, name);
+}
+
+QString Preferences::imgPath(const QString &name) const
+{
+    return pathIn(imgFolder(), name);
 }
 
 QString Preferences::xmlPath(const QString &name) const
 {
-    const QString folder = xmlFolder();
-    if (folder.isEmpty() || !isBareFileName(name))
-        return QString();
-    return QStringLiteral("%1/%2").arg(folder, name);
+    return pathIn(xmlFolder(), name);
 }
 
 QString Preferences::statePath(const QString &name) const
 {
-    const QString folder = stateFolder();
-    if (folder.isEmpty() || !isBareFileName(name))
-        return QString();
-    return QStringLiteral("%1/%2").arg(folder, name);
+    return pathIn(stateFolder(), name);
 }
 
 QStringList Preferences::freeImgNames(QString (*pattern)(quint64), int count) const

@@ -56,6 +56,9 @@ public:
     QString imgPath(const QString &name) const;
     QString xmlPath(const QString &name) const;
     QString statePath(const QString &name) const;
+    // The same for a folder taken earlier: for threads, which must not read
+    // the settings store while the GUI thread does.
+    static QString pathIn(const QString &folder, const QString &name);
     // `count` names made by `pattern` from time keys (now or a little
     // later), distinct and naming nothing in the img folder, links included.
     QStringList freeImgNames(QString (*pattern)(quint64), int count = 1) const;

@@ -1,5 +1,7 @@
 #include "video/FLVMetadata.h"
 
+#include "storage/FileReader.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -95,8 +97,8 @@ void scanFLVMetadata(const QByteArray &bytes, int offsets, int &width, int &heig
 void readFLVMetadata(const QString &path, int &width, int &height, int &bitrate)
 {
     QByteArray bytes;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (FileReader::open(file, path, FileReader::kNoLimit))
         bytes = file.read(kReadLength);
     file.close();
     scanFLVMetadata(bytes, kScanOffsets, width, height, bitrate);
@@ -111,8 +113,8 @@ FLVTagMetadata readFLVTagMetadata(const QString &path)
     constexpr quint32 kMaxHeader = 1 << 16;
 
     FLVTagMetadata result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!FileReader::open(file, path, FileReader::kNoLimit))
         return result;
     const QByteArray header = file.read(9);
     if (header.size() < 9 || !header.startsWith("FLV"))
@@ -149,9 +151,11 @@ FLVTagMetadata readFLVTagMetadata(const QString &path)
 
 qint64 flvDurationMs(const QString &path)
 {
-    QFile file(path);
+    QFile file;
+    if (!FileReader::open(file, path, FileReader::kNoLimit))
+        return 0;
     const qint64 size = file.size();
-    if (size < 9 + 4 + 11 + 4 || !file.open(QIODevice::ReadOnly) || !file.seek(size - 4))
+    if (size < 9 + 4 + 11 + 4 || !file.seek(size - 4))
         return 0;
     const QByteArray trailer = file.read(4);
     if (trailer.size() < 4)

@@ -209,7 +209,7 @@ void ImportVideoController::clickedImport()
     }
     if (m_copy)
         return;
-    const QString streamName = m_prefs->freeImgNames(videoStreamFileName).first();
+    const QString streamName = m_gallery->newImgNames(videoStreamFileName).first();
     const QString streamPath = m_prefs->imgPath(streamName);
     // A few seconds of movie copy in a moment; anything longer is shown
     // and can be stopped.
@@ -266,7 +266,7 @@ void ImportVideoController::copied(const QString &streamName, const WriteResult 
         auto newVideo = std::make_shared<Video>();
         newVideo->setTitle(QFileInfo(m_file).completeBaseName());
         newVideo->addStream(stream);
-        const QString thumbName = m_prefs->freeImgNames(videoThumbFileName).first();
+        const QString thumbName = m_gallery->newImgNames(videoThumbFileName).first();
         QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             QFile::remove(streamPath);

@@ -8,6 +8,7 @@
 #include "model/VideoStream.h"
 #include "storage/Common.h"
 #include "storage/Job.h"
+#include "storage/Gallery.h"
 #include "storage/JobSheet.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
@@ -40,11 +41,11 @@ void ImportVideoController::startConversion()
              kConversionAlert);
         return;
     }
-    const QStringList names = m_prefs->freeImgNames(videoStreamFileName, int(request.settings.rungs.size()));
+    const QStringList names = m_gallery->newImgNames(videoStreamFileName, int(request.settings.rungs.size()));
     for (const QString &name : names)
         request.outputs << m_prefs->imgPath(name);
     if (!m_addingStream) {
-        request.thumbnail = m_prefs->imgPath(m_prefs->freeImgNames(videoThumbFileName).first());
+        request.thumbnail = m_prefs->imgPath(m_gallery->newImgNames(videoThumbFileName).first());
         request.thumbnailSize = QSize(m_prefs->videoThumbWidth() > 0 ? m_prefs->videoThumbWidth() : kDefaultVideoThumbWidth,
                                       m_prefs->videoThumbHeight() > 0 ? m_prefs->videoThumbHeight()
                                                                       : kDefaultVideoThumbHeight);
@@ -113,7 +114,7 @@ void ImportVideoController::conversionFinished()
     QString thumbName = QFileInfo(outcome->thumbnail).fileName();
     if (thumbName.isEmpty()) {
         // No frame came from the movie: the placeholder, as for an FLV file.
-        thumbName = m_prefs->freeImgNames(videoThumbFileName).first();
+        thumbName = m_gallery->newImgNames(videoThumbFileName).first();
         QString why;
         if (!copyResource(QStringLiteral("videothumb.jpg"), m_prefs->imgPath(thumbName), &why)) {
             outcome->removeFiles();

@@ -1,7 +1,7 @@
 #pragma once
 
-// Forked children for the tests, full disks (a file-size limit in a child,
-// and a tiny tmpfs where the test may mount one).
+// Forked children for the tests, full disks (a file-size limit, and a tiny
+// tmpfs where the test may mount one).
 
 #include <QByteArray>
 #include <QDir>
@@ -140,20 +140,21 @@ private:
     bool m_started = false;
 };
 
-// Runs `work` in a forked child in which no file may grow past `limit`
-// bytes. SIGXFSZ is ignored, so a write past the limit fails with EFBIG
-// ("File too large") the way one on a full disk fails with ENOSPC. Returns
-// what `work` returned, or how the child ended when it did not return.
+// Runs `work` while no file may grow past `limit` bytes. SIGXFSZ is
+// ignored, so a write past the limit fails with EFBIG ("File too large") the
+// way one on a full disk fails with ENOSPC. In this process, not a forked
+// child: a child of a process with threads can hang on a lock one of them held.
 inline QString withFileSizeLimit(qint64 limit, const std::function<QString()> &work)
 {
-    const ChildEnd end = inChild(work, [limit] {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit rl{rlim_t(limit), rlim_t(limit)};
-        ::setrlimit(RLIMIT_FSIZE, &rl);
-    });
-    if (!end.exitedWith(0))
-        return QStringLiteral("the child ended abnormally (status %1)").arg(end.status);
-    return end.output;
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto handler = ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit rl{rlim_t(limit), before.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &rl);
+    QString out = work();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::signal(SIGXFSZ, handler);
+    return out;
 }
 
 // A tmpfs of `bytes` mounted on a fresh folder, for as long as this lives.

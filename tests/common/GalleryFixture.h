@@ -9,6 +9,8 @@
 #include "storage/Gallery.h"
 #include "storage/Preferences.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -81,6 +83,15 @@ struct GalleryFixture
     QString xml(const QString &name) const { return prefs.xmlPath(name); }
     QStringList imgFiles() const { return QDir(prefs.imgFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name); }
     void ready() { gallery.adoptTree(staged.albums()); }
+    // Until the change under way has done its file work (a deletion always
+    // runs as a job); false when it took longer than any should.
+    bool settled(int timeoutMs = 60000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (gallery.isBusy() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return !gallery.isBusy();
+    }
 
 private:
     template<typename T>

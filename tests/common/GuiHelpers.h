@@ -3,6 +3,8 @@
 // Helpers for tests that drive real windows, including the nested event
 // loops of modal dialogs.
 
+#include "common/TestFiles.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -34,7 +36,7 @@ inline void cancelPendingWatchers()
 // running then. Gives up after `timeoutMs`; `fired` tells whether it ran.
 template<typename T>
 std::shared_ptr<bool> whenShown(std::function<void(T *)> action,
-                                std::function<bool(T *)> accept = nullptr, int timeoutMs = 10000)
+                                std::function<bool(T *)> accept = nullptr, int timeoutMs = kPatience)
 {
     auto fired = std::make_shared<bool>(false);
     auto timer = new QTimer(pendingWatchers());

@@ -13,6 +13,11 @@
 
 namespace testing {
 
+// How long a test waits for what the program shows or writes: a wait ends
+// as soon as it is there, so only a machine with every core busy ever needs
+// all of it.
+inline constexpr int kPatience = 60000;
+
 // The whole file as text; an empty string when it cannot be read.
 inline QString readFile(const QString &path)
 {
@@ -51,5 +56,42 @@ inline QMimeData *filesMime(const QStringList &paths)
     mime->setUrls(urls);
     return mime;
 }
+
+} // namespace testing
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace testing {
+
+// Ends the test run with `what` when the thread that made it is not back
+// within `seconds`: a read that hangs (a pipe) would otherwise never fail.
+class Watchdog
+{
+public:
+    Watchdog(const char *what, int seconds = 60)
+        : m_thread([this, what, seconds] {
+            for (int i = 0; i < seconds * 20 && !m_done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!m_done)
+                qFatal("hung: %s", what);
+        })
+    {
+    }
+    ~Watchdog()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+    Watchdog(const Watchdog &) = delete;
+    Watchdog &operator=(const Watchdog &) = delete;
+
+private:
+    std::atomic_bool m_done{false};
+    std::thread m_thread;
+};
 
 } // namespace testing

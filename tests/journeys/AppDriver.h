@@ -116,9 +116,27 @@ public:
     }
 
     // The id of the last visible window whose title matches, waiting for one
-    // (a minute: a sanitizer build starting on a busy machine is slow).
-    QString window(const QString &title, int timeoutMs = 60000) const { return wait(title, true, timeoutMs); }
-    bool gone(const QString &title, int timeoutMs = 20000) const { return wait(title, false, timeoutMs) == "gone"; }
+    // (minutes: a sanitizer build starting on a machine with both cores busy
+    // is slow; a window that is there ends the wait at once).
+    QString window(const QString &title, int timeoutMs = 240000) const { return wait(title, true, timeoutMs); }
+    bool gone(const QString &title, int timeoutMs = 120000) const { return wait(title, false, timeoutMs) == "gone"; }
+    // Presses `keys` in the window `id` until the window titled `until` is
+    // shown (or, with `shown` false, is gone): for windows that take the key
+    // only once they are ready (a movie read, a frame captured).
+    bool pressUntil(const QString &id, const QString &keys, const QString &until, bool shown = true,
+                    int timeoutMs = 240000) const
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < timeoutMs) {
+            focus(id);
+            key(keys);
+            const QString seen = wait(until, shown, 3000);
+            if (shown ? !seen.isEmpty() : seen == QStringLiteral("gone"))
+                return true;
+        }
+        return false;
+    }
     QString wait(const QString &title, bool shown, int timeoutMs) const
     {
         QElapsedTimer t;

@@ -7,6 +7,7 @@
 #include "model/Video.h"
 #include "storage/GalleryCheck.h"
 #include "storage/GalleryFile.h"
+#include "storage/MoveJournal.h"
 #include "storage/Preferences.h"
 
 #include <QImage>
@@ -95,6 +96,11 @@ private slots:
     void titlesAreTheWindowsOwn();
 
 private:
+    // Saves with the keyboard and reads the gallery from disk until `done`
+    // holds for it: the save ends in the program's own time. `disk` keeps
+    // the last reading.
+    bool save(App &app, const QString &gallery, std::unique_ptr<Loaded> &disk,
+              const std::function<bool(const Loaded &)> &done);
     QStringList makePhotos(const QString &folder, int count, QSize size);
     // Writes the tree as the gallery `name` in the home folder, which the next start opens.
     QString makeGallery(const QString &name, Data &data);
@@ -142,6 +148,21 @@ void TestJourneys::snapshot()
     p.start("import", {"-window", "root", path});
     p.waitForFinished(10000);
     qWarning("the screen at the failure: %s", qPrintable(path));
+}
+
+bool TestJourneys::save(App &app, const QString &gallery, std::unique_ptr<Loaded> &disk,
+                        const std::function<bool(const Loaded &)> &done)
+{
+    app.key("ctrl+s");
+    QElapsedTimer t;
+    t.start();
+    do {
+        disk = load(gallery);
+        if (done(*disk))
+            return true;
+        QThread::msleep(200);
+    } while (t.elapsed() < 240000);
+    return false;
 }
 
 std::unique_ptr<App> TestJourneys::launch()
@@ -240,8 +261,11 @@ void TestJourneys::fromFirstRunToARestart()
     app->type("Hills");
     app->key("Return");
     app->key("Up"); // Harbour again
-    app->key("ctrl+s");
-    auto disk = load(gallery);
+    std::unique_ptr<Loaded> disk;
+    CHECK(save(*app, gallery, disk, [](const Loaded &d) {
+              return d.data.albums().size() == 1 && d.data.albums()[0]->title() == "Travel"
+                  && static_cast<AlbumCollection &>(*d.data.albums()[0]).items().size() == 2;
+          }), "the tree is saved");
     CHECK(disk->report.ok(), "the saved index loads");
     CHECK(disk->data.albums().size() == 1 && disk->data.albums()[0]->title() == "Travel", "one collection, Travel");
     auto *travel = static_cast<AlbumCollection *>(disk->data.albums()[0].get());
@@ -261,8 +285,10 @@ void TestJourneys::fromFirstRunToARestart()
     app->focus(problems);
     app->key("Return");
     app->focus(main);
-    app->key("ctrl+s");
-    disk = load(gallery);
+    save(*app, gallery, disk, [](const Loaded &d) {
+        const Album *a = findAlbum(d.data, "Harbour");
+        return a && a->items().size() == 29;
+    });
     Album *harbour = findAlbum(disk->data, "Harbour");
     CHECK(harbour && harbour->items().size() == 29, QStringLiteral("29 photos, not %1").arg(harbour ? harbour->items().size() : -1));
     CHECK(unaccounted(gallery, disk->data).isEmpty(), unaccounted(gallery, disk->data).join(", "));
@@ -275,10 +301,7 @@ void TestJourneys::fromFirstRunToARestart()
     app->key("ctrl+shift+i");
     QString importVideo = app->choose("Import a Video into", movie, {}, "^Import Video$", &failed);
     CHECK(!importVideo.isEmpty(), failed);
-    QThread::msleep(1500);
-    app->focus(importVideo);
-    app->key("Return");
-    CHECK(app->gone("^Import Video$"), "the import window closes");
+    CHECK(app->pressUntil(importVideo, "Return", "^Import Video$", false), "the import window closes");
     app->click(main, listRow(0));
     app->key("ctrl+End"); // to the video, last in the list
     app->key("Up");
@@ -286,17 +309,27 @@ void TestJourneys::fromFirstRunToARestart()
     app->key("ctrl+shift+i"); // on the selected video: a stream for it
     QString addStream = app->choose("Add a Stream to", movieLow, {}, "^Add Video Stream$", &failed);
     CHECK(!addStream.isEmpty(), failed);
-    QThread::msleep(1500);
-    app->focus(addStream);
-    app->key("Return");
+    CHECK(app->pressUntil(addStream, "Return", "^Add Video Stream$", false), "the stream window closes");
     app->focus(main);
     app->key("ctrl+e");
     QString preview = app->window("^Video Preview$");
     CHECK(!preview.isEmpty(), "the preview opens");
-    QThread::msleep(3000); // the movie plays and reports itself
-    app->focus(preview);
-    app->key("alt+c");
-    QString thumb = app->window("^Video Thumbnail$");
+    // The frame can be captured once the movie plays; until then the
+    // preview says so in a box of its own title, which is closed again.
+    QString thumb;
+    QElapsedTimer playing;
+    playing.start();
+    while (thumb.isEmpty() && playing.elapsed() < 240000) {
+        app->focus(preview);
+        app->key("alt+c");
+        thumb = app->window("^Video Thumbnail$", 3000);
+        for (const QString &box : app->tool({"search", "--onlyvisible", "--name", "^Video Preview$"}).split('\n')) {
+            if (thumb.isEmpty() && !box.isEmpty() && box != preview) {
+                app->focus(box);
+                app->key("Return");
+            }
+        }
+    }
     CHECK(!thumb.isEmpty(), "the thumbnail window opens with the captured frame");
     app->focus(thumb);
     app->key("Return");
@@ -304,8 +337,12 @@ void TestJourneys::fromFirstRunToARestart()
     app->focus(preview);
     app->key("Escape");
     app->focus(main);
-    app->key("ctrl+s");
-    disk = load(gallery);
+    save(*app, gallery, disk, [](const Loaded &d) {
+        const Album *a = findAlbum(d.data, "Harbour");
+        return a && a->items().size() == 30 && a->items().last()->isVideo()
+            && static_cast<Video &>(*a->items().last()).numberOfStreams() == 2
+            && static_cast<Video &>(*a->items().last()).thumbFile().startsWith("vthumb_");
+    });
     harbour = findAlbum(disk->data, "Harbour");
     CHECK(harbour->items().size() == 30, "29 photos and a video");
     auto *video = static_cast<Video *>(harbour->items().last().get());
@@ -326,8 +363,10 @@ void TestJourneys::fromFirstRunToARestart()
     app->click(main, listRow(0));
     const QString doomed = static_cast<Photo *>(harbour->items()[2].get())->imageFile();
     app->drag(main, listRow(0), kTrash);
-    app->key("ctrl+s");
-    disk = load(gallery);
+    save(*app, gallery, disk, [](const Loaded &d) {
+        const Album *a = findAlbum(d.data, "Harbour"), *h = findAlbum(d.data, "Hills");
+        return a && h && a->items().size() == 28 && h->items().size() == 1;
+    });
     harbour = findAlbum(disk->data, "Harbour");
     Album *hills = findAlbum(disk->data, "Hills");
     CHECK(hills && hills->items().size() == 1, "one item moved to Hills");
@@ -380,11 +419,42 @@ void TestJourneys::killedWhileSavingOrImporting()
     const QString gallery = makeGallery("Big", data);
     const QStringList photos = makePhotos(m_dir->filePath("cam"), 16, {4000, 3000});
 
-    for (int delay : {5, 60, 150, 300}) {
-        m_step = QStringLiteral("killed %1 ms into a save").arg(delay);
+    // A session killed before its save took effect left records of the
+    // files it wrote: the next start puts them right and says so.
+    const QString moves = gallery + "/.quillmere/" + MoveJournal::fileName();
+    auto startAfterKill = [&](bool *opened) {
+        // Told only when there is something to put right: here files the
+        // killed session wrote that the saved gallery does not name.
+        bool interrupted = false;
+        if (QFile::exists(moves)) {
+            const GalleryCheckReport r = GalleryCheck::run(GalleryNames::of(load(gallery)->data), gallery + "/img",
+                                                           gallery + "/xml");
+            for (const CheckedFile &f : r.orphans)
+                interrupted = interrupted || (!f.xml && !f.name.startsWith('.'));
+        }
         auto app = launch();
         const QString main = app->window("Quillmere - ");
-        CHECK(!main.isEmpty(), "the gallery opens");
+        *opened = !main.isEmpty();
+        if (interrupted) {
+            const QString told = app->window("^Quillmere$");
+            app->focus(told);
+            app->key("Return");
+            *opened = *opened && !told.isEmpty() && app->gone("^Quillmere$");
+        }
+        QElapsedTimer t;
+        t.start();
+        while (QFile::exists(moves) && t.elapsed() < 240000)
+            QThread::msleep(50);
+        *opened = *opened && !QFile::exists(moves);
+        if (!*opened)
+            qWarning("the program said: %s", qPrintable(app->output().right(4000)));
+        return std::make_pair(std::move(app), main);
+    };
+    for (int delay : {5, 60, 150, 300}) {
+        m_step = QStringLiteral("killed %1 ms into a save").arg(delay);
+        bool opened = false;
+        auto [app, main] = startAfterKill(&opened);
+        CHECK(opened, "the gallery opens, and what the last kill left is put right");
         app->focus(main);
         app->click(main, treeRow(0));
         app->key("ctrl+shift+n"); // something to save
@@ -398,8 +468,9 @@ void TestJourneys::killedWhileSavingOrImporting()
     }
 
     STEP("killed in the middle of an import");
-    auto app = launch();
-    QString main = app->window("Quillmere - ");
+    bool opened = false;
+    auto [app, main] = startAfterKill(&opened);
+    CHECK(opened, "the gallery opens");
     app->focus(main);
     app->click(main, treeRow(0));
     app->key("ctrl+i");
@@ -410,15 +481,18 @@ void TestJourneys::killedWhileSavingOrImporting()
     app->key("Return");
     QElapsedTimer t;
     t.start();
-    while (QDir(gallery + "/img").entryList({"img_*"}).size() < 4 && t.elapsed() < 60000)
+    while (QDir(gallery + "/img").entryList({"img_*"}).size() < 4 && t.elapsed() < 240000)
         QThread::msleep(20);
     app->kill();
     auto disk = load(gallery);
     CHECK(disk->report.ok(), "the gallery loads after the kill");
     CHECK(brokenXML(gallery).isEmpty(), brokenXML(gallery).join("; "));
-    app = launch();
-    main = app->window("Quillmere - ");
-    CHECK(!main.isEmpty(), "the application starts again on the gallery");
+    // The import's files, which no save named, go to the trash at the next
+    // start, which says so.
+    CHECK(QFile::exists(moves), "the import's files were recorded before they were written");
+    std::tie(app, main) = startAfterKill(&opened);
+    CHECK(opened, "the application starts again on the gallery and reports the import's files");
+    CHECK(QDir(gallery + "/img").entryList({"img_*"}).isEmpty(), "no file of the import is left");
     app->focus(main);
     app->key("ctrl+q");
     CHECK(app->waitForExit(), "and quits");

@@ -161,7 +161,7 @@ void TestDragDrop::itemsOntoTheTree()
     QCOMPARE(f.tree.validateDrop(drag.get(), coll.get(), -1), Qt::CopyAction);
     QCOMPARE(f.tree.validateDrop(drag.get(), coll.get(), 0), Qt::IgnoreAction);
     QVERIFY(f.tree.acceptDrop(drag.get(), coll.get(), -1));
-    QVERIFY(coll->thumbFile().startsWith("albthumb_"));
+    QTRY_VERIFY_WITH_TIMEOUT(coll->thumbFile().startsWith("albthumb_"), testing::kPatience);
     QCOMPARE(QImageReader(f.img(coll->thumbFile())).size(), QSize(60, 20));
 }
 
@@ -205,11 +205,13 @@ void TestDragDrop::filesOntoTheTree()
     QCOMPARE(f.tree.validateDrop(drop.get(), coll.get(), 0), Qt::IgnoreAction);
     QCOMPARE(f.tree.validateDrop(drop.get(), coll.get(), -1), Qt::CopyAction);
     QVERIFY(f.tree.dropMimeData(drop.get(), Qt::CopyAction, -1, 0, f.tree.indexForNode(coll.get())));
+    QTRY_VERIFY_WITH_TIMEOUT(f.data.needsToSaveChanges(), testing::kPatience);
     QCOMPARE(QImageReader(f.img(coll->thumbFile())).size(), QSize(40, 40));
-    QVERIFY(f.data.needsToSaveChanges());
-    // A picture that cannot be decoded gives no name to a node without one.
+    // A picture that cannot be decoded gives no name to a node without one, and says why.
+    QSignalSpy refused(&f.tree, &AlbumTreeModel::editRefused);
     drop.reset(filesMime({broken}));
     QVERIFY(f.tree.acceptDrop(drop.get(), bare.get(), -1));
+    QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, testing::kPatience);
     QVERIFY(bare->thumbFile().isEmpty());
 }
 
@@ -241,6 +243,7 @@ void TestDragDrop::foreignAndStalePayloadsAreRefused()
     // A node that has left the tree is not found again.
     std::unique_ptr<QMimeData> drag(f.drag(gone.get()));
     f.gallery.removeNode(gone);
+    QVERIFY(f.settled());
     QCOMPARE(f.tree.validateDrop(drag.get(), c.get(), -1), Qt::IgnoreAction);
     QVERIFY(!f.tree.acceptDrop(drag.get(), c.get(), -1));
     QCOMPARE(titles(f.data.albums()), (QStringList{"A", "C"}));

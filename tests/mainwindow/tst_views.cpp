@@ -2,6 +2,7 @@
 // Gallery window, driven as shown windows with real events.
 
 #include "common/GalleryFixture.h"
+#include "common/GuiHelpers.h"
 #include "mainwindow/CheckGalleryController.h"
 #include "mainwindow/DropHandler.h"
 #include "mainwindow/ItemGridView.h"
@@ -304,7 +305,7 @@ void TestViews::photoViewerPixelForPixelOnScreen()
     QVERIFY2(screen.contains(viewer.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(viewer.frameGeometry().x()).arg(viewer.frameGeometry().y()).arg(viewer.frameGeometry().width()).arg(viewer.frameGeometry().height())));
     QCOMPARE(viewer.ivPhoto()->size(), QSize(1500, 1200));
     QScrollBar *h = viewer.scrollArea()->horizontalScrollBar();
-    QTRY_VERIFY(h->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(h->isVisible(), testing::kPatience);
     QCOMPARE(h->maximum(), 1500 - viewer.scrollArea()->viewport()->width());
     const QImage large = QImage(img + "/l.png").convertToFormat(QImage::Format_RGB32);
     shown = viewer.ivPhoto()->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -367,7 +368,7 @@ void TestViews::checkGalleryWindow()
         moved = done;
     });
     window.check(m_f->data, m_f->prefs);
-    QTRY_VERIFY(!window.isChecking());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isChecking(), testing::kPatience);
     QVERIFY(window.isVisible());
     QCOMPARE(window.tabs()->tabText(0), QStringLiteral("Missing (1)"));
     QCOMPARE(window.tabs()->tabText(1), QStringLiteral("Not Named (2)"));
@@ -390,15 +391,16 @@ void TestViews::checkGalleryWindow()
     // Checked again only once the move has ended.
     QVERIFY(!window.isChecking());
     QCOMPARE(window.tabs()->tabText(1), QStringLiteral("Not Named (2)"));
+    QVERIFY(m_f->settled());
     moved();
-    QTRY_VERIFY(!window.isChecking());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isChecking(), testing::kPatience);
     QVERIFY(!QFile::exists(img + "/stray1.jpg") && QFile::exists(img + "/stray2.jpg"));
     QCOMPARE(window.tabs()->tabText(1), QStringLiteral("Not Named (1)"));
 
     // Without a way to the trash the window only shows.
     CheckGalleryController viewOnly;
     viewOnly.check(m_f->data, m_f->prefs);
-    QTRY_VERIFY(!viewOnly.isChecking());
+    QTRY_VERIFY_WITH_TIMEOUT(!viewOnly.isChecking(), testing::kPatience);
     QVERIFY(!viewOnly.btnMoveToTrash()->isVisible());
 }
 

@@ -1,16 +1,23 @@
 #include "common/FullDisk.h"
 #include "common/TestFiles.h"
+#include "imaging/ExifDate.h"
+#include "imaging/ImageProc.h"
+#include "storage/FileReader.h"
 #include "storage/FileWriter.h"
+#include "storage/GalleryFile.h"
+#include "storage/Preferences.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
-
-
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace qm;
 using testing::readBytes;
@@ -41,6 +48,7 @@ private slots:
     void writesWholeOrNothing();
     void neverWritesThroughLinks();
     void copiesInPieces();
+    void readsOnlyPlainFilesOfASensibleSize();
 
 private:
     QTemporaryDir m_dir;
@@ -153,6 +161,76 @@ void TestFileWriter::copiesInPieces()
     QVERIFY(!FileWriter::copyFile(from, img + "/no/such/folder/e.flv").ok());
     QVERIFY(!FileWriter::copyFile(m_dir.path(), img + "/f.flv").ok()); // a folder
     QCOMPARE(listing(img), QStringList{"a.flv"});
+}
+
+void TestFileWriter::readsOnlyPlainFilesOfASensibleSize()
+{
+    // What may lie in a gallery or be dropped: every read of it ends at
+    // once, with the reason, and nothing is read that has no end.
+    const testing::Watchdog watchdog("a read of a pipe or a device");
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe.jpg"), zero = dir.filePath("zero.jpg"), folder = dir.filePath("folder.jpg");
+    const QString socket = dir.filePath("socket.jpg"), huge = dir.filePath("huge.jpg"), plain = dir.filePath("plain.jpg");
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0644) == 0);
+    QVERIFY(QFile::link("/dev/zero", zero));
+    QVERIFY(QDir().mkpath(folder));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof address.sun_path);
+    QVERIFY(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+    QFile sparse(huge);
+    QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(FileReader::kPictureLimit + 1));
+    sparse.close();
+    QVERIFY(testing::picture(plain, {64, 48}) == plain);
+    const QString link = dir.filePath("link.jpg");
+    QVERIFY(QFile::link(plain, link));
+
+    const QList<std::pair<QString, const char *>> refused{{pipe, "named pipe"}, {zero, "symbolic link to a device"},
+                                                          {folder, "folder"}, {socket, "socket"}, {huge, "larger"}};
+    for (const auto &[path, why] : refused) {
+        const ReadResult read = FileReader::readFile(path, FileReader::kPictureLimit);
+        QVERIFY2(!read && read.reason.contains(QLatin1String(why)), qPrintable(path + ": " + read.reason));
+        QString reason;
+        QVERIFY(ImageProc::loadPicture(path, {}, &reason).isNull());
+        QCOMPARE(reason, read.reason);
+        QCOMPARE(ImageProc::sizeOfJPEG(path), QSize(0, 0));
+        QVERIFY(!ExifDate::dateTaken(path).isValid());
+        // A movie may be as large as it likes; only its kind counts for a copy.
+        if (path != huge) {
+            const WriteResult copy = FileWriter::copyFile(path, dir.filePath("copy.jpg"));
+            QVERIFY(!copy && copy.path == path);
+        }
+    }
+    QVERIFY(!QFile::exists(dir.filePath("copy.jpg")));
+    QCOMPARE(FileReader::readFile(link, FileReader::kPictureLimit).bytes, readBytes(plain));
+    QCOMPARE(ImageProc::loadPicture(link).size, QSize(64, 48));
+    ::close(fd);
+
+    // The index and an album file as a pipe, an album file larger than any
+    // real one: the gallery opens, and says which file and why.
+    QSettings settings(dir.filePath("prefs.ini"), QSettings::IniFormat);
+    Preferences prefs(&settings);
+    prefs.setOrvaneFolder(dir.filePath("g"));
+    QDir().mkpath(prefs.xmlFolder());
+    QVERIFY(::mkfifo(QFile::encodeName(prefs.albumsXMLFile()).constData(), 0644) == 0);
+    Data data;
+    GalleryFile files(prefs);
+    LoadReport report = files.loadData(data);
+    QVERIFY(report.unreadable.size() == 1 && report.unreadable.first().reason.contains("named pipe"));
+    QVERIFY(QFile::remove(prefs.albumsXMLFile()));
+    QVERIFY(writeBytes(prefs.albumsXMLFile(), "<orvane version=\"2.1\"><collection><album><contentxmlurl>a.xml"
+                                              "</contentxmlurl></album><album><contentxmlurl>b.xml</contentxmlurl>"
+                                              "</album></collection></orvane>"));
+    QVERIFY(::mkfifo(QFile::encodeName(prefs.xmlPath("a.xml")).constData(), 0644) == 0);
+    QFile big(prefs.xmlPath("b.xml"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(FileReader::kXmlLimit + 1));
+    big.close();
+    report = files.loadData(data);
+    QCOMPARE(data.albums().size(), 2);
+    QCOMPARE(report.unreadable.size(), 2);
+    QVERIFY(report.unreadable[0].path == prefs.xmlPath("a.xml") && report.unreadable[0].reason.contains("named pipe"));
+    QVERIFY(report.unreadable[1].path == prefs.xmlPath("b.xml") && report.unreadable[1].reason.contains("larger"));
 }
 
 QTEST_GUILESS_MAIN(TestFileWriter)

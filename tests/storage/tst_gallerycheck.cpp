@@ -97,13 +97,23 @@ void TestGalleryCheck::findsWhatIsMissingAndWhatNothingNames()
     }
     QCOMPARE(r.orphanBytes, 1234 + 10 + 5 + 7 + qint64(strlen("/etc/passwd")));
 
-    // Moved to the trash: a folder orphan stays and is named as a problem, not counted as moved.
+    // Moved to the trash: a folder orphan stays and is named as a problem,
+    // not counted as moved; so does a file the gallery has come to name
+    // since the list was made (here by a choice of thumbnail).
     QSignalSpy problems(&f.gallery, &Gallery::problems), reports(&f.gallery, &Gallery::filesReport);
-    f.gallery.trashFiles({f.img("stray.jpg"), f.img("subfolder")});
+    QVERIFY(writeBytes(f.img("albthumb_left.jpg"), "t"));
+    const QStringList chosen{f.img("stray.jpg"), f.img("subfolder"), f.img("albthumb_left.jpg")};
+    f.ready();
+    f.gallery.setThumbFile(f.travel.get(), "albthumb_left.jpg");
+    f.gallery.trashFiles(chosen);
+    QVERIFY(f.settled());
     QVERIFY(!QFile::exists(f.img("stray.jpg")) && QFileInfo(f.img("subfolder")).isDir());
+    QCOMPARE(testing::readBytes(f.img("albthumb_left.jpg")), QByteArray("t"));
     QCOMPARE(problems.size(), 1);
     const QList<FileProblem> left = problems.first().at(1).value<QList<FileProblem>>();
-    QVERIFY(left.size() == 1 && left.first().path == f.img("subfolder") && left.first().reason.contains("folder"));
+    QCOMPARE(left.size(), 2);
+    QVERIFY(left[0].path == f.img("subfolder") && left[0].reason.contains("folder"));
+    QVERIFY(left[1].path == f.img("albthumb_left.jpg") && left[1].reason.contains("names it"));
     QVERIFY(reports.size() == 1 && reports.first().first().toString().startsWith("1 file "));
 }
 

@@ -218,12 +218,13 @@ void TestVideoGui::playerControls()
     QTRY_VERIFY(!player.isPlaying());
     QCOMPARE(player.btnPlay()->accessibleName(), QStringLiteral("Play"));
     // Dragged on the slider to one second: the time says so.
+    QSignalSpy seekShown(&player, &PlayerView::frameShown);
     player.sldPosition()->setSliderDown(true);
     player.sldPosition()->setSliderPosition(1000);
     player.sldPosition()->setSliderDown(false);
     QTRY_VERIFY_WITH_TIMEOUT(qAbs(player.position() - 1000) < 70, 20000);
     QTRY_VERIFY(player.lblTime()->text().startsWith("0:01 / 0:02"));
-    QTest::qWait(300);
+    QTRY_VERIFY_WITH_TIMEOUT(!seekShown.isEmpty(), 20000); // the frame there is shown
     const QImage before = player.frame();
     const qint64 at = player.position();
     // One frame on at 15 frames a second, and back again: another picture each time.
@@ -300,7 +301,7 @@ void TestVideoGui::moviesWithoutRatesOrPicture()
     QSize frame, shown, outer;
     QRegion hidden;
     auto opened = whenShown<CreateVideoThumbController>([&](CreateVideoThumbController *t) {
-        QTest::qWait(50);
+        QVERIFY(QTest::qWaitForWindowExposed(t));
         CroppingImageView *view = t->imgCapture();
         const QRectF image = view->rectCoveredByImage();
         const QRect inWidget(int(image.x()), int(view->height() - image.y() - image.height()), int(image.width()),
@@ -402,8 +403,8 @@ void TestVideoGui::importStreamsAndThumbnailFromTheMainWindow()
     QVERIFY(*made);
     const QString thumb = aw.img(video->thumbFile());
     QCOMPARE(QImageReader(thumb).size(), QSize(160, 90));
-    QCOMPARE(w.lblSmallImageSize()->text(), QStringLiteral("160 x 90"));
-    QCOMPARE(w.ivPhoto()->image().size(), QSize(160, 90));
+    QTRY_COMPARE(w.lblSmallImageSize()->text(), QStringLiteral("160 x 90"));
+    QTRY_COMPARE(w.ivPhoto()->image().size(), QSize(160, 90));
     QCOMPARE(aw.settings.value("VideoThumbWidth").toInt(), 160);
     const testing::Look look = testing::look(QImage(thumb));
     QVERIFY(look.brightness > 40 && look.colours >= 4);
@@ -460,6 +461,7 @@ void TestVideoGui::bigMoviesCopyInTheBackground()
     QTest::mouseClick(window.btnImport(), Qt::LeftButton);
     QVERIFY(sheet());
     f.gallery.removeNode(album);
+    QVERIFY(f.settled());
     QStringList gone = f.imgFiles();
     gone.removeIf([](const QString &name) { return name.contains(".tmp-"); }); // the copy under way
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 20000);
