@@ -133,6 +133,7 @@ void ImportVideoController::setFile(const QString &file, Album *album)
         const qint64 ms = seconds > 0 && seconds < 1e9 ? qint64(std::llround(seconds * 1000)) : 0;
         m_movieBitrate = bitrateFromSize(QFileInfo(file).size(), ms);
     } else {
+        m_probe = {};
         readFLVMetadata(file, m_movieWidth, m_movieHeight, m_movieBitrate);
         // A file whose metadata gives no rates (a plain muxer's output).
         if (m_movieBitrate == 0)

@@ -309,6 +309,9 @@ GstPadProbeReturn thumbnailGate(GstPad *pad, GstPadProbeInfo *info, gpointer dat
         return GST_PAD_PROBE_DROP;
     }
     frame->passed = true;
+    // Not needed now; a decoder's pool wants its pictures back.
+    if (frame->before)
+        gst_sample_unref(std::exchange(frame->before, nullptr));
     return GST_PAD_PROBE_OK;
 }
 
