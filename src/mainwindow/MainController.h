@@ -8,6 +8,7 @@
 #include "storage/RecentGalleries.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class QAction;
 class QLabel;
@@ -37,6 +38,8 @@ class ItemListView;
 class ItemTableView;
 class NewOrvaneFolderController;
 class PhotoWindowController;
+class PreviewServer;
+struct ViewerPlan;
 class PreferencesController;
 class ThumbnailCache;
 class VideoPreviewController;
@@ -61,6 +64,7 @@ public:
     ItemListView *itemViews() const { return m_itemViews; }
     ThumbnailCache *thumbnails() const { return m_thumbnails; }
     CheckGalleryController *checkGalleryController() const { return m_ctlCheckGallery; }
+    PreviewServer *previewServer() const { return m_preview; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
     MyImageView *ivAlbumThumb() const { return m_ivAlbumThumb; }
@@ -122,6 +126,8 @@ public slots:
     void clickedImportVideo();
     void clickedChangeAlbumThumb();
     void clickedCheckGallery();
+    void clickedPreviewInBrowser();
+    void clickedAddWebViewer();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
 protected:
@@ -149,6 +155,9 @@ private:
     void showProblems(const QString &message, const QList<FileProblem> &problems);
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
+    void webViewerPlanned(const QString &gallery, const ViewerPlan &plan);
+    // The conversion into an H.264 stream for a video that browsers cannot play.
+    void addBrowserStream(quint64 videoId);
 
     QSettings *m_settings;
     Preferences m_prefs;
@@ -191,6 +200,8 @@ private:
     VideoPreviewController *m_ctlVideoPreview = nullptr;
     CreateVideoThumbController *m_ctlCreateVideoThumb = nullptr;
     CheckGalleryController *m_ctlCheckGallery = nullptr;
+    PreviewServer *m_preview = nullptr;
+    QPointer<Job> m_viewerJob;
 };
 
 } // namespace qm

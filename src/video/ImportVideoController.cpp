@@ -102,7 +102,7 @@ void ImportVideoController::setVideo(Video *video)
     m_videoId = video ? video->id() : 0;
 }
 
-void ImportVideoController::setFile(const QString &file, Album *album)
+void ImportVideoController::setFile(const QString &file, Album *album, bool convert)
 {
     m_lblMovieSize->clear();
     m_lblMovieBitrate->clear();
@@ -112,7 +112,7 @@ void ImportVideoController::setFile(const QString &file, Album *album)
     // it is; any other movie (an FLV of other codecs, an MP4 named .flv) is
     // converted, and what is no movie is refused with the reason.
     const FLVContent flv = file.isEmpty() ? FLVContent() : readFLVContent(file);
-    m_converting = !flv.flashPlays();
+    m_converting = convert || !flv.flashPlays();
     m_refusal.clear();
     // The previous movie's size must not stand for this one's: the player's
     // message brings it where the file does not say.
@@ -120,7 +120,7 @@ void ImportVideoController::setFile(const QString &file, Album *album)
     m_movieBitrate = 0;
     if (m_converting) {
         m_probe = file.isEmpty() ? MovieProbe{{}, QStringLiteral("no file was given")} : probeMovie(file);
-        const QString unplayable = flv.isFLV ? tr("This FLV file holds %1, which Flash players cannot play.").arg(flv.codecs())
+        const QString unplayable = flv.isFLV && !flv.flashPlays() ? tr("This FLV file holds %1, which Flash players cannot play.").arg(flv.codecs())
                                              : QString();
         if (!m_probe.ok())
             m_refusal = unplayable.isEmpty() ? tr("This file cannot be imported: %1.").arg(m_probe.error)
