@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -162,7 +163,10 @@ Run runFFmpeg(const QString &ffmpeg, const QString &source, const qm::Conversion
         ff << "-g" << QString::number(keyInterval) << "-b:a" << QStringLiteral("%1k").arg(request.settings.audioKbps)
            << "-ac" << "2" << outputs.last();
     }
-    *commandLine = QStringLiteral("ffmpeg ") + ff.join(QLatin1Char(' '));
+    QStringList shown;
+    for (const QString &arg : std::as_const(ff))
+        shown << (arg.contains(QRegularExpression("[ ;\\[]")) ? QLatin1Char('\'') + arg + QLatin1Char('\'') : arg);
+    *commandLine = QStringLiteral("ffmpeg ") + shown.join(QLatin1Char(' '));
     Run best;
     for (int round = 0; round < rounds; ++round) {
         long peak = 0;
