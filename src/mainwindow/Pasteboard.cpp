@@ -1,9 +1,8 @@
 #include "mainwindow/Pasteboard.h"
 
-#include "video/ConversionLadder.h"
-
 #include "model/AlbumCollection.h"
 #include "storage/Common.h"
+#include "video/ConversionLadder.h"
 
 #include <QDataStream>
 #include <QSet>

@@ -141,11 +141,6 @@ FLVStreamWriter::FLVStreamWriter(FileWriter &out, const Header &header)
 {
 }
 
-QByteArray FLVStreamWriter::head(const Header &header)
-{
-    return buildHead(header, {});
-}
-
 void FLVStreamWriter::setPictureSize(QSize size)
 {
     if (size.isEmpty())
@@ -172,7 +167,8 @@ bool FLVStreamWriter::append(QByteArrayView bytes)
     if (!m_error.isEmpty())
         return false;
     if (m_headSize < 0) {
-        const QByteArray first = head(m_header);
+        // The head before anything is known; finish() writes the figures.
+        const QByteArray first = buildHead(m_header, {});
         if (!m_out.write(first))
             return fail(m_out.errorString());
         m_headSize = first.size();

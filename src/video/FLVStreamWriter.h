@@ -52,13 +52,9 @@ public:
     int bitrate() const;
     // Pictures written (the muxer's sequence headers and closing tags aside).
     int frames() const { return m_frames; }
-    int keyframes() const { return int(m_keyTimes.size()); }
     QSize pictureSize() const { return {m_header.width, m_header.height}; }
     // A malformed stream from the muxer; empty while all is well.
     const QString &error() const { return m_error; }
-
-    // The head before anything is known: FLV header and onMetaData, figures 0.
-    static QByteArray head(const Header &header);
 
 private:
     bool take(const QByteArray &tag);
