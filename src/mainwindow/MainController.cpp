@@ -20,6 +20,7 @@
 #include "mainwindow/ItemListModel.h"
 #include "mainwindow/MyImageView.h"
 #include "mainwindow/PreferencesController.h"
+#include "publish/PublishController.h"
 #include "model/Photo.h"
 #include "model/Video.h"
 #include "storage/FirstRunController.h"
@@ -152,6 +153,7 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     m_ctlCreateVideoThumb = new CreateVideoThumbController(&m_gallery, this);
     m_ctlVideoPreview = new VideoPreviewController(&m_gallery, m_ctlCreateVideoThumb, this);
     m_ctlCheckGallery = new CheckGalleryController(this);
+    m_ctlPublish = new PublishController(m_settings, this);
     // Orphans go to the trash as a step of the gallery: Undo brings them back.
     m_ctlCheckGallery->setMoveToTrash([this](const QStringList &paths, const std::function<void()> &done) {
         m_gallery.trashFiles(paths);
@@ -444,6 +446,8 @@ void MainController::buildMenus()
         &MainController::clickedChangeAlbumThumb);
     add(gallery, QStringLiteral("miCheckGallery"), tr("Chec&k Gallery..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
         &MainController::clickedCheckGallery);
+    add(gallery, QStringLiteral("miPublish"), tr("P&ublish..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+        &MainController::clickedPublish);
     add(gallery, QStringLiteral("miPreviewInBrowser"), tr("Preview in &Browser"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B),
         &MainController::clickedPreviewInBrowser);
     add(gallery, QStringLiteral("miAddWebViewer"), tr("Add &Web Viewer"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_W),
@@ -489,6 +493,33 @@ void MainController::clickedCheckGallery()
 {
     if (!m_prefs.orvaneFolder().isEmpty())
         m_ctlCheckGallery->check(m_gallery.data(), m_prefs);
+}
+
+// What is published is what is saved: unsaved changes are saved first, or left out.
+void MainController::clickedPublish()
+{
+    if (m_prefs.orvaneFolder().isEmpty())
+        return;
+    commitEditors();
+    if (m_gallery.needsToSaveChanges()) {
+        QMessageBox box(QMessageBox::Question, tr("Publish"), tr("Save your changes before publishing?"),
+                        QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("msgSaveBeforePublish"));
+        box.setInformativeText(tr("Publishing sends the gallery as it is saved on disk."));
+        QPushButton *save = box.addButton(tr("&Save and Publish"), QMessageBox::AcceptRole);
+        save->setObjectName(QStringLiteral("btnSaveAndPublish"));
+        QPushButton *saved = box.addButton(tr("Publish the &Saved Version"), QMessageBox::DestructiveRole);
+        saved->setObjectName(QStringLiteral("btnPublishSaved"));
+        box.setDefaultButton(save);
+        box.exec();
+        if (box.clickedButton() == save) {
+            if (!saveData())
+                return;
+        } else if (box.clickedButton() != saved) {
+            return;
+        }
+    }
+    m_ctlPublish->open(m_prefs.orvaneFolder());
 }
 
 void MainController::clickedPreviewInBrowser()

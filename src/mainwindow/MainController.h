@@ -41,6 +41,7 @@ class PhotoWindowController;
 class PreviewServer;
 struct ViewerPlan;
 class PreferencesController;
+class PublishController;
 class ThumbnailCache;
 class VideoPreviewController;
 
@@ -64,6 +65,7 @@ public:
     ItemListView *itemViews() const { return m_itemViews; }
     ThumbnailCache *thumbnails() const { return m_thumbnails; }
     CheckGalleryController *checkGalleryController() const { return m_ctlCheckGallery; }
+    PublishController *publishController() const { return m_ctlPublish; }
     PreviewServer *previewServer() const { return m_preview; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
@@ -126,6 +128,7 @@ public slots:
     void clickedImportVideo();
     void clickedChangeAlbumThumb();
     void clickedCheckGallery();
+    void clickedPublish();
     void clickedPreviewInBrowser();
     void clickedAddWebViewer();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
@@ -200,6 +203,7 @@ private:
     VideoPreviewController *m_ctlVideoPreview = nullptr;
     CreateVideoThumbController *m_ctlCreateVideoThumb = nullptr;
     CheckGalleryController *m_ctlCheckGallery = nullptr;
+    PublishController *m_ctlPublish = nullptr;
     PreviewServer *m_preview = nullptr;
     QPointer<Job> m_viewerJob;
 };
