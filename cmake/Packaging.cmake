@@ -10,8 +10,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Playing FLV and converting camera movies need these plug-ins (x264 from
-# plugins-ugly, Spark and AAC from libav, LAME, flvmux and videoflip from
-# plugins-good); they are not linked, so shlibdeps cannot find them.
+# plugins-ugly, AAC and the decoders from libav, LAME, flvmux, videoflip and
+# deinterlace from plugins-good); they are not linked, so shlibdeps cannot
+# find them. Sorenson Spark is encoded by libavcodec, which is linked.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-image-formats-plugins, fonts-dejavu-core, libssh-4")
 # Preview in Browser opens the desktop's browser through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")

@@ -19,6 +19,7 @@
 #include "storage/FolderChooser.h"
 #include "video/ImportVideoController.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTableView>
 #include <QTreeView>
@@ -114,6 +115,11 @@ void MainController::importVideo(const QString &file, Album *album, Video *addSt
 {
     if (file.isEmpty() || !album)
         return;
+    if (hasSoundExtension(file)) {
+        showError(tr("\u201c%1\u201d is a sound file: a video needs a picture.").arg(QFileInfo(file).fileName()),
+                  tr("Only movies can be imported as videos."));
+        return;
+    }
     m_ctlImportVideo->setAddingStream(addStreamTo != nullptr);
     if (addStreamTo)
         m_ctlImportVideo->setVideo(addStreamTo);
@@ -134,9 +140,8 @@ void MainController::clickedImportVideo()
     Video *video = item && item->isVideo() ? static_cast<Video *>(item) : nullptr;
     const QString title = video ? tr("Add a Stream to \u201c%1\u201d").arg(video->title())
                                 : tr("Import a Video into \u201c%1\u201d").arg(album->title());
-    const QStringList files = FolderChooser::chooseFiles(this, title, tr("Movies (*.flv *.mp4 *.mov *.m4v *.mkv *.webm *.avi *.mts *.m2ts *.3gp "
-                                                                         "*.FLV *.MP4 *.MOV *.M4V *.MKV *.WEBM *.AVI *.MTS *.M2TS *.3GP)"));
-    if (files.size() == 1 && Pasteboard::isMovieFile(files.first()))
+    const QStringList files = FolderChooser::chooseFiles(this, title, tr("Movies (%1)").arg(movieFileFilter()));
+    if (files.size() == 1)
         importVideo(files.first(), album, video);
 }
 

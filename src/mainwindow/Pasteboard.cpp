@@ -2,6 +2,7 @@
 
 #include "model/AlbumCollection.h"
 #include "storage/Common.h"
+#include "video/ConversionLadder.h"
 
 #include <QDataStream>
 #include <QSet>
@@ -175,8 +176,7 @@ bool hasFiles(const QMimeData *mime)
 
 bool isMovieFile(const QString &path)
 {
-    static const QStringList kinds{"flv", "mp4", "mov", "m4v", "mkv", "webm", "avi", "mts", "m2ts", "3gp"};
-    return kinds.contains(QFileInfo(path).suffix().toLower());
+    return hasMovieExtension(path) || hasSoundExtension(path);
 }
 
 bool ImageFilesCheck::all(const QMimeData *mime, const QStringList &files) const

@@ -46,8 +46,9 @@ NodePtr readNode(const QMimeData *mime, const QString &type, const Data &data);
 QStringList localFiles(const QMimeData *mime);
 bool hasFiles(const QMimeData *mime);
 
-// A movie the video import takes: FLV as it is, the common camera and
-// phone formats by conversion.
+// A file for the video import: every movie the converter reads (FLV that
+// Flash plays is taken as it is), and sound files, which it refuses with
+// the reason rather than with a bare "no entry".
 bool isMovieFile(const QString &path);
 
 // Whether every dropped file is a picture. A drag asks on every move;

@@ -216,7 +216,7 @@ bool FileWriter::open()
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray temp = base + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         // 0666 less the umask: the web server must be able to read what we write.
-        m_fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        m_fd = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             changedDisk();
             m_tempPath = temp;
@@ -269,6 +269,27 @@ bool FileWriter::writeAt(qint64 offset, QByteArrayView bytes)
     if (offset < 0 || offset + bytes.size() > m_written)
         return fail(QStringLiteral("a header rewrite past the written bytes"));
     return writeAll(bytes, offset);
+}
+
+QByteArray FileWriter::readAt(qint64 offset, qint64 size)
+{
+    QByteArray bytes;
+    if (m_fd < 0 || offset < 0 || size < 0 || offset + size > m_written) {
+        fail(QStringLiteral("a read past the written bytes"));
+        return bytes;
+    }
+    bytes.resize(size);
+    for (qint64 done = 0; done < size;) {
+        const ssize_t n = ::pread(m_fd, bytes.data() + done, size_t(size - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail(systemReason(n < 0 ? errno : EIO));
+            return {};
+        }
+        done += n;
+    }
+    return bytes;
 }
 
 bool FileWriter::commit()

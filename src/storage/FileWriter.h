@@ -45,6 +45,8 @@ public:
     // Overwrites bytes already written (a header whose figures are known
     // only at the end); the file does not grow.
     bool writeAt(qint64 offset, QByteArrayView bytes);
+    // Bytes already written (to move them when a header grows); empty on failure.
+    QByteArray readAt(qint64 offset, qint64 size);
     bool commit();
     // Like commit(), but the file keeps its temporary name (temporaryPath())
     // for a FileBatch to rename later: everything is on the disk already.

@@ -63,9 +63,39 @@ QList<StreamRung> defaultLadder(const SourceMovie &source, VideoCodec codec)
     return rungs;
 }
 
-bool isFLVMovie(const QString &path)
+const QStringList &movieFileExtensions()
 {
-    return QFileInfo(path).suffix().compare(QLatin1String("flv"), Qt::CaseInsensitive) == 0;
+    // What GStreamer's demuxers read here: ISO (MP4, MOV, 3GP), Matroska and
+    // WebM, AVI, MPEG transport and program streams (camcorders, DVDs), ASF
+    // (Windows Media), Ogg, DV and FLV.
+    static const QStringList kinds{"flv",  "f4v", "mp4", "m4v", "mov", "qt",  "3gp", "3g2", "mkv",
+                                   "webm", "avi", "divx", "mts", "m2ts", "m2t", "ts", "mpg", "mpeg",
+                                   "mpe",  "m1v", "m2v", "vob", "wmv", "asf", "ogv", "dv",  "mxf"};
+    return kinds;
+}
+
+const QStringList &soundFileExtensions()
+{
+    static const QStringList kinds{"m4a", "mp3", "aac", "wav", "flac", "ogg", "oga", "opus", "wma", "aif", "aiff"};
+    return kinds;
+}
+
+bool hasMovieExtension(const QString &path)
+{
+    return movieFileExtensions().contains(QFileInfo(path).suffix().toLower());
+}
+
+bool hasSoundExtension(const QString &path)
+{
+    return soundFileExtensions().contains(QFileInfo(path).suffix().toLower());
+}
+
+QString movieFileFilter()
+{
+    QStringList patterns;
+    for (const QString &kind : movieFileExtensions())
+        patterns << QStringLiteral("*.") + kind << QStringLiteral("*.") + kind.toUpper();
+    return patterns.join(QLatin1Char(' '));
 }
 
 } // namespace qm

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "video/Orientation.h"
+
 #include <QList>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 namespace qm {
 
@@ -20,10 +23,13 @@ struct SourceMovie
     int frameRateDen = 1;
     bool hasVideo = false;
     bool hasAudio = false;
-    // How the stored picture is turned to be shown (a phone held upright):
-    // a videoflip method, empty for none; a quarter turn swaps the sides.
-    QString flipMethod;
-    bool quarterTurn = false;
+    bool interlaced = false;
+    // How the stored picture is turned to be shown (a phone held upright).
+    Orientation orientation = Orientation::Upright;
+    // The demuxer's part of the stream ids of the tracks converted (the
+    // movie, not a cover picture, and the first sound); empty: the first.
+    QString videoStreamId;
+    QString audioStreamId;
 };
 
 // One stream of the ladder: the picture size and its video data rate.
@@ -72,7 +78,13 @@ struct FrameRate
 };
 FrameRate streamFrameRate(const SourceMovie &source);
 
-// An FLV file (copied as it is; any other movie is converted).
-bool isFLVMovie(const QString &path);
+// The file name extensions, lower case, of the movies the converter reads
+// (FLV among them), and of sound files, which hold no picture.
+const QStringList &movieFileExtensions();
+const QStringList &soundFileExtensions();
+bool hasMovieExtension(const QString &path);
+bool hasSoundExtension(const QString &path);
+// "*.mp4 *.MP4 ...": a file dialog's filter for the movies.
+QString movieFileFilter();
 
 } // namespace qm

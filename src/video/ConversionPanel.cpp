@@ -20,9 +20,9 @@ ConversionPanel::ConversionPanel(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("conversionPanel"));
-    auto *intro = new QLabel(tr("This movie is converted to Flash video: one stream for each row checked, "
-                                "each sized for the gallery's 600 \u00d7 400 player."));
-    intro->setWordWrap(true);
+    m_lblIntro = new QLabel;
+    m_lblIntro->setObjectName(QStringLiteral("lblConvertIntro"));
+    m_lblIntro->setWordWrap(true);
     m_tvStreams = new QTableWidget(0, 3);
     m_tvStreams->setObjectName(QStringLiteral("tvStreams"));
     m_tvStreams->setAccessibleName(tr("Streams"));
@@ -54,31 +54,52 @@ ConversionPanel::ConversionPanel(QWidget *parent)
     form->addRow(tr("Sound:"), m_lblSound);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(intro);
+    layout->addWidget(m_lblIntro);
     layout->addWidget(m_tvStreams, 1);
     layout->addLayout(form);
     layout->addWidget(m_lblProblem);
 }
 
-void ConversionPanel::setMovie(const SourceMovie &movie, const QString &problem)
+void ConversionPanel::setMovie(const SourceMovie &movie, const QString &problem, const QString &note)
 {
     m_movie = movie;
-    m_lblProblem->setText(problem.isEmpty() ? QString() : tr("This movie cannot be converted: %1.").arg(problem));
+    const QString intro = tr("This movie is converted to Flash video: one stream for each row checked, "
+                             "each sized for the gallery's 600 \u00d7 400 player.");
+    m_lblIntro->setText(note.isEmpty() ? intro : note + QLatin1Char(' ') + intro);
+    m_lblIntro->setVisible(problem.isEmpty());
+    m_lblProblem->setText(problem);
     m_lblProblem->setVisible(!problem.isEmpty());
     m_rungs = problem.isEmpty() ? defaultLadder(movie, VideoCodec(m_cmbCodec->currentData().toInt())) : QList<StreamRung>();
+    m_typed = QList<bool>(m_rungs.size(), false);
     fill();
 }
 
 void ConversionPanel::changedCodec()
 {
-    // The rates that suit one codec do not suit the other.
-    m_rungs = defaultLadder(m_movie, VideoCodec(m_cmbCodec->currentData().toInt()));
+    // The rates that suit one codec do not suit the other; those the user
+    // typed stay. A refused movie stays without streams.
+    if (m_rungs.isEmpty()) {
+        fill();
+        return;
+    }
     QList<bool> checked;
-    for (int row = 0; row < m_tvStreams->rowCount(); ++row)
+    QList<int> rates;
+    for (int row = 0; row < m_tvStreams->rowCount(); ++row) {
         checked << (m_tvStreams->item(row, NameColumn)->checkState() == Qt::Checked);
+        rates << rateBox(row)->value();
+    }
+    m_rungs = defaultLadder(m_movie, VideoCodec(m_cmbCodec->currentData().toInt()));
+    for (int row = 0; row < std::min<int>(int(rates.size()), int(m_rungs.size())); ++row)
+        if (m_typed.value(row))
+            m_rungs[row].videoKbps = rates[row];
     fill();
     for (int row = 0; row < std::min<int>(int(checked.size()), m_tvStreams->rowCount()); ++row)
         m_tvStreams->item(row, NameColumn)->setCheckState(checked[row] ? Qt::Checked : Qt::Unchecked);
+}
+
+QSpinBox *ConversionPanel::rateBox(int row) const
+{
+    return static_cast<QSpinBox *>(m_tvStreams->cellWidget(row, RateColumn));
 }
 
 void ConversionPanel::fill()
@@ -102,7 +123,11 @@ void ConversionPanel::fill()
         rate->setSingleStep(50);
         rate->setSuffix(tr(" kbps"));
         rate->setValue(rung.videoKbps);
-        connect(rate, &QSpinBox::valueChanged, this, &ConversionPanel::changed);
+        connect(rate, &QSpinBox::valueChanged, this, [this, row] {
+            if (row < m_typed.size())
+                m_typed[row] = true;
+            emit changed();
+        });
         m_tvStreams->setCellWidget(row, RateColumn, rate);
     }
     const int audioKbps = ConversionSettings().audioKbps;
@@ -123,7 +148,7 @@ ConversionSettings ConversionPanel::settings() const
         if (m_tvStreams->item(row, NameColumn)->checkState() != Qt::Checked)
             continue;
         StreamRung rung = m_rungs.at(row);
-        rung.videoKbps = static_cast<QSpinBox *>(m_tvStreams->cellWidget(row, RateColumn))->value();
+        rung.videoKbps = rateBox(row)->value();
         s.rungs.append(rung);
     }
     return s;

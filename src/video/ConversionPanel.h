@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QLabel;
+class QSpinBox;
 class QTableWidget;
 
 namespace qm {
@@ -19,8 +20,9 @@ class ConversionPanel : public QWidget
 public:
     explicit ConversionPanel(QWidget *parent = nullptr);
 
-    // The ladder for that movie; `problem` says why it cannot be converted.
-    void setMovie(const SourceMovie &movie, const QString &problem);
+    // The ladder for that movie. `problem` says why it cannot be converted,
+    // `note` why it is converted at all where that is not plain (an FLV).
+    void setMovie(const SourceMovie &movie, const QString &problem, const QString &note = QString());
     // The checked streams with their rates; no rung when nothing is checked.
     ConversionSettings settings() const;
     bool canConvert() const;
@@ -37,9 +39,12 @@ signals:
 private:
     void fill();
     void changedCodec();
+    QSpinBox *rateBox(int row) const;
 
     SourceMovie m_movie;
     QList<StreamRung> m_rungs;
+    QList<bool> m_typed; // rates the user set, kept when the codec changes
+    QLabel *m_lblIntro;
     QTableWidget *m_tvStreams;
     QComboBox *m_cmbCodec;
     QLabel *m_lblSound;

@@ -194,4 +194,117 @@ int estimatedFLVBitrate(const QString &path, qint64 fallbackMs)
     return bitrateFromSize(QFileInfo(path).size(), ms);
 }
 
+namespace {
+
+QString videoCodecName(int id)
+{
+    switch (id) {
+    case 2:
+        return QStringLiteral("Sorenson Spark");
+    case 3:
+    case 6:
+        return QStringLiteral("Screen Video");
+    case 4:
+    case 5:
+        return QStringLiteral("VP6");
+    case 7:
+        return QStringLiteral("H.264");
+    case 12:
+        return QStringLiteral("H.265");
+    default:
+        return QStringLiteral("codec %1").arg(id);
+    }
+}
+
+QString audioCodecName(int id)
+{
+    switch (id) {
+    case 0:
+    case 3:
+        return QStringLiteral("PCM");
+    case 1:
+        return QStringLiteral("ADPCM");
+    case 2:
+    case 14:
+        return QStringLiteral("MP3");
+    case 4:
+    case 5:
+    case 6:
+        return QStringLiteral("Nellymoser");
+    case 7:
+    case 8:
+        return QStringLiteral("G.711");
+    case 10:
+        return QStringLiteral("AAC");
+    case 11:
+        return QStringLiteral("Speex");
+    default:
+        return QStringLiteral("codec %1").arg(id);
+    }
+}
+
+} // namespace
+
+bool FLVContent::flashPlays() const
+{
+    const bool video = videoCodec == 2 || videoCodec == 4 || videoCodec == 5 || videoCodec == 7;
+    const bool audio = audioCodec == 2 || audioCodec == 14 || audioCodec == 10;
+    return isFLV && (video || videoCodec < 0) && (audio || audioCodec < 0) && (videoCodec >= 0 || audioCodec >= 0);
+}
+
+QString FLVContent::codecs() const
+{
+    if (videoCodec < 0 && audioCodec < 0)
+        return QStringLiteral("nothing that plays");
+    if (videoCodec < 0)
+        return QStringLiteral("sound only (%1)").arg(audioCodecName(audioCodec));
+    if (audioCodec < 0)
+        return videoCodecName(videoCodec);
+    return QStringLiteral("%1 with %2 sound").arg(videoCodecName(videoCodec), audioCodecName(audioCodec));
+}
+
+FLVContent readFLVContent(const QString &path)
+{
+    // The codecs show in the first tags; a file whose first few megabytes
+    // name neither is not worth reading further.
+    constexpr int kMaxTags = 512;
+    constexpr qint64 kMaxRead = 8 << 20;
+    FLVContent content;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return content;
+    const QByteArray header = file.read(9);
+    if (header.size() < 9 || !header.startsWith("FLV") || header.at(3) != 1)
+        return content;
+    const quint32 dataOffset = qFromBigEndian<quint32>(header.constData() + 5);
+    if (dataOffset < 9 || dataOffset > 1024)
+        return content;
+    content.isFLV = true;
+    const uchar flags = uchar(header.at(4));
+    // A header that claims neither stream is not believed.
+    const bool claimsNone = (flags & 0x05) == 0;
+    const bool wantVideo = claimsNone || (flags & 0x01), wantAudio = claimsNone || (flags & 0x04);
+    if (!file.seek(dataOffset + 4))
+        return content;
+    for (int i = 0; i < kMaxTags && file.pos() < kMaxRead; ++i) {
+        const QByteArray tag = file.read(12);
+        if (tag.size() < 11)
+            break;
+        const auto *t = reinterpret_cast<const uchar *>(tag.constData());
+        const qint64 bodySize = (qint64(t[1]) << 16) | (qint64(t[2]) << 8) | t[3];
+        const int type = t[0] & 0x1f;
+        if (bodySize > 0 && tag.size() == 12) {
+            if (type == 9 && content.videoCodec < 0 && bodySize > 1)
+                content.videoCodec = t[11] & 0x0f;
+            else if (type == 8 && content.audioCodec < 0)
+                content.audioCodec = t[11] >> 4;
+        }
+        if ((content.videoCodec >= 0 || !wantVideo) && (content.audioCodec >= 0 || !wantAudio))
+            break;
+        if (!file.seek(file.pos() - tag.size() + 11 + bodySize + 4))
+            break;
+    }
+    return content;
+}
+
 } // namespace qm

@@ -45,4 +45,18 @@ int bitrateFromSize(qint64 bytes, qint64 ms);
 // is known.
 int estimatedFLVBitrate(const QString &path, qint64 fallbackMs = 0);
 
+// What an FLV file holds, from its header and its first tags.
+struct FLVContent
+{
+    bool isFLV = false;  // an FLV header
+    int videoCodec = -1; // the codec id of its pictures; -1 when none were found
+    int audioCodec = -1; // the codec id of its sound; -1 when none was found
+    // Holds something, and only codecs every Flash player of this gallery
+    // plays: Sorenson Spark, VP6 or H.264 pictures, MP3 or AAC sound.
+    bool flashPlays() const;
+    // "H.264 with MP3 sound", "sound only (Nellymoser)".
+    QString codecs() const;
+};
+FLVContent readFLVContent(const QString &path);
+
 } // namespace qm

@@ -108,15 +108,24 @@ void ImportVideoController::setFile(const QString &file, Album *album, bool conv
     m_lblMovieBitrate->clear();
     m_file = file;
     m_albumId = album ? album->id() : 0;
-    m_webView->load(preparePlayerPage(file).url);
-    m_converting = convert || !isFLVMovie(file);
-    m_conversion->setVisible(m_converting);
+    // Read before it is taken: only an FLV a Flash player plays is copied as
+    // it is; any other movie (an FLV of other codecs, an MP4 named .flv) is
+    // converted, and what is no movie is refused with the reason.
+    const FLVContent flv = file.isEmpty() ? FLVContent() : readFLVContent(file);
+    m_converting = convert || !flv.flashPlays();
+    m_refusal.clear();
     // The previous movie's size must not stand for this one's: the player's
     // message brings it where the file does not say.
     m_movieWidth = m_movieHeight = 0;
+    m_movieBitrate = 0;
     if (m_converting) {
-        m_probe = probeMovie(file);
-        m_conversion->setMovie(m_probe.movie, m_probe.error);
+        m_probe = file.isEmpty() ? MovieProbe{{}, QStringLiteral("no file was given")} : probeMovie(file);
+        const QString unplayable = flv.isFLV && !flv.flashPlays() ? tr("This FLV file holds %1, which Flash players cannot play.").arg(flv.codecs())
+                                             : QString();
+        if (!m_probe.ok())
+            m_refusal = unplayable.isEmpty() ? tr("This file cannot be imported: %1.").arg(m_probe.error)
+                                             : tr("%1 It cannot be converted either: %2.").arg(unplayable, m_probe.error);
+        m_conversion->setMovie(m_probe.movie, m_refusal, unplayable);
         m_movieWidth = m_probe.movie.frameSize.width();
         m_movieHeight = m_probe.movie.frameSize.height();
         // Lengths beyond any real movie count as unknown (and NaN fails both tests).
@@ -124,24 +133,36 @@ void ImportVideoController::setFile(const QString &file, Album *album, bool conv
         const qint64 ms = seconds > 0 && seconds < 1e9 ? qint64(std::llround(seconds * 1000)) : 0;
         m_movieBitrate = bitrateFromSize(QFileInfo(file).size(), ms);
     } else {
+        m_probe = {};
         readFLVMetadata(file, m_movieWidth, m_movieHeight, m_movieBitrate);
         // A file whose metadata gives no rates (a plain muxer's output).
         if (m_movieBitrate == 0)
             m_movieBitrate = estimatedFLVBitrate(file);
     }
+    m_conversion->setVisible(m_converting);
+    // A movie to convert is looked at whole and upright; a refused file is
+    // not played at all.
+    m_webView->setFitted(m_converting, m_probe.movie.orientation);
+    m_webView->setNotice(m_refusal.isEmpty() ? QString() : tr("This file cannot be played."));
+    if (m_refusal.isEmpty() && !file.isEmpty())
+        m_webView->load(preparePlayerPage(file).url);
+    else
+        m_webView->loadEmpty();
     showMetadata();
     updateImportButton();
 }
 
 void ImportVideoController::updateImportButton()
 {
-    m_btnImport->setEnabled(!m_converting || m_conversion->canConvert());
+    m_btnImport->setEnabled(m_refusal.isEmpty() && !m_file.isEmpty() && (!m_converting || m_conversion->canConvert()));
 }
 
 void ImportVideoController::showMetadata()
 {
-    m_lblMovieSize->setText(QStringLiteral("%1 x %2").arg(m_movieWidth).arg(m_movieHeight));
-    m_lblMovieBitrate->setText(QStringLiteral("%1 kbps").arg(m_movieBitrate));
+    // A refused file has no size or rate to show.
+    const bool known = m_refusal.isEmpty() && m_movieWidth >= 0 && m_movieHeight >= 0;
+    m_lblMovieSize->setText(known ? QStringLiteral("%1 x %2").arg(m_movieWidth).arg(m_movieHeight) : QStringLiteral("\u2014"));
+    m_lblMovieBitrate->setText(known ? QStringLiteral("%1 kbps").arg(m_movieBitrate) : QStringLiteral("\u2014"));
 }
 
 void ImportVideoController::showWindow()

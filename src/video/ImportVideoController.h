@@ -24,9 +24,10 @@ class VideoStream;
 
 // The video import window: shows a dropped FLV file with its size and
 // bitrate and, on confirmation, copies it into the img folder as a new
-// video of an album or as a further stream of a video. A movie of another
-// kind (MP4, MOV, ...) is converted instead, into the streams the window's
-// conversion panel lists, in the background with progress and Stop.
+// video of an album or as a further stream of a video. Any other movie (MP4,
+// MOV, an FLV no Flash player plays, ...) is converted instead, into the
+// streams the window's conversion panel lists, in the background with
+// progress and Stop; a file that is no movie is refused with the reason.
 class ImportVideoController : public QDialog
 {
     Q_OBJECT
@@ -53,6 +54,8 @@ public:
     ConversionPanel *conversionPanel() const { return m_conversion; }
     // True for a movie that is converted rather than copied.
     bool converting() const { return m_converting; }
+    // Why the file cannot be imported; empty when it can.
+    const QString &refusal() const { return m_refusal; }
     Job *conversionJob() const { return m_job; }
 
 public slots:
@@ -71,6 +74,8 @@ private:
     void updateImportButton();
     void startConversion();
     void conversionFinished();
+    // Asks whether a movie that ends before its length is kept as far as it plays.
+    bool keepWhatPlays(const ConversionOutcome &outcome);
     // The gallery's steps: a new video with its files, or further streams.
     void addVideoToAlbum(Album *album, const std::shared_ptr<Video> &video);
     void addStreamsToVideo(Video *video, const QList<std::shared_ptr<VideoStream>> &streams);
@@ -93,6 +98,7 @@ private:
     quint64 m_videoId = 0;
     bool m_addingStream = false;
     bool m_converting = false;
+    QString m_refusal;
     MovieProbe m_probe;
     QPointer<Job> m_job;
     std::shared_ptr<ConversionOutcome> m_outcome;

@@ -13,10 +13,13 @@
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 #include "video/ConversionPanel.h"
+#include "video/PlayerView.h"
 #include "video/VideoThumbnail.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 
 namespace qm {
 
@@ -53,6 +56,8 @@ void ImportVideoController::startConversion()
                                                                     : kDefaultVideoThumbQuality;
     }
 
+    // The movie waits while it is converted.
+    m_webView->pause();
     auto outcome = std::make_shared<ConversionOutcome>();
     m_outcome = outcome;
     const QString label = tr("Converting \u201c%1\u201d into %n stream(s)\u2026", nullptr, int(names.size()))
@@ -66,6 +71,22 @@ void ImportVideoController::startConversion()
         this);
     connect(m_job, &Job::finished, this, &ImportVideoController::conversionFinished);
     JobSheet::run(this, m_job, tr("Stopping: the files made so far are removed\u2026"));
+}
+
+bool ImportVideoController::keepWhatPlays(const ConversionOutcome &outcome)
+{
+    QMessageBox box(QMessageBox::Warning, windowTitle(),
+                    tr("The movie ends at %1 of %2.").arg(playerClock(outcome.endsAtMs), playerClock(outcome.statedMs)),
+                    QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("endsEarlyAlert"));
+    box.setInformativeText(tr("The rest of \u201c%1\u201d is missing or damaged. Convert what plays, or cancel "
+                              "and add nothing?")
+                               .arg(QFileInfo(m_file).fileName()));
+    QPushButton *keep = box.addButton(tr("Convert What Plays"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(keep);
+    box.exec();
+    return box.clickedButton() == keep;
 }
 
 void ImportVideoController::conversionFinished()
@@ -85,6 +106,10 @@ void ImportVideoController::conversionFinished()
         fail(tr("The movie could not be converted."),
              QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(outcome->errorPath), outcome->error), kConversionAlert);
         return;
+    }
+    if (outcome->endsEarly() && !keepWhatPlays(*outcome)) {
+        outcome->removeFiles();
+        return; // the window stays, as after Stop
     }
     // The album went meanwhile (another gallery opened): the files are
     // taken back and nothing is added.

@@ -15,6 +15,7 @@
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
@@ -25,14 +26,28 @@
 
 namespace qm {
 
-namespace {
-
-QString clock(qint64 ms)
+QString playerClock(qint64 ms)
 {
     const qint64 s = std::max<qint64>(0, ms) / 1000;
     return s >= 3600 ? QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'))
                      : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
+
+namespace {
+
+// A click on the position slider's track goes to that point (not a page
+// further), as in every player.
+class ClickToPointStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_Slider_AbsoluteSetButtons)
+            return Qt::LeftButton;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 } // namespace
 
@@ -93,6 +108,9 @@ void PlayerView::buildControls()
     m_sldPosition->setObjectName(QStringLiteral("sldPosition"));
     m_sldPosition->setAccessibleName(tr("Position"));
     m_sldPosition->setFocusPolicy(Qt::NoFocus);
+    auto *clickToPoint = new ClickToPointStyle;
+    clickToPoint->setParent(m_sldPosition);
+    m_sldPosition->setStyle(clickToPoint);
     m_sldVolume = new QSlider(Qt::Horizontal, m_controls);
     m_sldVolume->setObjectName(QStringLiteral("sldVolume"));
     m_sldVolume->setAccessibleName(tr("Volume"));
@@ -121,13 +139,44 @@ void PlayerView::buildControls()
     connect(m_btnStepForward, &QToolButton::clicked, this, [this] { stepFrame(1); });
     connect(m_btnMute, &QToolButton::clicked, this, [this] { m_audio->setMuted(!m_audio->isMuted()); });
     connect(m_sldVolume, &QSlider::valueChanged, this, [this](int v) { m_audio->setVolume(float(v) / 100.0f); });
-    connect(m_sldPosition, &QSlider::sliderMoved, this, [this](int ms) { m_player->setPosition(ms); });
+    // Dragged, clicked on the track, or paged: the movie follows the slider.
+    connect(m_sldPosition, &QSlider::sliderMoved, this, &PlayerView::seekFromSlider);
+    connect(m_sldPosition, &QSlider::actionTriggered, this, &PlayerView::seekFromSlider);
+    connect(m_sldPosition, &QSlider::sliderReleased, this, &PlayerView::seekFromSlider);
     connect(m_audio, &QAudioOutput::mutedChanged, this, &PlayerView::updateControls);
     connect(m_player, &QMediaPlayer::playbackStateChanged, this, &PlayerView::updateControls);
     connect(m_player, &QMediaPlayer::durationChanged, this, &PlayerView::updateControls);
     connect(m_player, &QMediaPlayer::positionChanged, this, &PlayerView::updateControls);
     connect(m_player, &QMediaPlayer::seekableChanged, this, &PlayerView::updateControls);
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &PlayerView::startWhereAsked);
+    connect(m_player, &QMediaPlayer::seekableChanged, this, &PlayerView::startWhereAsked);
     updateControls();
+}
+
+void PlayerView::seekFromSlider()
+{
+    if (!m_movie.isEmpty() && m_player->isSeekable())
+        m_player->setPosition(m_sldPosition->sliderPosition());
+}
+
+void PlayerView::startWhereAsked()
+{
+    if (m_startMs <= 0)
+        return;
+    const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
+    if (status != QMediaPlayer::LoadedMedia && status != QMediaPlayer::BufferedMedia
+        && status != QMediaPlayer::BufferingMedia)
+        return;
+    // A movie that cannot seek starts at its beginning once it is ready.
+    if (!m_player->isSeekable() && status != QMediaPlayer::BufferedMedia)
+        return;
+    if (m_player->isSeekable()) {
+        const qint64 duration = m_player->duration();
+        m_player->setPosition(duration > 0 ? std::min(m_startMs, duration - 1) : m_startMs);
+    }
+    m_startMs = -1;
+    if (std::exchange(m_playAfterStart, false))
+        m_player->play();
 }
 
 void PlayerView::updateControls()
@@ -156,7 +205,7 @@ void PlayerView::updateControls()
         m_sldPosition->setRange(0, int(std::min<qint64>(duration, std::numeric_limits<int>::max())));
         m_sldPosition->setValue(int(std::min<qint64>(position(), std::numeric_limits<int>::max())));
     }
-    m_lblTime->setText(loaded ? QStringLiteral("%1 / %2").arg(clock(position()), clock(duration)) : QString());
+    m_lblTime->setText(loaded ? QStringLiteral("%1 / %2").arg(playerClock(position()), playerClock(duration)) : QString());
 }
 
 QSize PlayerView::sizeHint() const
@@ -179,10 +228,17 @@ qint64 PlayerView::position() const
     return m_movie.isEmpty() ? 0 : m_player->position();
 }
 
-int PlayerView::frameMs() const
+qint64 PlayerView::shownPosition() const
+{
+    return m_frameStartMs >= 0 ? m_frameStartMs : position();
+}
+
+double PlayerView::frameMs() const
 {
     const double fps = m_player->metaData().value(QMediaMetaData::VideoFrameRate).toDouble();
-    return fps >= 1 && fps <= 240 ? std::max(1, int(std::lround(1000.0 / fps))) : 40;
+    if (fps >= 1 && fps <= 240)
+        return 1000.0 / fps;
+    return m_frameEndMs > m_frameStartMs && m_frameStartMs >= 0 ? double(m_frameEndMs - m_frameStartMs) : 40.0;
 }
 
 void PlayerView::togglePlaying()
@@ -195,24 +251,52 @@ void PlayerView::togglePlaying()
         m_player->play();
 }
 
+void PlayerView::pause()
+{
+    if (isPlaying())
+        m_player->pause();
+}
+
 void PlayerView::stepFrame(int frames)
 {
     if (m_movie.isEmpty() || !m_player->isSeekable())
         return;
-    if (isPlaying())
-        m_player->pause();
+    pause();
+    // Counted in frames from the frame on show (or the one a step before
+    // this is heading for): a frame shown after a seek reports the time
+    // sought, not its own start.
+    const double step = frameMs();
+    const qint64 from = m_stepTargetMs >= 0 ? m_stepTargetMs : shownPosition();
+    const qint64 frame = qint64(std::floor((double(from) + 1.0) / step)) + frames;
     const qint64 duration = m_player->duration();
-    qint64 to = m_player->position() + qint64(frames) * frameMs();
-    to = std::clamp<qint64>(to, 0, duration > 0 ? duration : to);
-    m_player->setPosition(to);
+    const qint64 last = duration > 0 ? qint64(std::floor((double(duration) - 1.0) / step)) : frame;
+    const qint64 target = std::clamp<qint64>(frame, 0, std::max<qint64>(0, last));
+    m_stepTargetMs = qint64(std::ceil(double(target) * step));
+    // The middle of the frame: its very start may round to the one before.
+    m_player->setPosition(qint64(std::lround((double(target) + 0.5) * step)));
 }
 
-int PlayerView::load(const QUrl &page)
+void PlayerView::setFitted(bool fitted, Orientation orientation)
+{
+    m_fitted = fitted;
+    m_orientation = orientation;
+    update();
+}
+
+void PlayerView::setNotice(const QString &text)
+{
+    m_notice = text;
+    update();
+}
+
+int PlayerView::load(const QUrl &page, qint64 startMs, bool paused)
 {
     ++m_load;
     m_player->stop();
     m_frame = QImage();
     m_pendingFrame = QVideoFrame();
+    m_frameStartMs = m_frameEndMs = m_stepTargetMs = -1;
+    m_startMs = startMs;
     m_sent = false;
     m_tagBitrate = -1;
     QFile file(page.toLocalFile());
@@ -227,7 +311,12 @@ int PlayerView::load(const QUrl &page)
     if (tag.found)
         m_tagBitrate = tag.bitrate;
     m_player->setSource(QUrl::fromLocalFile(m_movie));
-    m_player->play();
+    // Started elsewhere than at the beginning: it waits until it is there.
+    m_playAfterStart = !paused && startMs > 0;
+    if (paused || startMs > 0)
+        m_player->pause();
+    else
+        m_player->play();
     return m_load;
 }
 
@@ -239,6 +328,8 @@ void PlayerView::loadEmpty()
     m_movie.clear();
     m_frame = QImage();
     m_pendingFrame = QVideoFrame();
+    m_frameStartMs = m_frameEndMs = m_stepTargetMs = m_startMs = -1;
+    m_playAfterStart = false;
     update();
     updateControls();
 }
@@ -257,13 +348,21 @@ void PlayerView::frameChanged(const QVideoFrame &frame)
 
 void PlayerView::showPendingFrame()
 {
-    const QVideoFrame frame = std::exchange(m_pendingFrame, QVideoFrame());
-    if (m_movie.isEmpty() || !frame.isValid())
+    QVideoFrame frame = std::exchange(m_pendingFrame, QVideoFrame());
+    // Before it has gone where it was asked to start, the first frame is not its frame.
+    if (m_movie.isEmpty() || !frame.isValid() || m_startMs > 0)
         return;
+    // The stored picture: Qt turns some movies by their tags (not every
+    // mirror, nor the same way); the turn is ours to make, once.
+    frame.setRotationAngle(QVideoFrame::Rotation0);
+    frame.setMirrored(false);
     QImage image = frame.toImage();
     if (image.isNull())
         return;
     m_frame = image.convertToFormat(QImage::Format_RGB32);
+    m_frameStartMs = frame.startTime() >= 0 ? frame.startTime() / 1000 : -1;
+    m_frameEndMs = frame.endTime() >= 0 ? frame.endTime() / 1000 : -1;
+    m_stepTargetMs = -1;
     update();
     emit frameShown();
     maybeSendMetadata();
@@ -342,7 +441,10 @@ void PlayerView::paintEvent(QPaintEvent *)
     p.fillRect(QRect(0, area.bottom() + 1, width(), height() - area.bottom() - 1), palette().window());
     p.fillRect(area, Qt::black);
     if (m_frame.isNull()) {
-        if (!m_movie.isEmpty()) {
+        if (m_movie.isEmpty() && !m_notice.isEmpty()) {
+            p.setPen(QColor(200, 200, 200));
+            p.drawText(area.adjusted(24, 0, -24, 0), Qt::AlignCenter | Qt::TextWordWrap, m_notice);
+        } else if (!m_movie.isEmpty()) {
             p.setPen(QColor(160, 160, 160));
             const bool soundOnly = m_player->mediaStatus() != QMediaPlayer::LoadingMedia && !m_player->hasVideo()
                                    && m_player->hasAudio();
@@ -352,7 +454,16 @@ void PlayerView::paintEvent(QPaintEvent *)
         return;
     }
     p.setClipRect(area);
-    p.drawImage(frameRectInView(size(), m_frame.size()).topLeft(), m_frame);
+    if (!m_fitted) {
+        p.drawImage(frameRectInView(size(), m_frame.size()).topLeft(), m_frame);
+        return;
+    }
+    const QSizeF upright = swapsSides(m_orientation) ? m_frame.size().transposed() : m_frame.size();
+    const qreal scale = std::min({1.0, area.width() / upright.width(), area.height() / upright.height()});
+    QRectF target(QPointF(0, 0), upright * scale);
+    target.moveCenter(QRectF(area).center());
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    drawOriented(p, target, m_frame, m_orientation);
 }
 
 } // namespace qm

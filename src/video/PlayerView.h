@@ -1,5 +1,7 @@
 #pragma once
 
+#include "video/Orientation.h"
+
 #include <QImage>
 #include <QVideoFrame>
 #include <QUrl>
@@ -14,11 +16,16 @@ class QVideoSink;
 
 namespace qm {
 
+// "m:ss", or "h:mm:ss" from an hour on.
+QString playerClock(qint64 ms);
+
 // Shows a prepared player page: reads the movie the page names, plays it
 // with its sound and paints each frame itself at the frame's own pixel size
-// in the player area (so that what is on screen can be read back exactly).
-// The strip below the area holds the controls: play/pause, the position
-// with the time, a frame step back and forward, and mute with the volume.
+// in the player area (so that what is on screen can be read back exactly),
+// or, for a movie looked at before it is converted, fitted into the area and
+// turned upright. The strip below the area holds the controls: play/pause,
+// the position with the time (a click on the track goes there), a frame
+// step back and forward from the frame on show, and mute with the volume.
 // Space plays or pauses, the arrow keys step a frame.
 //
 // Once the movie's size and bitrate are known it sends the metadata message
@@ -33,7 +40,12 @@ public:
     ~PlayerView() override;
 
     // Loads a page; returns the load's number, which its message carries.
-    int load(const QUrl &page);
+    // The movie starts at `startMs`, and waits there when `paused`.
+    int load(const QUrl &page, qint64 startMs = 0, bool paused = false);
+    // How the next movies are shown: at their own size, or fitted and upright.
+    void setFitted(bool fitted, Orientation orientation = Orientation::Upright);
+    // Shown in the empty area while no movie is loaded.
+    void setNotice(const QString &text);
     // The empty page: stops the movie and shows nothing.
     void loadEmpty();
     int currentLoad() const { return m_load; }
@@ -41,10 +53,13 @@ public:
     const QImage &frame() const { return m_frame; }
     bool isPlaying() const;
     qint64 position() const;
+    // Where the frame on show starts (the player's position runs ahead of it).
+    qint64 shownPosition() const;
 
     void togglePlaying();
-    // One frame forward or back (negative), pausing first.
+    // Frames forward or back (negative) from the frame on show, pausing first.
     void stepFrame(int frames);
+    void pause();
 
     // The pixels of a rectangle of the view as it paints itself.
     QImage capture(const QRect &rect);
@@ -77,7 +92,9 @@ private:
     void frameChanged(const QVideoFrame &frame);
     void showPendingFrame();
     void maybeSendMetadata();
-    int frameMs() const;
+    void seekFromSlider();
+    void startWhereAsked();
+    double frameMs() const;
 
     QMediaPlayer *m_player;
     QVideoSink *m_sink = nullptr;
@@ -92,6 +109,14 @@ private:
     QLabel *m_lblTime = nullptr;
     QImage m_frame;
     QVideoFrame m_pendingFrame;
+    qint64 m_frameStartMs = -1; // of the frame on show; -1 unknown
+    qint64 m_frameEndMs = -1;
+    qint64 m_stepTargetMs = -1; // a frame step not shown yet
+    qint64 m_startMs = -1;      // where a loaded movie is to start
+    bool m_playAfterStart = false;
+    bool m_fitted = false;
+    Orientation m_orientation = Orientation::Upright;
+    QString m_notice;
     QString m_movie;
     int m_load = 0;
     int m_tagBitrate = -1; // kbit/s from the file's own metadata tag

@@ -39,7 +39,7 @@ struct ConversionRequest
 struct ConvertedStream
 {
     QString path;
-    QSize size;
+    QSize size;      // of the pictures encoded
     int bitrate = 0; // kbit/s, as the file's metadata gives it
 };
 
@@ -50,7 +50,12 @@ struct ConversionOutcome
     QString error;                  // why nothing was made
     QString errorPath;              // the file it concerns
     bool stopped = false;
+    // Where the movie's pictures and sound ended, and the length it states:
+    // a file cut short ends well before it.
+    qint64 endsAtMs = 0;
+    qint64 statedMs = 0;
     bool ok() const { return error.isEmpty() && !stopped; }
+    bool endsEarly() const;
     // Takes back what was written: for a result that is not used after all.
     void removeFiles();
 };
@@ -58,7 +63,11 @@ struct ConversionOutcome
 // Decodes the source once and makes every stream of the ladder from it,
 // each FLV written through FileWriter and committed only when the whole
 // run has succeeded: a stopped or failed run leaves no file behind. Runs on
-// the job's thread; progress counts milliseconds of the movie.
+// the job's thread; progress counts milliseconds of the movie. Interlaced
+// pictures are deinterlaced and turned pictures set upright first. A run
+// succeeds when pictures were written, however few; one that ended early
+// says so through endsEarly() and its files stay for the caller to keep or
+// take back.
 ConversionOutcome convertMovie(const ConversionRequest &request, JobControl &control);
 
 // Slows a conversion down so that tests can stop one in the middle.

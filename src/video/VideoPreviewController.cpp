@@ -13,6 +13,8 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFutureWatcher>
+#include <QtConcurrent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -63,14 +65,42 @@ VideoPreviewController::VideoPreviewController(Gallery *gallery, CreateVideoThum
     layout->addLayout(controls);
 }
 
+QString VideoPreviewController::streamTitle(int bitrate, QSize size)
+{
+    return size.isEmpty() ? QStringLiteral("%1 kbps").arg(bitrate)
+                          : QStringLiteral("%1 \u00d7 %2, %3 kbps").arg(size.width()).arg(size.height()).arg(bitrate);
+}
+
 void VideoPreviewController::fillStreams()
 {
     m_cmbStreams->clear();
     if (!m_video)
         return;
-    for (const StreamPtr &s : m_video->streams())
-        m_cmbStreams->addItem(QStringLiteral("%1 kbps").arg(s->bitrate()));
+    QStringList paths;
+    for (const StreamPtr &s : m_video->streams()) {
+        m_cmbStreams->addItem(streamTitle(s->bitrate(), {}));
+        paths << m_prefs->imgPath(s->file());
+    }
     m_cmbStreams->setCurrentIndex(0);
+    // The sizes come from the files, read away from the window.
+    auto *watcher = new QFutureWatcher<QList<QSize>>(this);
+    const int generation = ++m_streamsRead;
+    connect(watcher, &QFutureWatcher<QList<QSize>>::finished, this, [this, watcher, generation] {
+        watcher->deleteLater();
+        const QList<QSize> sizes = watcher->result();
+        if (generation != m_streamsRead || !m_video || sizes.size() != m_cmbStreams->count())
+            return;
+        for (int i = 0; i < sizes.size(); ++i)
+            m_cmbStreams->setItemText(i, streamTitle(m_video->streams().at(i)->bitrate(), sizes.at(i)));
+    });
+    watcher->setFuture(QtConcurrent::run([paths] {
+        QList<QSize> sizes;
+        for (const QString &path : paths) {
+            const FLVTagMetadata tag = path.isNull() ? FLVTagMetadata() : readFLVTagMetadata(path);
+            sizes << QSize(tag.width, tag.height);
+        }
+        return sizes;
+    }));
 }
 
 void VideoPreviewController::setVideo(Video *video)
@@ -91,7 +121,7 @@ void VideoPreviewController::showWindow()
     activateWindow();
 }
 
-void VideoPreviewController::loadStream(const VideoStream &stream)
+void VideoPreviewController::loadStream(const VideoStream &stream, qint64 startMs, bool paused)
 {
     m_movieBitrate = 0;
     const QString path = m_prefs->imgPath(stream.file());
@@ -99,7 +129,7 @@ void VideoPreviewController::loadStream(const VideoStream &stream)
         m_webView->loadEmpty();
         return;
     }
-    m_webView->load(preparePlayerPage(path).url);
+    m_webView->load(preparePlayerPage(path).url, startMs, paused);
     // The previous stream's size must not stand for this one's (a stream of
     // sound only names none): the player's message brings the real one.
     m_movieWidth = m_movieHeight = 0;
@@ -118,7 +148,9 @@ void VideoPreviewController::changedVideoStream()
     if (!m_video || index < 0 || index >= m_video->streams().size() || index == m_currentStreamIndex)
         return;
     m_currentStreamIndex = index;
-    loadStream(*m_video->streams().at(index));
+    // The same moment of the movie, playing or waiting as it was.
+    const bool paused = !m_webView->isPlaying();
+    loadStream(*m_video->streams().at(index), m_webView->shownPosition(), paused);
 }
 
 void VideoPreviewController::clickedRemoveStream()

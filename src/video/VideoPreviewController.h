@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSize>
 
 class QComboBox;
 class QPushButton;
@@ -25,7 +26,9 @@ public:
     void setVideo(Video *video);
     // Shows the window and returns at once.
     void showWindow();
-    void loadStream(const VideoStream &stream);
+    void loadStream(const VideoStream &stream, qint64 startMs = 0, bool paused = false);
+    // "600 × 336, 797 kbps"; the rate alone while the size is not known.
+    static QString streamTitle(int bitrate, QSize size);
 
     int currentStreamIndex() const { return m_currentStreamIndex; }
     int movieWidth() const { return m_movieWidth; }
@@ -65,6 +68,7 @@ private:
     int m_movieHeight = 0;
     int m_movieBitrate = 0;
     int m_currentStreamIndex = 0;
+    int m_streamsRead = 0; // the latest reading of the streams' sizes
 };
 
 } // namespace qm

@@ -13,6 +13,8 @@
 
 #include <QDir>
 #include <QEventLoop>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QImageReader>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -85,6 +87,111 @@ QStringList filesIn(const QString &dir)
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
+// An AMF0 value as players read it (numbers, booleans, strings, objects and
+// arrays); `at` moves past it.
+QVariant amfValue(const QByteArray &b, qsizetype &at)
+{
+    if (at >= b.size())
+        return {};
+    auto u16 = [&b](qsizetype i) { return qsizetype(qFromBigEndian<quint16>(b.constData() + i)); };
+    auto name = [&]() {
+        const qsizetype n = u16(at);
+        const QString text = QString::fromUtf8(b.mid(at + 2, n));
+        at += 2 + n;
+        return text;
+    };
+    auto properties = [&]() {
+        QVariantMap map;
+        while (at + 3 <= b.size() && !(u16(at) == 0 && b.at(at + 2) == 9)) {
+            const QString key = name();
+            map.insert(key, amfValue(b, at));
+        }
+        at += 3;
+        return map;
+    };
+    const int type = b.at(at++);
+    switch (type) {
+    case 0: {
+        quint64 bits = qFromBigEndian<quint64>(b.constData() + at);
+        double v;
+        std::memcpy(&v, &bits, 8);
+        at += 8;
+        return v;
+    }
+    case 1:
+        return b.at(at++) != 0;
+    case 2:
+        return name();
+    case 3:
+        return properties();
+    case 8:
+        at += 4;
+        return properties();
+    case 10: {
+        const quint32 n = qFromBigEndian<quint32>(b.constData() + at);
+        at += 4;
+        QVariantList list;
+        for (quint32 i = 0; i < n && at < b.size(); ++i)
+            list << amfValue(b, at);
+        return list;
+    }
+    default:
+        at = b.size();
+        return {};
+    }
+}
+
+QVariantMap onMetaData(const QByteArray &flv)
+{
+    const QList<testing::FLVTag> tags = testing::flvTags(flv);
+    if (tags.isEmpty() || tags.first().type != 18)
+        return {};
+    qsizetype at = 0;
+    if (amfValue(tags.first().body, at).toString() != "onMetaData")
+        return {};
+    return amfValue(tags.first().body, at).toMap();
+}
+
+// What players and flvmeta rely on in a stream we made: an index with every
+// picture that starts a group (and nothing else) at its time and the place
+// of its tag, the file's size, and a file flvmeta finds no fault with.
+void checkStream(const QString &path)
+{
+    const QByteArray flv = readBytes(path);
+    const QVariantMap meta = onMetaData(flv);
+    QVERIFY2(!meta.isEmpty(), qPrintable(path));
+    QCOMPARE(meta.value("filesize").toDouble(), double(flv.size()));
+    QVariantList times, positions;
+    for (const testing::FLVTag &t : testing::flvTags(flv)) {
+        const bool key = t.type == 9 && t.body.size() > 1 && (uchar(t.body.at(0)) >> 4) == 1;
+        if (key && !((t.body.at(0) & 0x0f) == 7 && t.body.at(1) != 1)) {
+            times << t.ms / 1000.0;
+            positions << double(t.offset);
+        }
+    }
+    QVERIFY(!times.isEmpty());
+    const QVariantMap index = meta.value("keyframes").toMap();
+    QCOMPARE(index.value("times").toList(), times);
+    QCOMPARE(index.value("filepositions").toList(), positions);
+    if (QStandardPaths::findExecutable("flvmeta").isEmpty())
+        return;
+    QProcess check;
+    check.start("flvmeta", {"--check", path});
+    QVERIFY(check.waitForFinished(60000));
+    const QString report = QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
+    QVERIFY2(check.exitCode() == 0 && report.contains(QRegularExpression("(^|\\s)0 error\\(s\\)")), qPrintable(report));
+    // Its warnings we differ on: data rates it counts in units of 1024 bits,
+    // and for H.264 the codec's header and end tags, which it counts as
+    // pictures and keyframes.
+    const bool h264 = meta.value("videocodecid").toInt() == 7;
+    for (const QString &line : report.split('\n')) {
+        if (line.contains("warning W"))
+            QVERIFY2(line.contains(QRegularExpression("W80062: (video|audio)datarate should be"))
+                         || (h264 && line.contains(QRegularExpression("W81071|W80062: framerate should be"))),
+                     qPrintable(line));
+    }
+}
+
 } // namespace
 
 class TestVideoCore : public QObject
@@ -109,6 +216,13 @@ private slots:
     void conversions_data();
     void conversions();
     void conversionsThatCannotBeDone();
+    void uprightFromEveryDisplayMatrix_data();
+    void uprightFromEveryDisplayMatrix();
+    void rateAskedOnDetailedFootage_data();
+    void rateAskedOnDetailedFootage();
+    void honestLengths();
+    void cameraFootage();
+    void flvFilesAreReadBeforeTheyAreTaken();
     void missingPlugInIsNamed();
 
 private:
@@ -370,7 +484,7 @@ void TestVideoCore::flvWriterPutsOurHeadOnAMuxersStream()
     // its own metadata tag goes, ours stands at the head, every other tag passes unchanged.
     const QByteArray bytes = readBytes(m_spark);
     const QString out = m_dir.filePath("ours.flv");
-    const FLVStreamWriter::Header header{320, 240, 15, 2, true, 2};
+    const FLVStreamWriter::Header header{320, 240, 15, 2, true, 2, 22050, false};
     {
         FileWriter file(out, FileWriter::Mode::CreateNew);
         QVERIFY(file.open());
@@ -389,12 +503,14 @@ void TestVideoCore::flvWriterPutsOurHeadOnAMuxersStream()
                      && flv.audioKbps() > 40 && flv.audioKbps() < 90, qPrintable(figures));
         QCOMPARE(scan(out), (QList<int>{320, 240, flv.bitrate()}));
     }
+    // Every tag after the muxer's metadata passes unchanged and in order,
+    // behind our head with its index.
     const QByteArray written = readBytes(out);
-    const qsizetype head = FLVStreamWriter::head(header).size();
-    QVERIFY(head < 1000);
-    const int firstTag = 13; // the input's metadata tag, after its header
-    QCOMPARE(bytes.at(firstTag), char(18));
-    QVERIFY(written.mid(head) == bytes.mid(firstTag + 11 + tagBody(bytes, firstTag) + 4));
+    const QList<testing::FLVTag> ours = testing::flvTags(written), theirs = testing::flvTags(bytes);
+    QCOMPARE(theirs.first().type, 18);
+    QCOMPARE(ours.size(), theirs.size());
+    QVERIFY(written.mid(ours.at(1).offset) == bytes.mid(theirs.at(1).offset));
+    checkStream(out);
     QCOMPARE(flvDurationMs(out), flvDurationMs(m_spark));
     QVERIFY(readFLVTagMetadata(out).found);
 
@@ -504,6 +620,252 @@ void TestVideoCore::conversionsThatCannotBeDone()
     QVERIFY(taken.error.contains("exists"));
     QCOMPARE(filesIn(out.path()), QStringList{QFileInfo(request.outputs.last()).fileName()});
     QCOMPARE(readBytes(request.outputs.last()), QByteArray("someone else's"));
+}
+
+void TestVideoCore::uprightFromEveryDisplayMatrix_data()
+{
+    QTest::addColumn<QList<int>>("matrix");
+    QTest::addColumn<int>("codec");
+    QTest::addColumn<QString>("corners"); // of the picture shown upright
+    const int h264 = int(VideoCodec::H264), spark = int(VideoCodec::Spark);
+    // Stored: red top left, blue top right.
+    QTest::newRow("none") << QList<int>{1, 0, 0, 1} << h264 << "RB..";
+    QTest::newRow("phone upright (-90)") << QList<int>{0, 1, -1, 0} << h264 << ".R.B";
+    QTest::newRow("upside down") << QList<int>{-1, 0, 0, -1} << spark << "..BR";
+    QTest::newRow("phone the other way (90)") << QList<int>{0, -1, 1, 0} << spark << "B.R.";
+    QTest::newRow("front camera, mirrored") << QList<int>{-1, 0, 0, 1} << h264 << "BR..";
+    QTest::newRow("flipped") << QList<int>{1, 0, 0, -1} << spark << "..RB";
+    QTest::newRow("mirrored upright phone") << QList<int>{0, 1, 1, 0} << h264 << "R.B.";
+    QTest::newRow("mirrored the other way") << QList<int>{0, -1, -1, 0} << spark << ".B.R";
+}
+
+void TestVideoCore::uprightFromEveryDisplayMatrix()
+{
+    QFETCH(QList<int>, matrix);
+    QFETCH(int, codec);
+    QFETCH(QString, corners);
+    const QString source = m_dir.filePath(QStringLiteral("turned %1.mp4").arg(QTest::currentDataTag()));
+    QVERIFY(testing::makeMarkerMovie(source, {160, 96}));
+    QVERIFY(testing::setDisplayMatrix(source, matrix[0], matrix[1], matrix[2], matrix[3]));
+    QTemporaryDir out;
+    ConversionRequest request = conversionRequest(source, out.path(), VideoCodec(codec));
+    const QSize upright = matrix[0] == 0 ? QSize(96, 160) : QSize(160, 96);
+    QCOMPARE(request.movie.frameSize, upright);
+    request.thumbnailSize = upright; // the whole frame, corners and all
+    const ConversionOutcome outcome = runConversion(request);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+    QCOMPARE(outcome.streams.size(), request.settings.rungs.size());
+    for (int i = 0; i < outcome.streams.size(); ++i) {
+        // Each stream as a player decodes it: the size its header and the
+        // window say, the markers where they were filmed.
+        const ConvertedStream &made = outcome.streams.at(i);
+        const QImage picture = testing::firstPicture(made.path, out.filePath(QStringLiteral("%1.png").arg(i)));
+        QCOMPARE(picture.size(), request.settings.rungs.at(request.outputs.indexOf(made.path)).size);
+        QCOMPARE(made.size, picture.size());
+        QCOMPARE(scan(made.path).mid(0, 2), (QList<int>{picture.width(), picture.height()}));
+        QCOMPARE(testing::markerCorners(picture), corners);
+        checkStream(made.path);
+    }
+    QCOMPARE(testing::markerCorners(QImage(outcome.thumbnail)), corners);
+}
+
+void TestVideoCore::rateAskedOnDetailedFootage_data()
+{
+    QTest::addColumn<int>("codec");
+    QTest::newRow("H.264") << int(VideoCodec::H264);
+    QTest::newRow("Sorenson Spark") << int(VideoCodec::Spark);
+}
+
+void TestVideoCore::rateAskedOnDetailedFootage()
+{
+    QFETCH(int, codec);
+    // A busy picture with grain: more detail than any stream's rate can hold.
+    const QString source = m_dir.filePath("detailed.mp4");
+    if (!QFile::exists(source))
+        QVERIFY(testing::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25,noise=alls=24:allf=t", "-t", "4",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-crf", "16", "-pix_fmt", "yuv420p", source}));
+    QTemporaryDir out;
+    ConversionRequest request = conversionRequest(source, out.path(), VideoCodec(codec));
+    request.thumbnail.clear();
+    const ConversionOutcome outcome = runConversion(request);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+    for (int i = 0; i < request.settings.rungs.size(); ++i) {
+        // Measured from the stream's own packets.
+        const int asked = request.settings.rungs.at(i).videoKbps;
+        const double got = testing::measuredRates(request.outputs.at(i)).videoKbps;
+        QVERIFY2(qAbs(got / asked - 1) <= 0.15, qPrintable(QStringLiteral("%1 kbps asked, %2 measured").arg(asked).arg(got)));
+    }
+}
+
+void TestVideoCore::honestLengths()
+{
+    QTemporaryDir out;
+    // A still picture at one frame a second: a few bytes a second, still a
+    // stream, with a rate above nothing.
+    const QString still = m_dir.filePath("still.mp4");
+    QVERIFY(testing::ffmpeg({"-f", "lavfi", "-i", "color=c=black:s=160x120:r=1", "-t", "30", "-c:v", "libx264",
+                             "-pix_fmt", "yuv420p", still}));
+    ConversionRequest request = conversionRequest(still, out.path());
+    request.settings.rungs = request.settings.rungs.mid(0, 1);
+    request.outputs = request.outputs.mid(0, 1);
+    ConversionOutcome outcome = runConversion(request);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+    QVERIFY(testing::measuredRates(request.outputs.first()).videoKbps < 1);
+    QVERIFY(outcome.streams.first().bitrate >= 1);
+    QVERIFY(!outcome.endsEarly());
+    outcome.removeFiles();
+
+    // One frame: its own picture for the thumbnail, not the placeholder.
+    const QString single = m_dir.filePath("single.mp4");
+    QVERIFY(testing::makeMovie(single, {320, 240}, 1, false, {"-frames:v", "1"}));
+    outcome = runConversion(conversionRequest(single, out.path()));
+    QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+    QVERIFY(!outcome.thumbnail.isEmpty());
+    QVERIFY(testing::look(QImage(outcome.thumbnail)).colours >= 4);
+    outcome.removeFiles();
+
+    // The length in the header is the pictures', to the millisecond; the
+    // sound's times only go forward, up to its last frame.
+    for (const VideoCodec codec : {VideoCodec::H264, VideoCodec::Spark}) {
+        const QString two = m_dir.filePath("two seconds.mp4");
+        QVERIFY(testing::makeMovie(two, {160, 120}, 2, false));
+        request = conversionRequest(two, out.path(), codec);
+        outcome = runConversion(request);
+        QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+        const double seconds = onMetaData(readBytes(outcome.streams.first().path)).value("duration").toDouble();
+        QVERIFY2(qAbs(seconds - 2.0) < 0.001, qPrintable(QString::number(seconds)));
+        outcome.removeFiles();
+        const QString sound = m_dir.filePath("sound.mp4");
+        QVERIFY(testing::makeMovie(sound, {160, 120}, 2, true));
+        outcome = runConversion(conversionRequest(sound, out.path(), codec));
+        QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+        qint64 last = -1;
+        for (const testing::FLVTag &t : testing::flvTags(readBytes(outcome.streams.first().path))) {
+            if (t.type == 8 && !(t.body.size() > 1 && (uchar(t.body.at(0)) >> 4) == 10 && t.body.at(1) == 0)) {
+                QVERIFY2(t.ms > last, qPrintable(QStringLiteral("%1 after %2").arg(t.ms).arg(last)));
+                last = t.ms;
+            }
+        }
+        QVERIFY2(last > 1900 && last < 2100, qPrintable(QString::number(last)));
+        outcome.removeFiles();
+    }
+
+    // Cut in half: converted as far as it plays, and said so.
+    for (const QString &kind : {QStringLiteral("mkv"), QStringLiteral("mp4")}) {
+        const QString whole = m_dir.filePath("whole." + kind), cut = m_dir.filePath("cut." + kind);
+        QVERIFY(testing::makeMovie(whole, {160, 120}, 6, true, {"-movflags", "+faststart"}));
+        const QByteArray bytes = readBytes(whole);
+        QVERIFY(testing::writeBytes(cut, bytes.left(bytes.size() / 2)));
+        outcome = runConversion(conversionRequest(cut, out.path()));
+        QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+        QVERIFY(qAbs(outcome.statedMs - 6000) < 100);
+        QVERIFY2(outcome.endsEarly() && outcome.endsAtMs > 1500 && outcome.endsAtMs < 4500,
+                 qPrintable(QString::number(outcome.endsAtMs)));
+        QVERIFY(QFile::exists(outcome.streams.first().path));
+        outcome.removeFiles();
+        outcome = runConversion(conversionRequest(whole, out.path()));
+        QVERIFY(outcome.ok() && !outcome.endsEarly());
+        outcome.removeFiles();
+    }
+    QCOMPARE(filesIn(out.path()), QStringList());
+}
+
+namespace {
+
+// The share of pixels whose row differs from both rows around it the same
+// way: the teeth interlaced fields leave on anything that moves.
+double combing(const QImage &image)
+{
+    int teeth = 0, n = 0;
+    for (int y = 1; y + 1 < image.height(); ++y) {
+        for (int x = 0; x < image.width(); x += 2, ++n) {
+            const int a = qGray(image.pixel(x, y - 1)), b = qGray(image.pixel(x, y)), c = qGray(image.pixel(x, y + 1));
+            if ((b - a) * (b - c) > 40 * 40)
+                ++teeth;
+        }
+    }
+    return n ? double(teeth) / n : 0;
+}
+
+} // namespace
+
+void TestVideoCore::cameraFootage()
+{
+    QTemporaryDir out;
+    // A camcorder's 50i transport stream: fields of moving pictures woven
+    // together, with AC-3 sound.
+    const QString mts = m_dir.filePath("camcorder.mts");
+    QVERIFY(testing::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=480x272:rate=50", "-f", "lavfi", "-i", "sine", "-t", "2",
+                             "-vf", "tinterlace=mode=interleave_top,setfield=tff", "-c:v", "libx264", "-flags",
+                             "+ildct+ilme", "-x264-params", "tff=1", "-pix_fmt", "yuv420p", "-c:a", "ac3", mts}));
+    ConversionRequest request = conversionRequest(mts, out.path());
+    QVERIFY(request.movie.interlaced);
+    QCOMPARE(request.settings.rungs.first().size, QSize(480, 272)); // no scaling to hide the teeth
+    ConversionOutcome outcome = runConversion(request);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+    auto pictureAt = [&out](const QString &movie, const QString &name) {
+        return testing::ffmpeg({"-i", movie, "-ss", "1", "-frames:v", "1", "-update", "1", out.filePath(name)})
+                   ? QImage(out.filePath(name))
+                   : QImage();
+    };
+    const double source = combing(pictureAt(mts, "source.png"));
+    const double made = combing(pictureAt(request.outputs.first(), "made.png"));
+    QVERIFY2(source > 0.005 && made < source / 4, qPrintable(QStringLiteral("%1 in the source, %2 made").arg(source).arg(made)));
+    checkStream(request.outputs.first());
+    outcome.removeFiles();
+
+    // A Matroska file whose first video track is its cover picture: the movie is converted.
+    const QString cover = m_dir.filePath("cover.png"), movie = m_dir.filePath("movie.mp4");
+    const QString covered = m_dir.filePath("with cover.mkv");
+    QVERIFY(testing::makeMarkerMovie(cover, {160, 96}, 0.1, {"-frames:v", "1", "-update", "1"}));
+    QVERIFY(testing::makeMovie(movie, {320, 240}, 1, true));
+    QVERIFY(testing::ffmpeg({"-i", cover, "-i", movie, "-map", "0", "-map", "1", "-c:v:0", "mjpeg", "-c:v:1", "copy",
+                             "-c:a", "copy", "-disposition:v:0", "attached_pic", covered}));
+    request = conversionRequest(covered, out.path());
+    QCOMPARE(request.movie.frameSize, QSize(320, 240));
+    outcome = runConversion(request);
+    QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+    const QImage picture = testing::firstPicture(outcome.streams.first().path, out.filePath("covered.png"));
+    QCOMPARE(picture.size(), QSize(320, 240));
+    QVERIFY(testing::look(picture).colours >= 8); // the test pattern, not three colours of the cover
+    QVERIFY(qAbs(flvDurationMs(outcome.streams.first().path) - 1000) < 100);
+    outcome.removeFiles();
+}
+
+void TestVideoCore::flvFilesAreReadBeforeTheyAreTaken()
+{
+    const QString h264 = m_dir.filePath("h264.flv"), pcm = m_dir.filePath("pcm.flv"), song = m_dir.filePath("song.flv");
+    const QString mp4 = m_dir.filePath("a movie.flv"), noise = m_dir.filePath("noise.flv");
+    QVERIFY(testing::makeFLV(h264, {160, 120}, 200, true, 0.5));
+    QVERIFY(testing::makeFLV(pcm, {160, 120}, 200, false, 0.5, {"-c:a", "pcm_s16le"}));
+    QVERIFY(testing::makeFLV(song, {160, 120}, 200, false, 0.5, {"-vn"}));
+    QVERIFY(testing::makeMovie(mp4, {160, 120}, 0.5, true, {"-f", "mp4"}));
+    QByteArray random(4000, '\0');
+    QRandomGenerator rng(3);
+    for (char &c : random)
+        c = char(rng.bounded(256));
+    QVERIFY(writeBytes(noise, random));
+
+    const QList<std::tuple<QString, bool, QString>> files{{m_spark, true, "Sorenson Spark with MP3 sound"},
+                                                         {h264, true, "H.264 with AAC sound"},
+                                                         {song, true, "sound only (MP3)"},
+                                                         {pcm, false, "Sorenson Spark with PCM sound"},
+                                                         {mp4, false, ""},
+                                                         {noise, false, ""}};
+    for (const auto &[path, plays, codecs] : files) {
+        const FLVContent content = readFLVContent(path);
+        QCOMPARE(content.flashPlays(), plays);
+        QCOMPARE(content.isFLV, !codecs.isEmpty());
+        if (content.isFLV)
+            QCOMPARE(content.codecs(), codecs);
+    }
+    // What no Flash player plays is converted where it can be; the reason
+    // for what cannot be reads as part of a sentence.
+    QVERIFY(probeMovie(pcm).ok());
+    QVERIFY(probeMovie(mp4).ok());
+    const MovieProbe refused = probeMovie(noise);
+    QVERIFY(!refused.ok());
+    QVERIFY2(!refused.error.endsWith('.'), qPrintable(refused.error));
 }
 
 // Run in a child whose GStreamer sees every plug-in but x264.

@@ -17,6 +17,7 @@
 #include "storage/FileWriter.h"
 #include "storage/Gallery.h"
 #include "storage/JobSheet.h"
+#include "storage/FolderChooser.h"
 #include "storage/NewOrvaneFolderController.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
@@ -43,6 +44,7 @@
 #include <QMediaPlayer>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
@@ -94,6 +96,21 @@ struct AlbumWindow
     }
 };
 
+// Frames of the numbered movie carry their number in their grey.
+int frameNumber(const QImage &frame)
+{
+    return frame.isNull() ? -1 : qRound(testing::look(frame.copy(frame.rect().adjusted(20, 20, -20, -20))).brightness / (7 * 255.0 / 219));
+}
+
+bool makeNumberedFLV(const QString &path, QSize size, int kbps)
+{
+    return testing::ffmpeg({"-f", "lavfi", "-i",
+                            QStringLiteral("color=c=black:s=%1x%2:r=10,geq=lum='16+N*7':cb=128:cr=128")
+                                .arg(size.width())
+                                .arg(size.height()),
+                            "-t", "3", "-c:v", "flv1", "-b:v", QStringLiteral("%1k").arg(kbps), path});
+}
+
 // The player's metadata message for that load, or nothing after 20 s.
 QString waitForMessage(PlayerView &player, int load)
 {
@@ -117,9 +134,12 @@ private slots:
     void playerMessagesAndCapture();
     void playerControls();
     void moviesWithoutRatesOrPicture();
+    void switchingStreamsKeepsThePlace();
+    void importWindowReadsTheFileFirst();
     void importStreamsAndThumbnailFromTheMainWindow();
     void bigMoviesCopyInTheBackground();
     void convertFromTheMainWindow();
+    void everyMovieKindAndCutOffMovies();
     void cleanup() { testing::cancelPendingWatchers(); }
 
 private:
@@ -128,6 +148,7 @@ private:
     QString m_low;
     QString m_bare;  // no metadata, so no data rates; the whole capture area
     QString m_sound; // sound only
+    QString m_numbered; // ten frames a second, each as grey as its number
 };
 
 void TestVideoGui::initTestCase()
@@ -139,6 +160,8 @@ void TestVideoGui::initTestCase()
     m_low = m_dir.filePath("low.FLV");
     m_bare = m_dir.filePath("bare.flv");
     m_sound = m_dir.filePath("sound only.flv");
+    m_numbered = m_dir.filePath("numbered.flv");
+    QVERIFY(makeNumberedFLV(m_numbered, {320, 240}, 400));
     QVERIFY(testing::makeFLV(m_spark, {320, 240}, 600) && testing::makeFLV(m_low, {320, 240}, 150)
             && testing::makeFLV(m_bare, {600, 400}, 300, false, 2, {"-an", "-flvflags", "no_metadata"})
             && testing::makeFLV(m_sound, {320, 240}, 300, false, 2, {"-vn"}));
@@ -201,7 +224,7 @@ void TestVideoGui::playerControls()
         if (std::exchange(first, false))
             QThread::msleep(400);
     });
-    player.load(preparePlayerPage(m_spark).url);
+    player.load(preparePlayerPage(m_numbered).url);
     QTRY_VERIFY_WITH_TIMEOUT(player.isPlaying() && !player.frame().isNull(), 20000);
     disconnect(slow);
     QVERIFY(player.btnPlay()->isEnabled());
@@ -209,33 +232,35 @@ void TestVideoGui::playerControls()
     const QRect area = playerAreaInView(player.size());
     for (QWidget *c : {static_cast<QWidget *>(player.btnPlay()), static_cast<QWidget *>(player.sldPosition())})
         QVERIFY(!area.intersects(QRect(c->mapTo(&player, QPoint()), c->size())));
-    QTRY_VERIFY_WITH_TIMEOUT(player.sldPosition()->maximum() >= 1900, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(player.sldPosition()->maximum() >= 2900, 10000);
     // The picture moves on by itself, sound device or not, and well past
     // where the slow first frame left the clock.
-    QTRY_VERIFY_WITH_TIMEOUT(player.position() > 800, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(frameNumber(player.frame()) >= 8, 10000);
 
+    // Paused while playing: each step is one frame from the frame on show,
+    // forward and back, the first one too.
     QTest::keyClick(&player, Qt::Key_Space);
     QTRY_VERIFY(!player.isPlaying());
     QCOMPARE(player.btnPlay()->accessibleName(), QStringLiteral("Play"));
-    // Dragged on the slider to one second: the time says so.
-    QSignalSpy seekShown(&player, &PlayerView::frameShown);
-    player.sldPosition()->setSliderDown(true);
-    player.sldPosition()->setSliderPosition(1000);
-    player.sldPosition()->setSliderDown(false);
-    QTRY_VERIFY_WITH_TIMEOUT(qAbs(player.position() - 1000) < 70, 20000);
-    QTRY_VERIFY(player.lblTime()->text().startsWith("0:01 / 0:02"));
-    QTRY_VERIFY_WITH_TIMEOUT(!seekShown.isEmpty(), 20000); // the frame there is shown
-    const QImage before = player.frame();
-    const qint64 at = player.position();
-    // One frame on at 15 frames a second, and back again: another picture each time.
-    QTest::keyClick(&player, Qt::Key_Right);
-    QTRY_VERIFY_WITH_TIMEOUT(qAbs(player.position() - (at + 67)) < 10, 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(player.frame() != before, 20000);
-    QVERIFY(!player.isPlaying());
-    const QImage after = player.frame();
-    QTest::mouseClick(player.btnStepBack(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(qAbs(player.position() - at) < 10, 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(player.frame() != after, 20000);
+    int shown = frameNumber(player.frame());
+    for (const int step : {1, 1, -1, 1, -1, -1}) {
+        QSignalSpy frames(&player, &PlayerView::frameShown);
+        if (step > 0)
+            QTest::keyClick(&player, Qt::Key_Right);
+        else
+            QTest::mouseClick(player.btnStepBack(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!frames.isEmpty() && frameNumber(player.frame()) != shown, 20000);
+        QCOMPARE(frameNumber(player.frame()), shown + step);
+        shown += step;
+        QVERIFY(!player.isPlaying());
+    }
+
+    // A click on the slider's track, three quarters along: the movie goes there.
+    QSlider *slider = player.sldPosition();
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() * 3 / 4, slider->height() / 2));
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(player.position() - 2250) < 400, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(frameNumber(player.frame()) - 22) <= 4, 20000);
+    QTRY_VERIFY(player.lblTime()->text().startsWith("0:02 / 0:03"));
 
     // Sound goes to a device wherever there is one, through the output the
     // controls work on; without one they say why they do nothing.
@@ -330,6 +355,127 @@ void TestVideoGui::moviesWithoutRatesOrPicture()
     QTest::mouseClick(preview.btnCaptureThumbnail(), Qt::LeftButton);
     QVERIFY2(refused->contains("sound only"), qPrintable(*refused));
     preview.close();
+}
+
+void TestVideoGui::switchingStreamsKeepsThePlace()
+{
+    testing::GalleryFixture f;
+    CreateVideoThumbController thumbs(&f.gallery);
+    VideoPreviewController preview(&f.gallery, &thumbs);
+    auto album = f.album("a");
+    auto video = f.video(*album, "numbered", {400, 150});
+    QVERIFY(testing::writeBytes(f.img("vstream_400.flv"), readBytes(m_numbered))
+            && makeNumberedFLV(m_dir.filePath("small numbered.flv"), {160, 120}, 150)
+            && testing::writeBytes(f.img("vstream_150.flv"), readBytes(m_dir.filePath("small numbered.flv"))));
+    preview.setVideo(video.get());
+    preview.showWindow();
+    // The list says what each stream is: its size and its rate.
+    QTRY_COMPARE(preview.cmbStreams()->itemText(0), QStringLiteral("320 \u00d7 240, 400 kbps"));
+    QCOMPARE(preview.cmbStreams()->itemText(1), QStringLiteral("160 \u00d7 120, 150 kbps"));
+
+    // Paused at a frame: the other stream shows that frame, still paused.
+    PlayerView *player = preview.webView();
+    QTRY_VERIFY_WITH_TIMEOUT(frameNumber(player->frame()) >= 5, 20000);
+    player->togglePlaying();
+    QTRY_VERIFY(!player->isPlaying());
+    player->stepFrame(1);
+    QTRY_VERIFY_WITH_TIMEOUT(frameNumber(player->frame()) >= 6, 20000);
+    const int at = frameNumber(player->frame());
+    preview.cmbStreams()->setCurrentIndex(1);
+    preview.changedVideoStream();
+    QTRY_VERIFY_WITH_TIMEOUT(player->frame().size() == QSize(160, 120), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(frameNumber(player->frame()), at, 20000);
+    QVERIFY(!player->isPlaying());
+    QTest::qWait(300);
+    QVERIFY(!player->isPlaying());
+
+    // Playing: it plays on from about where it was.
+    player->togglePlaying();
+    QTRY_VERIFY_WITH_TIMEOUT(frameNumber(player->frame()) >= at + 2, 20000);
+    preview.cmbStreams()->setCurrentIndex(0);
+    preview.changedVideoStream();
+    QTRY_VERIFY_WITH_TIMEOUT(player->frame().size() == QSize(320, 240), 20000);
+    QVERIFY(frameNumber(player->frame()) >= at);
+    QTRY_VERIFY(player->isPlaying());
+    preview.close();
+}
+
+void TestVideoGui::importWindowReadsTheFileFirst()
+{
+    testing::GalleryFixture f;
+    const auto album = f.album("a");
+    f.ready();
+    ImportVideoController window(&f.gallery);
+    window.showWindow();
+
+    // Bytes named .flv: refused with the reason, nothing shown or played.
+    const QString noise = m_dir.filePath("noise.flv");
+    QVERIFY(testing::writeBytes(noise, QByteArray("FLV is what this is not.").repeated(200)));
+    window.setFile(noise, album.get());
+    QVERIFY(!window.refusal().isEmpty());
+    QVERIFY2(window.refusal().startsWith("This file cannot be imported: ") && !window.refusal().contains(".."),
+             qPrintable(window.refusal()));
+    QVERIFY(window.conversionPanel()->lblProblem()->isVisibleTo(&window));
+    QCOMPARE(window.conversionPanel()->lblProblem()->text(), window.refusal());
+    QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("\u2014"));
+    QVERIFY(!window.btnImport()->isEnabled());
+    QVERIFY(window.webView()->moviePath().isEmpty());
+
+    // An MP4 named .flv is no Flash video: converted, not copied.
+    const QString renamed = m_dir.filePath("renamed.flv");
+    QVERIFY(testing::makeMovie(renamed, {320, 240}, 1, true, {"-f", "mp4"}));
+    window.setFile(renamed, album.get());
+    QVERIFY(window.converting() && window.refusal().isEmpty());
+    QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("320 x 240"));
+    QVERIFY(window.btnImport()->isEnabled());
+
+    // A phone's movie is looked at whole and upright: in the player's area,
+    // red top right and blue bottom right of the picture shown.
+    const QString phone = m_dir.filePath("phone.mp4");
+    QVERIFY(testing::makeMarkerMovie(phone, {160, 96}, 3));
+    QVERIFY(testing::setDisplayMatrix(phone, 0, 1, -1, 0));
+    window.setFile(phone, album.get());
+    QCOMPARE(window.lblMovieSize()->text(), QStringLiteral("96 x 160"));
+    PlayerView *player = window.webView();
+    QTRY_VERIFY_WITH_TIMEOUT(!player->frame().isNull(), 20000);
+    QRect shown(QPoint(0, 0), QSize(96, 160));
+    shown.moveCenter(playerAreaInView(player->size()).center());
+    QCOMPARE(testing::markerCorners(player->grab(shown).toImage()), QStringLiteral(".R.B"));
+    // The whole of a big one, fitted.
+    const QString big = m_dir.filePath("big.mp4");
+    QVERIFY(testing::makeMarkerMovie(big, {1280, 720}, 3));
+    window.setFile(big, album.get());
+    QTRY_VERIFY_WITH_TIMEOUT(!player->frame().isNull(), 20000);
+    shown = QRect(QPoint(0, 0), QSize(600, 338));
+    shown.moveCenter(playerAreaInView(player->size()).center());
+    QCOMPARE(testing::markerCorners(player->grab(shown.adjusted(2, 2, -2, -2)).toImage()), QStringLiteral("RB.."));
+
+    // Rates typed stay when the codec changes; the others follow the codec.
+    QTableWidget *rows = window.conversionPanel()->tvStreams();
+    auto box = [rows](int row) { return static_cast<QSpinBox *>(rows->cellWidget(row, 2)); };
+    auto rate = [box](int row) { return box(row)->value(); };
+    const int defaultSmall = rate(2);
+    box(0)->setValue(1234);
+    window.conversionPanel()->cmbCodec()->setCurrentIndex(1);
+    QCOMPARE(rate(0), 1234);
+    QVERIFY(rate(2) != defaultSmall);
+
+    // The movie waits while it is converted.
+    QTRY_VERIFY_WITH_TIMEOUT(player->isPlaying(), 20000);
+    setConversionDelayForTesting(40);
+    auto stop = whenShown<QDialog>(
+        [player](QDialog *sheet) {
+            QTRY_VERIFY(!player->isPlaying());
+            sheet->findChild<QPushButton *>("btnStop")->click();
+        },
+        [](QDialog *d) { return d->objectName() == "jobSheet"; });
+    QTest::mouseClick(window.btnImport(), Qt::LeftButton);
+    QTRY_VERIFY(*stop);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.conversionJob(), 20000);
+    setConversionDelayForTesting(0);
+    QVERIFY(!player->isPlaying());
+    QVERIFY(album->items().isEmpty());
+    window.close();
 }
 
 void TestVideoGui::importStreamsAndThumbnailFromTheMainWindow()
@@ -565,6 +711,79 @@ void TestVideoGui::convertFromTheMainWindow()
     QTRY_VERIFY_WITH_TIMEOUT(preview->movieWidth() == 600 && !preview->webView()->frame().isNull(), 20000);
     QCOMPARE(preview->webView()->frame().size(), QSize(600, 336));
     preview->close();
+}
+
+void TestVideoGui::everyMovieKindAndCutOffMovies()
+{
+    AlbumWindow aw(m_dir, "kinds");
+    QVERIFY(aw.album);
+    MainController &w = *aw.w;
+    ImportVideoController *import = w.importVideoController();
+    QStringList chosen;
+    FolderChooser::setFilesOverrideForTesting([&chosen](const QString &) { return chosen; });
+    auto choose = [&](const QString &file) {
+        chosen = {file};
+        w.action("miImportVideo")->trigger();
+    };
+
+    // Chosen in the file dialog or dropped: MPEG program and transport
+    // streams and Windows Media are converted like any movie.
+    const QList<std::pair<QString, QStringList>> kinds{{"clip.mpg", {"-c:v", "mpeg2video"}},
+                                                       {"clip.ts", {}},
+                                                       {"clip.wmv", {"-c:v", "wmv2"}}};
+    for (const auto &[name, codec] : kinds) {
+        const QString movie = m_dir.filePath(name);
+        QVERIFY(testing::makeMovie(movie, {160, 120}, 1, false, codec));
+        choose(movie);
+        QTRY_VERIFY(import->isVisible());
+        QVERIFY2(import->converting() && import->refusal().isEmpty(), qPrintable(import->refusal()));
+        QVERIFY(import->btnImport()->isEnabled());
+        import->close();
+        QVERIFY(aw.dropOnAlbum(movie));
+        QTRY_VERIFY(import->isVisible());
+        QCOMPARE(import->file(), movie);
+        import->close();
+    }
+    // Sound alone: refused with the reason, chosen or dropped.
+    const QString song = m_dir.filePath("song.m4a");
+    QVERIFY(testing::ffmpeg({"-f", "lavfi", "-i", "sine", "-t", "1", "-c:a", "aac", song}));
+    for (const bool dropped : {false, true}) {
+        auto alert = answerMessageBox();
+        if (dropped)
+            QVERIFY(aw.dropOnAlbum(song));
+        else
+            choose(song);
+        QTRY_VERIFY(!alert->isEmpty());
+        QVERIFY2(alert->contains("is a sound file"), qPrintable(*alert));
+        QVERIFY(!import->isVisible());
+    }
+    FolderChooser::setFilesOverrideForTesting(nullptr);
+
+    // Cut off halfway: the window says where the movie ends and asks.
+    const QString whole = m_dir.filePath("whole.mkv"), cut = m_dir.filePath("Cut Short.mkv");
+    QVERIFY(testing::makeMovie(whole, {160, 120}, 6, true));
+    const QByteArray bytes = readBytes(whole);
+    QVERIFY(testing::writeBytes(cut, bytes.left(bytes.size() / 2)));
+    const QStringList before = aw.imgFiles();
+    QVERIFY(aw.dropOnAlbum(cut));
+    QTRY_VERIFY(import->isVisible());
+    auto cancelled = answerMessageBox("Cancel");
+    QTest::mouseClick(import->btnImport(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!cancelled->isEmpty(), 30000);
+    QVERIFY2(cancelled->contains(QRegularExpression("^The movie ends at 0:0[1-4] of 0:06\\.")), qPrintable(*cancelled));
+    QTRY_VERIFY(!import->conversionJob());
+    QCOMPARE(aw.imgFiles(), before);
+    QVERIFY(aw.album->items().isEmpty());
+    QVERIFY(import->isVisible());
+    auto kept = answerMessageBox("Convert What Plays");
+    QTest::mouseClick(import->btnImport(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!import->isVisible(), 30000);
+    QVERIFY(!kept->isEmpty());
+    QCOMPARE(aw.album->items().size(), 1);
+    auto *video = static_cast<Video *>(aw.album->items().first().get());
+    QCOMPARE(video->title(), QStringLiteral("Cut Short"));
+    for (const StreamPtr &s : video->streams())
+        QVERIFY(QFile::exists(aw.img(s->file())));
 }
 
 int main(int argc, char **argv)
