@@ -490,7 +490,7 @@ void Gallery::applyToRest(Album *album, int row, ItemField field)
                              [set] { set([](const QString &before) { return before; }); }));
 }
 
-void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to)
+void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to, int row)
 {
     if (!from || !to || from == to || items.isEmpty())
         return;
@@ -500,10 +500,10 @@ void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to)
     const QList<std::pair<int, ItemPtr>> places = GalleryOps::placesOf(from, items);
     push(new FunctionCommand(
         *this, itemsText("Move", items),
-        [this, from, to, items, fromHeld, toHeld] {
+        [this, from, to, items, row, fromHeld, toHeld] {
             GalleryOps ops(*this);
             ops.removeItems(from, items);
-            ops.insertItems(to, int(to->items().size()), items);
+            ops.insertItems(to, row < 0 ? int(to->items().size()) : row, items);
         },
         [this, from, to, items, places, fromHeld, toHeld] {
             GalleryOps ops(*this);
@@ -589,13 +589,13 @@ void Gallery::endImport(const std::shared_ptr<Import> &import)
         const int row = std::max(0, album->indexOfItem(items.first().get()));
         auto applied = std::make_shared<bool>(true);
         // The items are in the album already; the first redo is the import itself.
-        push(new TrashingCommand(
+        push(withFirstPicture(new TrashingCommand(
             *this, text, import->m_files, false,
             [this, album, row, items, applied] {
                 if (!std::exchange(*applied, false))
                     GalleryOps(*this).insertItems(album.get(), row, items);
             },
-            [this, album, items] { GalleryOps(*this).removeItems(album.get(), items); }));
+            [this, album, items] { GalleryOps(*this).removeItems(album.get(), items); }), *import));
     }
     updateDirty();
 }
