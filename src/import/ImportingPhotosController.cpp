@@ -1,5 +1,7 @@
 #include "import/ImportingPhotosController.h"
 
+#include "imaging/ExifDate.h"
+#include "imaging/ImageProc.h"
 #include "import/DateForm.h"
 #include "import/ImportPhotosController.h"
 #include "model/Album.h"
@@ -28,10 +30,8 @@ bool ImportingPhotosController::isRunning() const
     return m_job && !m_job->isFinished();
 }
 
-void ImportingPhotosController::start(const PhotoImportRequest &r)
+PhotoImportSettings importSettings(const PhotoImportRequest &r)
 {
-    if (isRunning() || !r.album)
-        return;
     PhotoImportSettings settings;
     settings.small = QSize(r.smallWidth, r.smallHeight);
     settings.normal = QSize(r.width, r.height);
@@ -43,9 +43,34 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     settings.copyrightFont = r.copyrightFont;
     settings.copyrightColor = r.copyrightColor;
     settings.cameraDates = r.cameraDates;
+    return settings;
+}
+
+QStringList inOrderTaken(const QStringList &files)
+{
+    QList<std::pair<QDateTime, QString>> taken;
+    for (const QString &f : files)
+        taken.append({ExifDate::dateTaken(f), f});
+    // Those without a date after the dated ones, in the order they came.
+    std::stable_sort(taken.begin(), taken.end(), [](const auto &a, const auto &b) {
+        return a.first.isValid() && (!b.first.isValid() || a.first < b.first);
+    });
+    QStringList out;
+    for (const auto &[when, file] : taken)
+        out << file;
+    return out;
+}
+
+void ImportingPhotosController::start(const PhotoImportRequest &r)
+{
+    if (isRunning() || !r.album)
+        return;
+    PhotoImportSettings settings = importSettings(r);
     // Dates are written the way the gallery already writes most of its own.
     if (r.cameraDates)
         settings.dateForm = DateForm::ofGallery(m_gallery->data());
+    // The album and collections above it, for those still on the picture they were made with.
+    const QList<std::pair<NodePtr, QString>> thumbnails = m_gallery->thumbnailChain(r.album);
 
     const std::shared_ptr<Gallery::Import> import = m_gallery->beginImport(r.album, tr("Photos"));
     auto failures = std::make_shared<QList<ImportFailure>>();
@@ -56,7 +81,9 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     const QStringList files = r.files;
     const QString folder = m_gallery->prefs().imgFolder();
     auto *job = new Job(tr("Importing Photos"), [=](JobControl &control) {
-        PhotoImportWorker worker(files, folder, settings);
+        // With the camera's dates the photos come in the order they were taken.
+        PhotoImportWorker worker(settings.cameraDates ? inOrderTaken(files) : files, folder, settings);
+        bool first = true;
         control.setTotal(qint64(worker.stepsPerFile()) * total);
         control.setLabel(total == 1 ? tr("Importing 1 picture into \u201c%1\u201d\u2026").arg(albumTitle)
                                     : tr("Importing %1 pictures into \u201c%2\u201d\u2026").arg(total).arg(albumTitle));
@@ -67,7 +94,16 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
                 worker.stop();
         }, Qt::DirectConnection);
         QObject::connect(&worker, &PhotoImportWorker::photoReady, &worker, [&, import](const ImportedPhoto &imported) {
-            control.post([import, imported, folder] {
+            QByteArray picture;
+            QList<NodePtr> placeholders;
+            if (std::exchange(first, false)) {
+                for (const auto &[node, path] : thumbnails)
+                    if (Gallery::isPlaceholderFile(path))
+                        placeholders << node;
+                if (!placeholders.isEmpty())
+                    picture = ImageProc::scaleToJPEG(folder + QLatin1Char('/') + imported.imageFile, 60, 40, 80.0f);
+            }
+            control.post([import, imported, folder, picture, placeholders] {
                 auto photo = std::make_shared<Photo>();
                 photo->setTitle(imported.title);
                 photo->setImageFile(imported.imageFile);
@@ -81,6 +117,7 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
                     written << folder + QLatin1Char('/') + imported.largeImageFile;
                 }
                 import->add(photo, written);
+                import->setFirstPicture(picture, placeholders);
             });
             control.setLabel(tr("Imported: %1").arg(imported.title));
         }, Qt::DirectConnection);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "edit/ItemOrder.h"
 #include "mainwindow/DropHandler.h"
 #include "mainwindow/DropViews.h"
 #include "mainwindow/MyImageView.h"
@@ -15,6 +16,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSettings;
+class QSlider;
 class QSplitter;
 class QTableView;
 class QTreeView;
@@ -22,10 +24,13 @@ class QTreeView;
 namespace qm {
 
 class AlbumTreeModel;
+class BatchEditController;
 class ChangeAlbumThumbController;
 class CheckGalleryController;
 class CreateVideoThumbController;
 class DeletionController;
+class FileChecks;
+class FindController;
 class FirstRunController;
 class ImageWells;
 class ImportPhotosController;
@@ -61,6 +66,12 @@ public:
     ItemListView *itemViews() const { return m_itemViews; }
     ThumbnailCache *thumbnails() const { return m_thumbnails; }
     CheckGalleryController *checkGalleryController() const { return m_ctlCheckGallery; }
+    FindController *findController() const { return m_find; }
+    BatchEditController *batchEditController() const { return m_batch; }
+    QSplitter *splitView() const { return m_splitter; }
+    QSplitter *itemSplitView() const { return m_itemSplitter; }
+    QSlider *sliderThumbnailSize() const { return m_sliderThumbnailSize; }
+    FileChecks *fileChecks() const { return m_fileChecks; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
     MyImageView *ivAlbumThumb() const { return m_ivAlbumThumb; }
@@ -124,6 +135,23 @@ public slots:
     void clickedCheckGallery();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
+    // The daily work on many items (MainControllerEdits.cpp).
+    void clickedCut();
+    void clickedPaste();
+    void clickedChangeItems();
+    void clickedShiftDates();
+    void clickedNumberTitles();
+    void clickedFind();
+    void clickedSortBy(qm::SortKey key);
+    void clickedRotate(int quarterTurns);
+    void clickedUseAsAlbumThumb();
+    void clickedReplacePicture();
+    void clickedMakeSizesAgain();
+    // The photo before or after the selected one (videos passed over), in the viewer.
+    void showNextPhoto(int step);
+    // The item that names a file, selected in the tree and the list.
+    bool showItemNaming(const QString &fileName);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -149,6 +177,21 @@ private:
     void showProblems(const QString &message, const QList<FileProblem> &problems);
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
+    void showNewNode(TreeNode *node);
+    // The menu entries, context menus and controllers of the daily work.
+    void buildEditCommands(QMenu *edit, QMenu *view, QMenu *gallery, QMenu *photo);
+    void buildContextMenus();
+    void updateEditCommands();
+    // The selected items of the list in album order, hidden rows left out.
+    QList<ItemPtr> selectedItems() const;
+    QList<ItemPtr> selectedPhotos() const;
+    void selectItems(const QList<ItemPtr> &items);
+    void picturesChanged(const Gallery::PictureReport &report, const QString &what);
+    // Window size and place, the splitters, list or grid, the thumbnail
+    // size, and per gallery the album selected.
+    void restoreWindowState();
+    void saveWindowState();
+    void restoreSelection();
 
     QSettings *m_settings;
     Preferences m_prefs;
@@ -164,6 +207,16 @@ private:
     ThumbnailCache *m_thumbnails = nullptr;
 
     QSplitter *m_splitter = nullptr;
+    QSplitter *m_itemSplitter = nullptr;
+    QSlider *m_sliderThumbnailSize = nullptr;
+    FindController *m_find = nullptr;
+    BatchEditController *m_batch = nullptr;
+    FileChecks *m_fileChecks = nullptr;
+    // Items cut, to be pasted into another album; gone ones are left out.
+    QList<std::weak_ptr<Item>> m_cut;
+    std::weak_ptr<TreeNode> m_cutFrom;
+    // What the status bar says once an undo or redo has been done.
+    QString m_afterStep;
     QWidget *m_subvAlbums = nullptr;
     AlbumTreeView *m_ovAlbums = nullptr;
     ItemListView *m_itemViews = nullptr;

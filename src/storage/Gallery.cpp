@@ -21,18 +21,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("Gallery", text);
 }
 
-// "Move 300 Photos", "Delete Video", "Move 2 Items".
-QString itemsText(const char *verb, const QList<ItemPtr> &items)
-{
-    const bool photos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isPhoto(); });
-    const bool videos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isVideo(); });
-    const char *one = photos ? "Photo" : videos ? "Video" : "Item";
-    const char *many = photos ? "Photos" : videos ? "Videos" : "Items";
-    if (items.size() == 1)
-        return QStringLiteral("%1 %2").arg(tr(verb), tr(one));
-    return QStringLiteral("%1 %2 %3").arg(tr(verb)).arg(items.size()).arg(tr(many));
-}
-
 QString nodeKind(const TreeNode &node)
 {
     return node.isAlbum() ? tr("Album") : tr("Collection");
@@ -75,6 +63,17 @@ QString deletionText(const TrashedFiles &files, int kept)
 }
 
 } // namespace
+
+QString itemsText(const char *verb, const QList<ItemPtr> &items)
+{
+    const bool photos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isPhoto(); });
+    const bool videos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isVideo(); });
+    const char *one = photos ? "Photo" : videos ? "Video" : "Item";
+    const char *many = photos ? "Photos" : videos ? "Videos" : "Items";
+    if (items.size() == 1)
+        return QStringLiteral("%1 %2").arg(tr(verb), tr(one));
+    return QStringLiteral("%1 %2 %3").arg(tr(verb)).arg(items.size()).arg(tr(many));
+}
 
 Gallery::Gallery(Preferences &prefs, QObject *parent)
     : QObject(parent)

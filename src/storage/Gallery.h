@@ -19,6 +19,9 @@ class Preferences;
 
 enum class ItemField { Title, Date, Location, Description };
 
+// The name of a step on items: "Move 300 Photos", "Delete Video", "Move 2 Items".
+QString itemsText(const char *verb, const QList<ItemPtr> &items);
+
 // The gallery document: it owns the tree and is the only code that changes
 // it. Every change is a command on the undo stack; the dirty flag follows
 // the stack (unsaved means the stack is away from its clean index). The
