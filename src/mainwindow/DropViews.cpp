@@ -46,7 +46,7 @@ bool TypingDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const
     // A little room for the style's own margins inside the text's rectangle.
     const QRect room = textRect(option, index);
     if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) > room.width() - 4) {
-        QToolTip::showText(event->globalPos(), text, view->viewport(), room);
+        QToolTip::showText(event->globalPos(), text, view->viewport());
         return true;
     }
     QToolTip::hideText();

@@ -115,11 +115,11 @@ void FindController::search()
     else if (m_result.hits.isEmpty())
         emit status(tr("Nothing found for \u201c%1\u201d.").arg(m_result.query));
     else
-        emit status(tr("\u201c%1\u201d: %2 in %3, %4 found by their titles. Return goes to the next.")
+        emit status(tr("\u201c%1\u201d found %2 in %3 and %4. Return goes to the next.")
                         .arg(m_result.query, counted(int(m_result.items.size()), "item", "items"),
                              counted(m_result.albumsWithItems, "album", "albums"),
-                             counted(int(m_result.hits.size() - m_result.items.size()), "album or collection",
-                                     "albums and collections")));
+                             counted(int(m_result.hits.size() - m_result.items.size()), "title in the tree",
+                                     "titles in the tree")));
 }
 
 void FindController::filterTree()

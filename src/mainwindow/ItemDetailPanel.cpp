@@ -7,6 +7,7 @@
 #include "storage/Gallery.h"
 #include "storage/Preferences.h"
 
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -33,6 +34,15 @@ QSize pictureSize(const QString &path)
 QString sizeText(const QSize &size)
 {
     return QStringLiteral("%1 x %2").arg(qMax(0, size.width())).arg(qMax(0, size.height()));
+}
+
+// The size of a file that is there, or why there is none.
+QString sizeOrWhy(const QString &path)
+{
+    const QSize size = pictureSize(path);
+    if (size.width() > 0)
+        return sizeText(size);
+    return QFileInfo::exists(path) ? ItemDetailPanel::tr("cannot be read") : ItemDetailPanel::tr("missing");
 }
 
 } // namespace
@@ -129,8 +139,8 @@ void ItemDetailPanel::fill()
         const auto *photo = static_cast<const Photo *>(m_item);
         const QString small = prefs.imgPath(photo->smallImageFile());
         m_ivPhoto->setImageFromFile(small);
-        m_lblSmallImageSize->setText(sizeText(pictureSize(small)));
-        m_lblImageSize->setText(sizeText(pictureSize(prefs.imgPath(photo->imageFile()))));
+        m_lblSmallImageSize->setText(sizeOrWhy(small));
+        m_lblImageSize->setText(sizeOrWhy(prefs.imgPath(photo->imageFile())));
         const QSize large = pictureSize(prefs.imgPath(photo->largeImageFile()));
         if (large.width() > 0)
             m_lblLargeImageSize->setText(sizeText(large));

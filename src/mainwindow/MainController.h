@@ -186,7 +186,9 @@ private:
     QList<ItemPtr> selectedItems() const;
     QList<ItemPtr> selectedPhotos() const;
     void selectItems(const QList<ItemPtr> &items);
-    void picturesChanged(const Gallery::PictureReport &report, const QString &what);
+    // What a change of pictures did; `notes` (with %1 for their number) puts
+    // the notes in the status bar rather than in a window.
+    void picturesChanged(const Gallery::PictureReport &report, const QString &what, const QString &notes = QString());
     // Window size and place, the splitters, list or grid, the thumbnail
     // size, and per gallery the album selected.
     void restoreWindowState();

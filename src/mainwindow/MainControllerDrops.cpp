@@ -59,6 +59,8 @@ void MainController::clickedRename()
     QAbstractItemView *list = m_itemViews->currentView();
     // With a title being edited in the list the focus is in its editor.
     const bool inList = list->hasFocus() || list->isAncestorOf(QApplication::focusWidget());
+    if (inList && !list->hasFocus())
+        return; // its title is open already
     if (inList && selectedItemRow() >= 0) {
         const QModelIndex title = m_itemModel->index(selectedItemRow(), ItemListModel::TitleColumn);
         list->setCurrentIndex(title);

@@ -229,16 +229,20 @@ void MainController::clickedSortBy(SortKey key)
         statusBar()->showMessage(tr("\u201c%1\u201d is in that order already.").arg(album->title()), 8000);
 }
 
-void MainController::picturesChanged(const Gallery::PictureReport &report, const QString &what)
+void MainController::picturesChanged(const Gallery::PictureReport &report, const QString &what, const QString &notes)
 {
-    QString text = tr("%1 %2.").arg(counted(report.changed, "photo", "photos"), what);
+    QString text = tr("%1 %2").arg(counted(report.changed, "photo", "photos"), what);
+    // A note of every photo in passing; a note worth a look in a window.
+    if (!report.notes.isEmpty() && !notes.isEmpty())
+        text += QStringLiteral("; ") + notes.arg(report.notes.size());
+    text += QLatin1Char('.');
     if (report.stopped)
         text += QLatin1Char(' ') + tr("Stopped: the others are as they were.");
     statusBar()->showMessage(text, 10000);
     if (!report.problems.isEmpty())
         showProblems(tr("%1 could not be done:").arg(counted(int(report.problems.size()), "photo", "photos")),
                      report.problems);
-    if (!report.notes.isEmpty())
+    if (!report.notes.isEmpty() && notes.isEmpty())
         showProblems(tr("Done, with something to know about %1:").arg(counted(int(report.notes.size()), "photo", "photos")),
                      report.notes);
 }
@@ -252,7 +256,7 @@ void MainController::clickedRotate(int quarterTurns)
                                             : (quarterTurns > 0 ? tr("Rotate %1 Photos Right") : tr("Rotate %1 Photos Left"))
                                                   .arg(photos.size());
     m_gallery.changePictures(photos, text, PhotoFixes::turn(quarterTurns), [this](const Gallery::PictureReport &r) {
-        picturesChanged(r, tr("turned"));
+        picturesChanged(r, tr("turned"), tr("%1 lost a few pixels at one edge, not a whole number of blocks"));
     });
 }
 
@@ -390,7 +394,10 @@ void MainController::buildContextMenus()
 {
     auto menuOn = [this](QWidget *widget, const QStringList &entries) {
         widget->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(widget, &QWidget::customContextMenuRequested, this, [this, widget, entries](QPoint at) {
+        // A scroll area reports the place in its viewport.
+        auto *area = qobject_cast<QAbstractScrollArea *>(widget);
+        QWidget *origin = area ? area->viewport() : widget;
+        connect(widget, &QWidget::customContextMenuRequested, this, [this, origin, entries](QPoint at) {
             QMenu menu(this);
             menu.setObjectName(QStringLiteral("contextMenu"));
             for (const QString &name : entries) {
@@ -402,16 +409,16 @@ void MainController::buildContextMenus()
                     menu.addMenu(sub);
             }
             updateCommands();
-            menu.exec(widget->mapToGlobal(at));
+            menu.exec(origin->mapToGlobal(at));
         });
     };
-    menuOn(m_ovAlbums->viewport(), {"miNewAlbum", "miNewCollection", "", "miRename", "miDelete", "", "miChangeAlbumThumb",
+    menuOn(m_ovAlbums, {"miNewAlbum", "miNewCollection", "", "miRename", "miDelete", "", "miChangeAlbumThumb",
                                     "miSortAlbum", "", "miImportPhotos", "miImportVideo", "", "miPaste"});
     const QStringList items{"miShowPhoto", "miShowLargePhoto", "miShowVideo", "", "miCut", "miPaste", "",
                             "miChangeItems", "miShiftDates", "miNumberTitles", "", "miRotateLeft", "miRotateRight",
                             "miUseAsAlbumThumb", "miReplacePicture", "miMakeSizesAgain", "", "miRename", "miDelete"};
-    menuOn(m_tvPhotos->viewport(), items);
-    menuOn(m_itemViews->grid()->viewport(), items);
+    menuOn(m_tvPhotos, items);
+    menuOn(m_itemViews->grid(), items);
     menuOn(m_ivAlbumThumb, {"miChangeAlbumThumb", "miUseAsAlbumThumb"});
     menuOn(m_itemDetails->ivPhoto(), {"miShowPhoto", "miShowLargePhoto", "", "miRotateLeft", "miRotateRight", "",
                                       "miUseAsAlbumThumb"});
