@@ -10,6 +10,12 @@ QString shiftedDate(const QString &text, const DateShift &shift, const DateForm 
     return r.form.format(shift.apply(r.date));
 }
 
+DateForm dateHint(const Data &gallery, const QStringList &dates)
+{
+    const bool slashed = std::any_of(dates.begin(), dates.end(), [](const QString &d) { return d.contains(QLatin1Char('/')); });
+    return slashed ? DateForm::ofGallery(gallery) : DateForm();
+}
+
 QString numberedTitle(const QString &pattern, int number)
 {
     if (!pattern.contains(QLatin1Char('#')))

@@ -7,6 +7,8 @@
 
 namespace qm {
 
+class Data;
+
 // How far the dates of a camera whose clock was wrong are moved.
 struct DateShift
 {
@@ -21,6 +23,10 @@ struct DateShift
 // written in ("7 May 2008" stays a day-month-year date with the month's
 // name); a null string when the text is no date that can be read.
 QString shiftedDate(const QString &text, const DateShift &shift, const DateForm &hint = DateForm());
+
+// The gallery's own date form, which settles dates like 03/04/2008; the
+// gallery's dates are read for it only when one of `dates` has slashes.
+DateForm dateHint(const Data &gallery, const QStringList &dates);
 
 // A title made by a numbering pattern: each run of "#" becomes the number,
 // padded with zeros to the run's length ("Harbour ##" gives "Harbour 07");

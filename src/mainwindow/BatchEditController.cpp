@@ -125,7 +125,10 @@ BatchEditController::BatchEditController(Gallery *gallery, QWidget *window)
     m_shift = sheet(QStringLiteral("pnlShiftDates"), tr("Shift Dates"), shift, tr("Shift"));
     connect(m_shift, &QDialog::accepted, this, [this] {
         const DateShift by{m_years->value(), m_months->value(), m_days->value()};
-        const DateForm hint = DateForm::ofGallery(m_gallery->data());
+        QStringList dates;
+        for (const ItemPtr &item : std::as_const(m_items))
+            dates << item->date();
+        const DateForm hint = dateHint(m_gallery->data(), dates);
         QList<Gallery::FieldChange> changes;
         int unread = 0;
         for (const ItemPtr &item : std::as_const(m_items)) {

@@ -1,5 +1,6 @@
 #include "mainwindow/FindController.h"
 
+#include "edit/BatchEdit.h"
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/ItemGridView.h"
 #include "mainwindow/ItemListModel.h"
@@ -100,7 +101,8 @@ void FindController::search()
 {
     m_typing.stop();
     const QString query = m_field->text();
-    if (!query.trimmed().isEmpty() && !m_hint)
+    // Only a slashed date reads two ways; the gallery's own form says which.
+    if (query.contains(QLatin1Char('/')) && !m_hint)
         m_hint = DateForm::ofGallery(m_gallery->data());
     m_result = GallerySearch::find(m_gallery->data(), query, m_hint.value_or(DateForm()));
     m_hit = -1;
@@ -113,12 +115,12 @@ void FindController::search()
     if (!isActive())
         emit status(QString());
     else if (m_result.hits.isEmpty())
-        emit status(tr("Nothing found for \u201c%1\u201d.").arg(m_result.query));
+        emit status(tr("Nothing found for \u201c%1\u201d.").arg(m_result.text()));
     else
         emit status(tr("\u201c%1\u201d found %2 in %3 and %4. Return goes to the next.")
-                        .arg(m_result.query, counted(int(m_result.items.size()), "item", "items"),
+                        .arg(m_result.text(), counted(m_result.itemCount, "item", "items"),
                              counted(m_result.albumsWithItems, "album", "albums"),
-                             counted(int(m_result.hits.size() - m_result.items.size()), "title in the tree",
+                             counted(int(m_result.hits.size()) - m_result.itemCount, "title in the tree",
                                      "titles in the tree")));
 }
 
@@ -198,7 +200,7 @@ void FindController::jump(int step)
         selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_list->currentView()->scrollTo(index);
     }
-    emit status(tr("%1 of %2 found for \u201c%3\u201d.").arg(m_hit + 1).arg(hits.size()).arg(m_result.query));
+    emit status(tr("%1 of %2 found for \u201c%3\u201d.").arg(m_hit + 1).arg(hits.size()).arg(m_result.text()));
 }
 
 } // namespace qm

@@ -5,6 +5,7 @@
 #include "import/ImportPhotosController.h"
 #include "import/ImportingPhotosController.h"
 #include "import/PhotoFixes.h"
+#include "edit/BatchEdit.h"
 #include "mainwindow/AlbumTreeModel.h"
 #include "mainwindow/BatchEditController.h"
 #include "mainwindow/FindController.h"
@@ -222,7 +223,10 @@ void MainController::clickedSortBy(SortKey key)
         return;
     commitEditors();
     const QList<ItemPtr> selected = selectedItems();
-    const QList<ItemPtr> order = sortedItems(album->items(), key, DateForm::ofGallery(data()));
+    QStringList dates;
+    for (const ItemPtr &item : album->items())
+        dates << item->date();
+    const QList<ItemPtr> order = sortedItems(album->items(), key, dateHint(data(), dates));
     if (m_gallery.setItemOrder(album, order, tr("Sort by %1").arg(sortKeyName(key))))
         selectItems(selected);
     else

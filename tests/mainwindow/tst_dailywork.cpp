@@ -329,7 +329,7 @@ void TestDailyWork::findFiltersAndJumps()
     QLineEdit *field = w->findController()->field();
     w->action("miFind")->trigger();
     QTest::keyClicks(field, "harbour");
-    QTRY_COMPARE(w->findController()->result().query, QStringLiteral("harbour"));
+    QTRY_COMPARE(w->findController()->result().text(), QStringLiteral("harbour"));
     QVERIFY(hidden(family) && !hidden(porto) && !hidden(hike) && !hidden(trips.get()));
     QCOMPARE(w->data().selectedAlbum(), porto);
     QVERIFY(!w->tvPhotos()->isRowHidden(0) && w->tvPhotos()->isRowHidden(1) && w->tvPhotos()->isRowHidden(2));
@@ -351,9 +351,9 @@ void TestDailyWork::findFiltersAndJumps()
     // A date finds the day in every form; an edit that no longer matches drops out.
     field->setText("2026-05-03");
     w->findController()->search();
-    QCOMPARE(w->findController()->result().items.size(), 2);
+    QCOMPARE(w->findController()->result().itemCount, 2);
     w->gallery().setItemField(porto->items()[1].get(), ItemField::Date, "2026-05-04");
-    QTRY_COMPARE(w->findController()->result().items.size(), 1);
+    QTRY_COMPARE(w->findController()->result().itemCount, 1);
 
     // Escape shows everything again, the tree opened as before.
     QTest::keyClick(field, Qt::Key_Escape);
