@@ -38,6 +38,34 @@ struct Folder
     }
 };
 
+// The i-th item of an album, its files named from `base`: every twentieth
+// a video with two streams (base_vthumb.jpg, base_800.flv, base_400.flv),
+// the others photos (base.jpg, base_small.jpg, base_large.jpg).
+inline ItemPtr makeItem(const QString &base, int i, int albumSerial)
+{
+    if (i % 20 == 19) {
+        auto v = std::make_shared<Video>();
+        v->setTitle(QStringLiteral("Clip %1").arg(i));
+        v->setThumbFile(base + "_vthumb.jpg");
+        for (int rate : {800, 400}) {
+            auto st = std::make_shared<VideoStream>();
+            st->setBitrate(rate);
+            st->setFile(base + QStringLiteral("_%1.flv").arg(rate));
+            v->addStream(st);
+        }
+        return v;
+    }
+    auto p = std::make_shared<Photo>();
+    p->setTitle(QStringLiteral("Photo %1 of album %2").arg(i).arg(albumSerial));
+    p->setDate(QStringLiteral("2026-06-%1").arg(1 + i % 28));
+    p->setLocation(QStringLiteral("Z\u00fcrich"));
+    p->setDescription(QStringLiteral("A short & sweet caption"));
+    p->setImageFile(base + ".jpg");
+    p->setSmallImageFile(base + "_small.jpg");
+    p->setLargeImageFile(base + "_large.jpg");
+    return p;
+}
+
 inline void buildGallery(Data &data)
 {
     int serial = 0;
@@ -56,31 +84,8 @@ inline void buildGallery(Data &data)
                 album->setXMLFile(QStringLiteral("album_%1.xml").arg(serial));
                 album->setThumbFile(QStringLiteral("athumb_%1.jpg").arg(serial));
                 album->setParentCollection(sub.get());
-                for (int i = 0; i < kItemsPerAlbum; ++i) {
-                    const QString base = QStringLiteral("img_%1_%2").arg(serial).arg(i);
-                    if (i % 20 == 19) {
-                        auto v = std::make_shared<Video>();
-                        v->setTitle(QStringLiteral("Clip %1").arg(i));
-                        v->setThumbFile(base + "_vthumb.jpg");
-                        for (int rate : {800, 400}) {
-                            auto st = std::make_shared<VideoStream>();
-                            st->setBitrate(rate);
-                            st->setFile(base + QStringLiteral("_%1.flv").arg(rate));
-                            v->addStream(st);
-                        }
-                        album->addItem(v);
-                    } else {
-                        auto p = std::make_shared<Photo>();
-                        p->setTitle(QStringLiteral("Photo %1 of album %2").arg(i).arg(serial));
-                        p->setDate(QStringLiteral("2026-06-%1").arg(1 + i % 28));
-                        p->setLocation(QStringLiteral("Z\u00fcrich"));
-                        p->setDescription(QStringLiteral("A short & sweet caption"));
-                        p->setImageFile(base + ".jpg");
-                        p->setSmallImageFile(base + "_small.jpg");
-                        p->setLargeImageFile(base + "_large.jpg");
-                        album->addItem(p);
-                    }
-                }
+                for (int i = 0; i < kItemsPerAlbum; ++i)
+                    album->addItem(makeItem(QStringLiteral("img_%1_%2").arg(serial).arg(i), i, serial));
                 sub->addItem(album);
                 ++serial;
             }

@@ -13,5 +13,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # plugins-ugly, Spark and AAC from libav, LAME, flvmux and videoflip from
 # plugins-good); they are not linked, so shlibdeps cannot find them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-image-formats-plugins, fonts-dejavu-core, libturbojpeg0")
+# Preview in Browser opens the desktop's browser through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_GENERATOR DEB)
 include(CPack)

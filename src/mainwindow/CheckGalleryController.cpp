@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace qm {
@@ -190,20 +191,36 @@ CheckGalleryController::CheckGalleryController(QWidget *parent)
     m_tabs->addTab(m_tvMissing, QString());
     m_tabs->addTab(m_tvOrphans, QString());
     m_tabs->addTab(m_tvProblems, QString());
+    m_tvUnplayable = new QTreeWidget;
+    m_tvUnplayable->setObjectName(QStringLiteral("tvUnplayable"));
+    m_tvUnplayable->setHeaderLabels({tr("Video"), tr("Album"), tr("Streams")});
+    m_tvUnplayable->setRootIsDecorated(false);
+    m_tvUnplayable->setAlternatingRowColors(true);
+    m_tvUnplayable->setColumnWidth(0, 200);
+    m_tvUnplayable->setColumnWidth(1, 160);
+    m_tabs->addTab(m_tvUnplayable, QString());
+    m_tabs->setTabToolTip(3, tr("Web browsers play H.264 streams; these videos have only streams for the Flash player"));
 
     m_btnMoveToTrash = new QPushButton(tr("&Move to Trash"));
     m_btnMoveToTrash->setObjectName(QStringLiteral("btnMoveToTrash"));
     m_btnMoveToTrash->setToolTip(tr("Moves the chosen files, which the gallery does not name, to the trash"));
+    m_btnAddBrowserStream = new QPushButton(tr("Add &H.264 Stream..."));
+    m_btnAddBrowserStream->setObjectName(QStringLiteral("btnAddBrowserStream"));
+    m_btnAddBrowserStream->setToolTip(tr("Converts the chosen video into a stream that web browsers play"));
     m_btnCheckAgain = new QPushButton(tr("Check &Again"));
     m_btnCheckAgain->setObjectName(QStringLiteral("btnCheckAgain"));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     buttons->addButton(m_btnMoveToTrash, QDialogButtonBox::ActionRole);
+    buttons->addButton(m_btnAddBrowserStream, QDialogButtonBox::ActionRole);
     buttons->addButton(m_btnCheckAgain, QDialogButtonBox::ActionRole);
     for (QAbstractButton *b : buttons->buttons())
         static_cast<QPushButton *>(b)->setAutoDefault(false);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_btnMoveToTrash, &QPushButton::clicked, this, &CheckGalleryController::clickedMoveToTrash);
     connect(m_btnCheckAgain, &QPushButton::clicked, this, &CheckGalleryController::clickedCheckAgain);
+    connect(m_btnAddBrowserStream, &QPushButton::clicked, this, &CheckGalleryController::clickedAddBrowserStream);
+    connect(m_tvUnplayable, &QTreeWidget::itemSelectionChanged, this, &CheckGalleryController::updateButtons);
+    connect(m_tvUnplayable, &QTreeWidget::itemDoubleClicked, this, &CheckGalleryController::clickedAddBrowserStream);
     connect(m_tvOrphans->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CheckGalleryController::updateButtons);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CheckGalleryController::updateButtons);
@@ -219,6 +236,12 @@ CheckGalleryController::CheckGalleryController(QWidget *parent)
 CheckGalleryController::~CheckGalleryController()
 {
     delete m_job; // stops and waits
+}
+
+void CheckGalleryController::setAddBrowserStream(std::function<void(quint64)> add)
+{
+    m_addBrowserStream = std::move(add);
+    updateButtons();
 }
 
 void CheckGalleryController::setMoveToTrash(MoveToTrash move)
@@ -244,11 +267,16 @@ void CheckGalleryController::check(const Data &data, const Preferences &prefs)
     // The names now, while the gallery holds still; the folders on the job's thread.
     auto names = std::make_shared<GalleryNames>(GalleryNames::of(data));
     const QString img = prefs.imgFolder(), xml = prefs.xmlFolder();
-    auto result = std::make_shared<GalleryCheckReport>();
+    auto videos = std::make_shared<GalleryVideos>(GalleryVideos::of(data, img));
+    auto result = std::make_shared<std::pair<GalleryCheckReport, QList<UnplayableVideo>>>();
     m_result = result;
     delete m_job;
-    m_job = new Job(tr("Checking the Gallery"), [names, img, xml, result](JobControl &control) {
-        *result = GalleryCheck::run(*names, img, xml, &control);
+    m_job = new Job(tr("Checking the Gallery"), [names, videos, img, xml, result](JobControl &control) {
+        result->first = GalleryCheck::run(*names, img, xml, &control);
+        if (!result->first.stopped) {
+            control.setLabel(tr("Reading the videos' streams..."));
+            result->second = findUnplayableVideos(*videos, &control);
+        }
     }, this);
     connect(m_job, &Job::finished, this, &CheckGalleryController::checkDone);
     m_lblSummary->setText(tr("Checking the gallery\u2026"));
@@ -267,7 +295,8 @@ void CheckGalleryController::checkDone()
         emit checkFinished();
         return;
     }
-    m_report = std::move(*m_result);
+    m_report = std::move(m_result->first);
+    m_unplayable = std::move(m_result->second);
     m_result.reset();
     showReport();
     emit checkFinished();
@@ -294,10 +323,18 @@ void CheckGalleryController::showReport()
     m_tabs->setTabText(1, tr("Not Named (%1)").arg(QLocale().toString(r.orphans.size())));
     m_tabs->setTabText(2, tr("Other Problems (%1)").arg(QLocale().toString(problems.size())));
     m_tabs->setTabVisible(2, !problems.isEmpty());
+    m_tvUnplayable->clear();
+    for (const UnplayableVideo &v : m_unplayable) {
+        auto *row = new QTreeWidgetItem(m_tvUnplayable, {v.title, v.album, v.streams});
+        row->setData(0, Qt::UserRole, QVariant::fromValue(v.videoId));
+        row->setToolTip(2, v.streams);
+    }
+    m_tabs->setTabText(3, tr("Not Playable in Browsers (%1)").arg(QLocale().toString(m_unplayable.size())));
+    m_tabs->setTabVisible(3, !m_unplayable.isEmpty());
 
     if (!m_data) {
         m_lblSummary->clear();
-    } else if (r.clean()) {
+    } else if (r.clean() && m_unplayable.isEmpty()) {
         m_lblSummary->setText(tr("Every file the gallery names is there, and nothing else is in its folders "
                                  "(%1 files).").arg(QLocale().toString(r.namedFiles)));
     } else {
@@ -311,9 +348,13 @@ void CheckGalleryController::showReport()
                          + QStringLiteral(" (%1).").arg(QLocale().formattedDataSize(r.orphanBytes));
         if (!problems.isEmpty())
             parts << counted(int(problems.size()), tr("%1 other problem."), tr("%1 other problems."));
+        if (!m_unplayable.isEmpty())
+            parts << counted(int(m_unplayable.size()),
+                             tr("%1 video has no stream that web browsers play (only Sorenson Spark or another Flash format)."),
+                             tr("%1 videos have no stream that web browsers play (only Sorenson Spark or another Flash format)."));
         m_lblSummary->setText(parts.join(QLatin1Char(' ')));
         // The list that needs the user first.
-        m_tabs->setCurrentIndex(!r.missing.isEmpty() ? 0 : !r.orphans.isEmpty() ? 1 : 2);
+        m_tabs->setCurrentIndex(!r.missing.isEmpty() ? 0 : !r.orphans.isEmpty() ? 1 : !problems.isEmpty() ? 2 : 3);
     }
     updateButtons();
 }
@@ -333,6 +374,16 @@ void CheckGalleryController::updateButtons()
     m_btnMoveToTrash->setVisible(bool(m_moveToTrash));
     m_btnMoveToTrash->setEnabled(!busy && m_moveToTrash && m_tabs->currentWidget() == m_tvOrphans
                                  && m_tvOrphans->selectionModel()->hasSelection());
+    m_btnAddBrowserStream->setVisible(m_addBrowserStream && !m_unplayable.isEmpty());
+    m_btnAddBrowserStream->setEnabled(!busy && m_tabs->currentWidget() == m_tvUnplayable
+                                      && m_tvUnplayable->currentItem() && m_tvUnplayable->currentItem()->isSelected());
+}
+
+void CheckGalleryController::clickedAddBrowserStream()
+{
+    const QTreeWidgetItem *row = m_tvUnplayable->currentItem();
+    if (row && m_addBrowserStream && !isChecking())
+        m_addBrowserStream(row->data(0, Qt::UserRole).value<quint64>());
 }
 
 void CheckGalleryController::clickedMoveToTrash()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/GalleryCheck.h"
+#include "web/BrowserVideo.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -11,6 +12,7 @@ class QLabel;
 class QPushButton;
 class QTabWidget;
 class QTreeView;
+class QTreeWidget;
 
 namespace qm {
 
@@ -35,11 +37,15 @@ public:
 
     // Without it the window only shows.
     void setMoveToTrash(MoveToTrash move);
+    // Offers the conversion that adds an H.264 stream to a video no browser can play.
+    void setAddBrowserStream(std::function<void(quint64 videoId)> add);
     // Takes the gallery's names now, checks the folders off the GUI thread
     // and shows the window. `data` and `prefs` must outlive the window.
     void check(const Data &data, const Preferences &prefs);
     bool isChecking() const;
     const GalleryCheckReport &report() const { return m_report; }
+    // Videos whose streams are all Sorenson Spark (or another Flash-only codec).
+    const QList<UnplayableVideo> &unplayable() const { return m_unplayable; }
 
     QLabel *lblSummary() const { return m_lblSummary; }
     QTabWidget *tabs() const { return m_tabs; }
@@ -48,6 +54,8 @@ public:
     QTreeView *tvProblems() const { return m_tvProblems; }
     QPushButton *btnMoveToTrash() const { return m_btnMoveToTrash; }
     QPushButton *btnCheckAgain() const { return m_btnCheckAgain; }
+    QTreeWidget *tvUnplayable() const { return m_tvUnplayable; }
+    QPushButton *btnAddBrowserStream() const { return m_btnAddBrowserStream; }
 
     // Galleries with more names than this show a progress sheet while checked.
     static constexpr int kSheetAbove = 20000;
@@ -55,6 +63,7 @@ public:
 public slots:
     void clickedMoveToTrash();
     void clickedCheckAgain();
+    void clickedAddBrowserStream();
 
 signals:
     void checkFinished();
@@ -75,8 +84,10 @@ private:
     const Preferences *m_prefs = nullptr;
     MoveToTrash m_moveToTrash;
     QPointer<Job> m_job;
-    std::shared_ptr<GalleryCheckReport> m_result;
+    std::function<void(quint64)> m_addBrowserStream;
+    std::shared_ptr<std::pair<GalleryCheckReport, QList<UnplayableVideo>>> m_result;
     GalleryCheckReport m_report;
+    QList<UnplayableVideo> m_unplayable;
 
     QLabel *m_lblSummary;
     QTabWidget *m_tabs;
@@ -88,6 +99,8 @@ private:
     CheckedFileModel *m_problems;
     QPushButton *m_btnMoveToTrash;
     QPushButton *m_btnCheckAgain;
+    QTreeWidget *m_tvUnplayable;
+    QPushButton *m_btnAddBrowserStream;
 };
 
 } // namespace qm

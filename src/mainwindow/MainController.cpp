@@ -16,6 +16,7 @@
 #include "mainwindow/ItemTableView.h"
 #include "mainwindow/ThumbnailCache.h"
 #include "video/CreateVideoThumbController.h"
+#include "video/ConversionPanel.h"
 #include "video/ImportVideoController.h"
 #include "video/VideoPreviewController.h"
 #include "mainwindow/PhotoWindowController.h"
@@ -28,12 +29,16 @@
 #include "storage/FolderChooser.h"
 #include "storage/GalleryTrash.h"
 #include "storage/JobSheet.h"
+#include "storage/Common.h"
 #include "storage/NewOrvaneFolderController.h"
 #include "storage/Resources.h"
+#include "web/PreviewServer.h"
+#include "web/WebViewer.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -171,6 +176,7 @@ MainController::MainController(QSettings *settings, QWidget *parent)
         else
             done();
     });
+    m_ctlCheckGallery->setAddBrowserStream([this](quint64 videoId) { addBrowserStream(videoId); });
     connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
     setupDragAndDrop();
     wireGallery();
@@ -190,6 +196,9 @@ MainController::MainController(QSettings *settings, QWidget *parent)
 
 MainController::~MainController()
 {
+    // The server asks the gallery for its XML: it goes first.
+    delete m_preview;
+    m_preview = nullptr;
     // Work in the background ends while the gallery it reports to is still here.
     m_ctlImportingPhotos->stopAndWait();
     if (Job *job = m_gallery.currentJob()) {
@@ -456,7 +465,7 @@ void MainController::buildMenus()
         &MainController::clickedChangeItems);
     add(edit, QStringLiteral("miShiftDates"), tr("S&hift Dates..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H),
         &MainController::clickedShiftDates);
-    add(edit, QStringLiteral("miNumberTitles"), tr("&Number Titles..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B),
+    add(edit, QStringLiteral("miNumberTitles"), tr("&Number Titles..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J),
         &MainController::clickedNumberTitles);
     edit->addSeparator();
     add(edit, QStringLiteral("miRename"), tr("Rena&me"), QKeySequence(Qt::Key_F2), &MainController::clickedRename)
@@ -511,6 +520,10 @@ void MainController::buildMenus()
         &MainController::clickedChangeAlbumThumb);
     add(gallery, QStringLiteral("miCheckGallery"), tr("Chec&k Gallery..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K),
         &MainController::clickedCheckGallery);
+    add(gallery, QStringLiteral("miPreviewInBrowser"), tr("Preview in &Browser"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B),
+        &MainController::clickedPreviewInBrowser);
+    add(gallery, QStringLiteral("miAddWebViewer"), tr("Add &Web Viewer"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_W),
+        &MainController::clickedAddWebViewer);
     gallery->addSeparator();
     add(gallery, QStringLiteral("miShowPhoto"), tr("Show &Photo"), QKeySequence(Qt::CTRL | Qt::Key_Y),
         [this] { doubleClickedPhoto(Qt::NoModifier); });
@@ -577,6 +590,113 @@ void MainController::clickedCheckGallery()
         m_ctlCheckGallery->check(m_gallery.data(), m_prefs);
 }
 
+void MainController::clickedPreviewInBrowser()
+{
+    const QString folder = m_prefs.orvaneFolder();
+    if (folder.isEmpty())
+        return;
+    commitEditors();
+    if (viewerSourceFolder().isEmpty()) {
+        showError(tr("The web viewer's files are not installed with this program, so there is nothing to preview."));
+        return;
+    }
+    if (!m_preview)
+        m_preview = new PreviewServer(galleryXmlSource(m_gallery), this);
+    QString why;
+    if (!m_preview->serve(m_prefs, viewerSourceFolder(), &why)) {
+        showError(tr("The gallery cannot be previewed: no local web server could be started."), why);
+        return;
+    }
+    QUrl url = m_preview->viewerUrl();
+    // The album the user is looking at.
+    if (const Album *album = data().selectedAlbum(); album && isBareFileName(album->XMLFile()))
+        url.setFragment(QStringLiteral("/a/") + QString::fromLatin1(QUrl::toPercentEncoding(album->XMLFile())));
+    statusBar()->showMessage(tr("Previewing the gallery at %1").arg(url.toString()), 15000);
+    if (!QDesktopServices::openUrl(url))
+        showError(tr("No web browser could be opened. The preview is at %1").arg(url.toString()));
+}
+
+void MainController::addBrowserStream(quint64 videoId)
+{
+    Album *album = nullptr;
+    Video *video = nullptr;
+    data().forEachNode([&](const NodePtr &node) {
+        if (!node->isAlbum())
+            return true;
+        for (const ItemPtr &item : static_cast<Album &>(*node).items()) {
+            if (item->id() == videoId && item->isVideo()) {
+                album = static_cast<Album *>(node.get());
+                video = static_cast<Video *>(item.get());
+            }
+        }
+        return !video;
+    });
+    if (!video || video->streams().isEmpty())
+        return;
+    // The richest stream is the source: the first, as streams go by bitrate.
+    const QString source = m_prefs.imgPath(video->streams().first()->file());
+    if (source.isEmpty())
+        return;
+    m_ctlImportVideo->setAddingStream(true);
+    m_ctlImportVideo->setVideo(video);
+    m_ctlImportVideo->conversionPanel()->setCodec(VideoCodec::H264);
+    m_ctlImportVideo->setFile(source, album, true);
+    m_ctlImportVideo->showWindow();
+}
+
+void MainController::clickedAddWebViewer()
+{
+    const QString gallery = m_prefs.orvaneFolder();
+    if (gallery.isEmpty() || m_viewerJob)
+        return;
+    // The viewer folder's files are read off the GUI thread; the step is taken here.
+    const QString source = viewerSourceFolder();
+    auto plan = std::make_shared<ViewerPlan>();
+    auto *job = new Job(tr("Add Web Viewer"), [source, gallery, plan](JobControl &) {
+        *plan = planWebViewer(source, gallery);
+    }, this);
+    m_viewerJob = job;
+    connect(job, &Job::finished, this, [this, job, gallery, plan] {
+        job->deleteLater();
+        m_viewerJob = nullptr;
+        updateCommands();
+        webViewerPlanned(gallery, *plan);
+    });
+    updateCommands();
+    job->start();
+}
+
+void MainController::webViewerPlanned(const QString &gallery, const ViewerPlan &plan)
+{
+    if (gallery != m_prefs.orvaneFolder())
+        return; // another gallery was opened meanwhile
+    if (!plan.ok()) {
+        showError(tr("The web viewer was not added."), plan.refusal);
+        return;
+    }
+    const QString where = QDir::toNativeSeparators(plan.folder);
+    QString text;
+    if (plan.changes.isEmpty()) {
+        text = tr("The gallery's web viewer in \u201c%1\u201d is up to date.").arg(where);
+    } else {
+        const WriteResult written = m_gallery.changeFiles(plan.update ? tr("Update Web Viewer") : tr("Add Web Viewer"),
+                                                          plan.changes, plan.folder);
+        if (!written) {
+            showProblems(tr("The web viewer could not be written; the gallery's viewer folder is as it was."),
+                         {{written.path, written.reason}});
+            return;
+        }
+        text = (plan.update ? tr("The web viewer in \u201c%1\u201d was brought up to date.")
+                            : tr("The web viewer was added to the gallery, in \u201c%1\u201d."))
+                   .arg(where)
+            + QLatin1Char(' ')
+            + tr("Put the gallery folder on any web server; its viewer/index.html shows the gallery.");
+    }
+    statusBar()->showMessage(text, 15000);
+    if (!plan.kept.isEmpty())
+        showProblems(text + QLatin1Char(' ') + tr("These files are not Quillmere's and were left as they are:"), plan.kept);
+}
+
 QAction *MainController::action(const QString &objectName) const
 {
     return findChild<QAction *>(objectName);
@@ -629,6 +749,8 @@ void MainController::loadData()
         restoreSelection();
     }
     m_recent.add(m_prefs.orvaneFolder());
+    if (m_preview && m_preview->isServing())
+        m_preview->serve(m_prefs, viewerSourceFolder());
     updateCommands();
     if (!report.ok()) {
         showProblems(tr("Some files of the gallery could not be read, or not completely. What could not be "
@@ -702,8 +824,9 @@ void MainController::updateCommands()
     const TreeNode *node = selectedNode();
     const Item *item = m_itemModel->itemAt(selectedItemRow());
     const bool photo = item && item->isPhoto();
-    for (const char *name : {"miSave", "miNewAlbum", "miNewCollection", "miCheckGallery"})
+    for (const char *name : {"miSave", "miNewAlbum", "miNewCollection", "miCheckGallery", "miPreviewInBrowser"})
         action(QLatin1String(name))->setEnabled(open);
+    action(QStringLiteral("miAddWebViewer"))->setEnabled(open && !m_viewerJob);
     action(QStringLiteral("miImportPhotos"))->setEnabled(open && data.selectedAlbum());
     action(QStringLiteral("miImportVideo"))->setEnabled(open && data.selectedAlbum());
     action(QStringLiteral("miChangeAlbumThumb"))->setEnabled(open && node);
@@ -942,6 +1065,8 @@ void MainController::closeEvent(QCloseEvent *event)
         m_ctlPhotoWindow->close();
         m_ctlImportVideo->close();
         m_ctlVideoPreview->close();
+        if (m_preview)
+            m_preview->stop();
         event->accept();
     } else {
         event->ignore();

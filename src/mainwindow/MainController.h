@@ -9,6 +9,7 @@
 #include "storage/RecentGalleries.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class QAction;
 class QLabel;
@@ -42,6 +43,8 @@ class ItemListView;
 class ItemTableView;
 class NewOrvaneFolderController;
 class PhotoWindowController;
+class PreviewServer;
+struct ViewerPlan;
 class PreferencesController;
 class ThumbnailCache;
 class VideoPreviewController;
@@ -72,6 +75,7 @@ public:
     QSplitter *itemSplitView() const { return m_itemSplitter; }
     QSlider *sliderThumbnailSize() const { return m_sliderThumbnailSize; }
     FileChecks *fileChecks() const { return m_fileChecks; }
+    PreviewServer *previewServer() const { return m_preview; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
     MyImageView *ivAlbumThumb() const { return m_ivAlbumThumb; }
@@ -133,6 +137,8 @@ public slots:
     void clickedImportVideo();
     void clickedChangeAlbumThumb();
     void clickedCheckGallery();
+    void clickedPreviewInBrowser();
+    void clickedAddWebViewer();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
     // The daily work on many items (MainControllerEdits.cpp).
@@ -178,8 +184,7 @@ private:
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
     void showNewNode(TreeNode *node);
-    // The menu entries, context menus and controllers of the daily work.
-    void buildEditCommands(QMenu *edit, QMenu *view, QMenu *gallery, QMenu *photo);
+    // The context menus of the tree, the list, the grid and the wells.
     void buildContextMenus();
     void updateEditCommands();
     // The selected items of the list in album order, hidden rows left out.
@@ -194,6 +199,9 @@ private:
     void restoreWindowState();
     void saveWindowState();
     void restoreSelection();
+    void webViewerPlanned(const QString &gallery, const ViewerPlan &plan);
+    // The conversion into an H.264 stream for a video that browsers cannot play.
+    void addBrowserStream(quint64 videoId);
 
     QSettings *m_settings;
     Preferences m_prefs;
@@ -246,6 +254,8 @@ private:
     VideoPreviewController *m_ctlVideoPreview = nullptr;
     CreateVideoThumbController *m_ctlCreateVideoThumb = nullptr;
     CheckGalleryController *m_ctlCheckGallery = nullptr;
+    PreviewServer *m_preview = nullptr;
+    QPointer<Job> m_viewerJob;
 };
 
 } // namespace qm

@@ -660,6 +660,22 @@ bool Gallery::removeStream(Video *video, int index, QString *why)
     return true;
 }
 
+WriteResult Gallery::changeFiles(const QString &text, const QList<FileChange> &changes, const QString &folder)
+{
+    if (isBusy())
+        return {folder, tr("another change is still moving files; try again when it has ended")};
+    auto *command = new FileContentsCommand(*this, text, changes, [] {}, [] {});
+    command->setFolder(folder);
+    QList<FileProblem> problems;
+    if (!redoFilesNow(command, problems)) {
+        delete command;
+        return problems.isEmpty() ? WriteResult{folder, tr("the files could not be written")}
+                                  : WriteResult{problems.first().path, problems.first().reason};
+    }
+    push(command);
+    return {folder, QString()};
+}
+
 WriteResult Gallery::setVideoThumbnail(Video *video, const QByteArray &jpeg)
 {
     if (!video)

@@ -22,6 +22,15 @@ enum class ItemField { Title, Date, Location, Description };
 // The name of a step on items: "Move 300 Photos", "Delete Video", "Move 2 Items".
 QString itemsText(const char *verb, const QList<ItemPtr> &items);
 
+// A whole file as a step changes it: a null `before` means the step makes
+// the file, a null `after` that it removes it.
+struct FileChange
+{
+    QString path;
+    QByteArray before;
+    QByteArray after;
+};
+
 // The gallery document: it owns the tree and is the only code that changes
 // it. Every change is a command on the undo stack; the dirty flag follows
 // the stack (unsaved means the stack is away from its clean index). The
@@ -102,6 +111,11 @@ public:
     void addStreams(Video *video, const QList<StreamPtr> &streams, const QStringList &files);
     bool removeStream(Video *video, int index, QString *why = nullptr);
     WriteResult setVideoThumbnail(Video *video, const QByteArray &jpeg);
+
+    // --- files beside the tree (the web viewer): written now as one step,
+    // all or none; `folder` is made first when missing, and goes again
+    // with the undo when the step made it.
+    WriteResult changeFiles(const QString &text, const QList<FileChange> &changes, const QString &folder = QString());
 
     // A long import adds its items as they are ready, and becomes one step
     // when it ends.

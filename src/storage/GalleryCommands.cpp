@@ -3,6 +3,7 @@
 #include "model/Photo.h"
 #include "storage/FileWriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -254,25 +255,55 @@ QStringList FileContentsCommand::files() const
     return paths;
 }
 
+bool FileContentsCommand::putOne(const Content &c, bool before, QList<FileProblem> &problems)
+{
+    const QByteArray &bytes = before ? c.before : c.after;
+    if (bytes.isNull()) {
+        // The file was made by this step: it goes with the step.
+        QFile file(c.path);
+        if (FileWriter::refusal(c.path).isEmpty() && QFileInfo::exists(c.path) && !file.remove()) {
+            problems.append({c.path, file.errorString()});
+            return false;
+        }
+        return true;
+    }
+    const WriteResult written = FileWriter::writeFile(c.path, bytes);
+    if (!written) {
+        problems.append({written.path, written.reason});
+        return false;
+    }
+    return true;
+}
+
 bool FileContentsCommand::put(bool before, QList<FileProblem> &problems)
 {
-    for (const Content &c : m_contents) {
-        const QByteArray &bytes = before ? c.before : c.after;
-        if (bytes.isNull()) {
-            // The file was made by this step: it goes with the step.
-            QFile file(c.path);
-            if (FileWriter::refusal(c.path).isEmpty() && QFileInfo::exists(c.path) && !file.remove()) {
-                problems.append({c.path, file.errorString()});
+    if (!before && !m_folder.isEmpty()) {
+        const QFileInfo folder(m_folder);
+        if (!folder.exists() && !folder.isSymLink()) {
+            if (!QDir().mkdir(m_folder)) {
+                problems.append({m_folder, QStringLiteral("the folder could not be made")});
                 return false;
             }
-            continue;
-        }
-        const WriteResult written = FileWriter::writeFile(c.path, bytes);
-        if (!written) {
-            problems.append({written.path, written.reason});
+            m_madeFolder = true;
+        } else if (folder.isSymLink() || !folder.isDir()) {
+            problems.append({m_folder, folder.isSymLink() ? FileWriter::refusal(m_folder)
+                                                          : QStringLiteral("it is not a folder")});
             return false;
         }
     }
+    for (qsizetype i = 0; i < m_contents.size(); ++i) {
+        if (putOne(m_contents[i], before, problems))
+            continue;
+        // All or none: what was put in place goes back.
+        QList<FileProblem> ignored;
+        for (qsizetype j = i - 1; j >= 0; --j)
+            putOne(m_contents[j], !before, ignored);
+        if (!before && m_madeFolder)
+            QDir().rmdir(m_folder);
+        return false;
+    }
+    if (before && m_madeFolder)
+        QDir().rmdir(m_folder); // only when empty: what others put there stays
     return true;
 }
 

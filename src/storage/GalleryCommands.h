@@ -106,18 +106,18 @@ private:
     bool m_merges;
 };
 
-// Whole files the program wrote (thumbnails): their bytes before and after.
+// Whole files the program wrote (thumbnails, the web viewer): their bytes
+// before and after. Either side is put in place whole: when one file fails,
+// those already written get their other side back.
 class FileContentsCommand : public GalleryCommand
 {
 public:
-    struct Content
-    {
-        QString path;
-        QByteArray before; // null: there was no file
-        QByteArray after;
-    };
+    using Content = FileChange;
     FileContentsCommand(Gallery &g, const QString &text, QList<Content> contents, std::function<void()> redoModel,
                         std::function<void()> undoModel);
+    // A folder the files go into: made when missing, removed again by the
+    // undo when this step made it (and nothing else is in it).
+    void setFolder(const QString &folder) { m_folder = folder; }
     QStringList files() const override;
     bool undoFiles(JobControl *, QList<FileProblem> &problems) override { return put(true, problems); }
     bool redoFiles(JobControl *, QList<FileProblem> &problems) override { return put(false, problems); }
@@ -127,7 +127,11 @@ public:
 private:
     bool put(bool before, QList<FileProblem> &problems);
 
+    bool putOne(const Content &c, bool before, QList<FileProblem> &problems);
+
     QList<Content> m_contents;
+    QString m_folder;
+    bool m_madeFolder = false;
     std::function<void()> m_redoModel;
     std::function<void()> m_undoModel;
 };

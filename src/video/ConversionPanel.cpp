@@ -134,4 +134,9 @@ bool ConversionPanel::canConvert() const
     return !settings().rungs.isEmpty();
 }
 
+void ConversionPanel::setCodec(VideoCodec codec)
+{
+    m_cmbCodec->setCurrentIndex(m_cmbCodec->findData(int(codec)));
+}
+
 } // namespace qm

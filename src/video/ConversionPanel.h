@@ -24,6 +24,7 @@ public:
     // The checked streams with their rates; no rung when nothing is checked.
     ConversionSettings settings() const;
     bool canConvert() const;
+    void setCodec(VideoCodec codec);
 
     QTableWidget *tvStreams() const { return m_tvStreams; }
     QComboBox *cmbCodec() const { return m_cmbCodec; }

@@ -102,14 +102,14 @@ void ImportVideoController::setVideo(Video *video)
     m_videoId = video ? video->id() : 0;
 }
 
-void ImportVideoController::setFile(const QString &file, Album *album)
+void ImportVideoController::setFile(const QString &file, Album *album, bool convert)
 {
     m_lblMovieSize->clear();
     m_lblMovieBitrate->clear();
     m_file = file;
     m_albumId = album ? album->id() : 0;
     m_webView->load(preparePlayerPage(file).url);
-    m_converting = !isFLVMovie(file);
+    m_converting = convert || !isFLVMovie(file);
     m_conversion->setVisible(m_converting);
     // The previous movie's size must not stand for this one's: the player's
     // message brings it where the file does not say.

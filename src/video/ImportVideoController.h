@@ -36,7 +36,9 @@ public:
     void setAddingStream(bool adding);
     bool addingStream() const { return m_addingStream; }
     void setVideo(Video *video);
-    void setFile(const QString &file, Album *album);
+    // `convert`: an FLV file too is converted rather than copied (a stream
+    // in another codec for a video that has one already).
+    void setFile(const QString &file, Album *album, bool convert = false);
     // Shows the window and returns at once.
     void showWindow();
 

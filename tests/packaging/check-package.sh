@@ -20,6 +20,9 @@ icon=$(sed -n 's/^Icon=//p' "$apps/$id.desktop")
 compgen -G "$new/usr/share/icons/hicolor/*/apps/$icon.png" >/dev/null || fail "no icon file named $icon"
 program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$apps/$id.desktop")
 [ -x "$new/usr/bin/$program" ] || fail "Exec=$program is not installed"
+for f in index.html viewer.js viewer.css; do
+    [ -s "$new/usr/share/quillmere/web/$f" ] || fail "the web viewer's $f is not installed"
+done
 meta=$new/usr/share/metainfo/$id.metainfo.xml
 grep -q "<id>$id</id>" "$meta" || fail "the metadata's id"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$meta" || fail "the metadata's launchable"
