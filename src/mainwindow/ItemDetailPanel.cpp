@@ -141,15 +141,15 @@ void ItemDetailPanel::fill()
         m_ivPhoto->setImageFromFile(small);
         m_lblSmallImageSize->setText(sizeOrWhy(small));
         m_lblImageSize->setText(sizeOrWhy(prefs.imgPath(photo->imageFile())));
-        const QSize large = pictureSize(prefs.imgPath(photo->largeImageFile()));
-        if (large.width() > 0)
-            m_lblLargeImageSize->setText(sizeText(large));
-        else
+        // A photo without a large size shows nothing; one whose large file is gone says so.
+        if (photo->largeImageFile().isEmpty())
             m_lblLargeImageSize->clear();
+        else
+            m_lblLargeImageSize->setText(sizeOrWhy(prefs.imgPath(photo->largeImageFile())));
     } else {
         const QString thumb = prefs.imgPath(static_cast<const Video *>(m_item)->thumbFile());
         m_ivPhoto->setImageFromFile(thumb);
-        m_lblSmallImageSize->setText(sizeText(pictureSize(thumb)));
+        m_lblSmallImageSize->setText(sizeOrWhy(thumb));
         m_lblImageSize->clear();
         m_lblLargeImageSize->clear();
     }
