@@ -180,13 +180,14 @@ QDialog *BatchEditController::sheet(const QString &name, const QString &title, Q
     dialog->setWindowModality(Qt::WindowModal);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
     QPushButton *ok = buttons->addButton(button, QDialogButtonBox::AcceptRole);
-    ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     auto *layout = new QVBoxLayout(dialog);
     layout->addLayout(body);
     layout->addStretch();
     layout->addWidget(buttons);
+    // Return does the sheet's work: the button is the dialog's default once it is in it.
+    ok->setDefault(true);
     dialog->resize(420, dialog->sizeHint().height());
     return dialog;
 }

@@ -403,10 +403,12 @@ void TestDailyWork::sortCutPasteAndBatchSheets()
     w->ovAlbums()->setCurrentIndex(w->treeModel()->indexForNode(porto));
     w->tvPhotos()->selectAll();
     BatchEditController *batch = w->batchEditController();
-    auto shown = whenShown<QDialog>([batch](QDialog *d) {
-        batch->txtField(2)->setText("Porto");
-        batch->chkField(2)->setChecked(true);
-        d->accept();
+    auto shown = whenShown<QDialog>([batch](QDialog *) {
+        // Typing in a field sets it; Return changes.
+        batch->txtField(2)->setFocus();
+        QTest::keyClicks(batch->txtField(2), "Porto");
+        QVERIFY(batch->chkField(2)->isChecked());
+        QTest::keyClick(batch->txtField(2), Qt::Key_Return);
     }, [](QDialog *d) { return d->objectName() == "pnlChangeItems"; });
     w->action("miChangeItems")->trigger();
     QTRY_VERIFY(*shown);
