@@ -260,7 +260,7 @@ void MainController::clickedRotate(int quarterTurns)
                                             : (quarterTurns > 0 ? tr("Rotate %1 Photos Right") : tr("Rotate %1 Photos Left"))
                                                   .arg(photos.size());
     m_gallery.changePictures(photos, text, PhotoFixes::turn(quarterTurns), [this](const Gallery::PictureReport &r) {
-        picturesChanged(r, tr("turned"), tr("%1 lost a few pixels at one edge, not a whole number of blocks"));
+        picturesChanged(r, tr("turned"), tr("in %1, a few pixels at one edge were left out to keep the turn lossless"));
     });
 }
 
