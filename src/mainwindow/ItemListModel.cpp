@@ -478,7 +478,6 @@ bool ItemListModel::acceptDrop(const QMimeData *mime, int row, bool on)
     if (items.isEmpty())
         return false;
     m_gallery->reorderItems(m_album, items, row < 0 ? rowCount() : row);
-    emit itemsReordered();
     return true;
 }
 

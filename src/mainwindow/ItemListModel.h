@@ -69,10 +69,6 @@ public:
     Item *itemAt(int row) const;
     ItemPtr itemPtrAt(int row) const;
 
-signals:
-    // The rows were rearranged by a drop; what was selected stays so.
-    void itemsReordered();
-
 private:
     void connectGallery();
     void rowsChanged(int first, int last);
