@@ -2,15 +2,19 @@
 // beside it: opening 1,000 albums with 100,000 items (and one album of
 // 5,000) against loadData alone, showing that album, moving all of it with
 // Undo and Redo, a rename with its Undo, saving the move against a bare
-// write of the same bytes; then the thumbnails of a 5,000-item
-// album (first screen, a full scroll, the decode against the import's own)
-// and Check Gallery on 100,000 items with 300,000 files against a bare
-// listing of the folders.
+// write of the same bytes, deleting one photo; finding, sorting and changing
+// many items at once; then the thumbnails of a 5,000-item album (first
+// screen, a full scroll, the decode against the import's own) and Check
+// Gallery on 100,000 items with 300,000 files against a bare listing of the
+// folders.
 
 #include "BenchUtil.h"
 #include "GalleryBuilder.h"
 #include "imaging/ImageProc.h"
+#include "edit/BatchEdit.h"
+#include "edit/GallerySearch.h"
 #include "mainwindow/AlbumTreeModel.h"
+#include "mainwindow/FindController.h"
 #include "mainwindow/ItemListModel.h"
 #include "mainwindow/MainController.h"
 #include "mainwindow/ThumbnailCache.h"
@@ -26,6 +30,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSettings>
@@ -121,6 +126,116 @@ QList<QByteArray> smallJpegs()
     return variants;
 }
 
+// Finding, sorting and batch changes in the window holding the whole
+// gallery and showing the album of 5,000.
+int editSteps(MainController &w)
+{
+    Gallery &g = w.gallery();
+    // The 5,000 items, wherever the move and its Redo left them.
+    Album *big = nullptr;
+    g.data().forEachNode([&](const NodePtr &n) {
+        if (n->isAlbum() && static_cast<Album &>(*n).items().size() == kBigAlbum)
+            big = static_cast<Album *>(n.get());
+        return !big;
+    });
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->indexForNode(big));
+    QApplication::processEvents();
+
+    // Typing a query a letter at a time; each keystroke searches all
+    // 105,000 items and filters the tree and the 5,000 rows shown.
+    QLineEdit *field = w.findController()->field();
+    const QString query = QStringLiteral("photo 42 of album 7");
+    double firstKey = 0, longestKey = 0, allKeys = 0;
+    for (int i = 1; i <= query.size(); ++i) {
+        const double spent = timed([&] {
+            field->setText(query.left(i));
+            w.findController()->search();
+        });
+        (i == 1 ? firstKey : longestKey) = std::max(i == 1 ? firstKey : longestKey, spent);
+        allKeys += spent;
+    }
+    const int found = int(w.findController()->result().hits.size());
+    const double dateKey = timed([&] {
+        field->setText(QStringLiteral("14 June 2021"));
+        w.findController()->search();
+    });
+    const int onDate = w.findController()->result().itemCount;
+    const double clearKey = timed([&] { w.findController()->clear(); });
+    // The search alone over the album of 5,000, as a gallery of its own.
+    Data alone;
+    alone.albums().append(big->shared_from_this());
+    QElapsedTimer t;
+    t.start();
+    int albumFound = 0;
+    const QString albumQuery = QStringLiteral("big 42 2021");
+    for (int i = 1; i <= albumQuery.size(); ++i)
+        albumFound = int(GallerySearch::find(alone, albumQuery.left(i)).hits.size());
+    const double albumKey = ms(t) / albumQuery.size();
+    alone.albums().clear();
+
+    // Sorting the 5,000, one step each, and its Undo.
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->indexForNode(big));
+    const double sortDate = timed([&] { w.clickedSortBy(SortKey::DateTaken); });
+    const double sortTitle = timed([&] { w.clickedSortBy(SortKey::Title); });
+    const double sortFile = timed([&] { w.clickedSortBy(SortKey::FileName); });
+    const double sortUndo = timed([&] { w.action(QStringLiteral("miUndo"))->trigger(); });
+    // An album of 100 among the 100,000: the cost of the gallery around it.
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->index(0, 0, w.treeModel()->index(0, 0, w.treeModel()->index(2, 0))));
+    const double sortSmall = timed([&] { w.clickedSortBy(SortKey::DateTaken); });
+
+    // Batch changes of the 5,000 selected items, each one step, and its Undo.
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->indexForNode(big));
+    w.tvPhotos()->selectAll();
+    QList<Gallery::FieldChange> location, numbers;
+    QList<Gallery::FieldChange> dates;
+    for (int i = 0; i < big->items().size(); ++i) {
+        const ItemPtr &item = big->items()[i];
+        location.append({item, ItemField::Location, QStringLiteral("Porto")});
+        numbers.append({item, ItemField::Title, numberedTitle(QStringLiteral("Harbour ###"), i + 1)});
+    }
+    const double setLocation = timed([&] { g.setItemFields(location, QStringLiteral("Change 5000 Photos")); });
+    const double undoLocation = timed([&] { w.action(QStringLiteral("miUndo"))->trigger(); });
+    const double shift = timed([&] {
+        QStringList all;
+        for (const ItemPtr &item : big->items())
+            all << item->date();
+        const DateForm hint = dateHint(g.data(), all);
+        for (const ItemPtr &item : big->items())
+            dates.append({item, ItemField::Date, shiftedDate(item->date(), {0, 0, 3}, hint)});
+        g.setItemFields(dates, QStringLiteral("Shift 5000 Dates"));
+    });
+    const double number = timed([&] { g.setItemFields(numbers, QStringLiteral("Number 5000 Titles")); });
+    // Every item of the gallery at once.
+    QList<Gallery::FieldChange> everything;
+    g.data().forEachNode([&](const NodePtr &n) {
+        if (n->isAlbum())
+            for (const ItemPtr &item : static_cast<const Album &>(*n).items())
+                everything.append({item, ItemField::Location, QStringLiteral("Lisbon")});
+        return true;
+    });
+    const double setAll = timed([&] { g.setItemFields(everything, QStringLiteral("Change All")); });
+    const double undoAll = timed([&] { w.action(QStringLiteral("miUndo"))->trigger(); });
+
+    std::printf("\nfinding, in the window with all %d items (the album of %d shown)\n",
+                bench::kAlbums * bench::kItemsPerAlbum + kBigAlbum, kBigAlbum);
+    std::printf("a keystroke of \"%s\": first %.1f ms, longest of the rest %.1f ms, mean %.1f ms (aim under 100 ms)\n",
+                qPrintable(query), firstKey, longestKey, allKeys / query.size());
+    std::printf("  %d found; a date in another form: %.1f ms (%d items); clearing: %.1f ms\n", found, dateKey, onDate,
+                clearKey);
+    std::printf("  keystrokes of \"%s\" over the %d items alone: %.2f ms each (%d found)\n", qPrintable(albumQuery),
+                kBigAlbum, albumKey, albumFound);
+    std::printf("sorting the album of %d, one step each (aim under 100 ms):\n", kBigAlbum);
+    std::printf("  by date taken %.1f ms, by title %.1f ms, by file name %.1f ms; undo %.1f ms\n", sortDate, sortTitle,
+                sortFile, sortUndo);
+    std::printf("  an album of %d by date, among all the gallery's dates: %.1f ms\n", bench::kItemsPerAlbum, sortSmall);
+    std::printf("batch changes of the %d selected, one step each (aim under 100 ms):\n", kBigAlbum);
+    std::printf("  set a location %.1f ms (undo %.1f ms); shift dates by 3 days %.1f ms; number titles %.1f ms\n",
+                setLocation, undoLocation, shift, number);
+    std::printf("  a location on all %d items of the gallery: %.1f ms (undo %.1f ms)\n", int(everything.size()), setAll,
+                undoAll);
+    return 0;
+}
+
 int windowSteps()
 {
     bench::Folder folder;
@@ -139,6 +254,9 @@ int windowSteps()
         for (int i = 0; i < kBigAlbum; ++i) {
             auto p = std::make_shared<Photo>();
             p->setTitle(QStringLiteral("Big %1").arg(i));
+            // Dates in no order and in two forms, as a merged import leaves them.
+            const QDate day = QDate(2020, 1, 1).addDays((i * 7919) % 2000);
+            p->setDate(i % 3 ? day.toString(QStringLiteral("yyyy-MM-dd")) : QLocale::c().toString(day, QStringLiteral("d MMMM yyyy")));
             p->setImageFile(QStringLiteral("big_%1.jpg").arg(i));
             p->setSmallImageFile(QStringLiteral("big_%1_sm.jpg").arg(i));
             QFile small(prefs.imgPath(p->smallImageFile()));
@@ -275,7 +393,7 @@ int windowSteps()
                 saveMs, int(saved.written.size()), double(savedBytes) / 1e6, bareMs, saveMs / bareMs);
     std::printf("delete one photo of %d: longest stall %.1f ms (aim under 50 ms); gone after %.1f ms\n",
                 bench::kAlbums * bench::kItemsPerAlbum + kBigAlbum, deleteStall, deleteMs);
-    return 0;
+    return editSteps(w);
 }
 
 int thumbnailsAndCheck()

@@ -13,7 +13,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # plugins-ugly, AAC and the decoders from libav, LAME, flvmux, videoflip and
 # deinterlace from plugins-good); they are not linked, so shlibdeps cannot
 # find them. Sorenson Spark is encoded by libavcodec, which is linked.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-image-formats-plugins, fonts-dejavu-core, libssh-4")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-image-formats-plugins, fonts-dejavu-core, libssh-4, libturbojpeg0")
 # Preview in Browser opens the desktop's browser through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_GENERATOR DEB)

@@ -119,74 +119,119 @@ bool DateFormCounter::monthNumber(QStringView word, int &month, bool &english) c
     return false;
 }
 
-void DateFormCounter::add(QStringView date)
+bool DateFormCounter::recognize(QStringView date, Reading &r) const
 {
     Token t[6];
     int n;
     if (date.isEmpty() || date.size() > 40 || !tokenize(date, t, n))
-        return;
-    auto padding = [](Tally &tally, const Token &part) {
+        return false;
+    auto padding = [&r](const Token &part) {
         if (part.text.size() == 1)
-            ++tally.unpadded;
+            ++r.unpadded;
         else if (part.text.front() == QLatin1Char('0'))
-            ++tally.padded;
+            ++r.padded;
     };
     auto named = [&](Family family, QStringView word, int day, int year, bool dotAfterDay) {
         int month;
         bool english;
         if (!monthNumber(word, month, english) || !QDate(year, std::abs(month), day).isValid())
-            return;
-        Tally &tally = m_tally[family];
-        ++tally.count;
-        ++(english ? tally.english : tally.local);
-        if (month < 0)
-            ++tally.abbreviated;
-        if (dotAfterDay)
-            ++tally.dotAfterDay;
+            return false;
+        r.family = family;
+        r.date = QDate(year, std::abs(month), day);
+        r.english = english;
+        r.abbreviated = month < 0;
+        r.dotAfterDay = dotAfterDay;
+        return true;
     };
 
     if (n == 5 && isNumber(t[0], 4, 4) && isMark(t[1], '-') && isNumber(t[2], 2, 2) && isMark(t[3], '-')
         && isNumber(t[4], 2, 2)) {
-        if (QDate(t[0].value, t[2].value, t[4].value).isValid())
-            ++m_tally[Iso].count;
-    } else if (n == 3 && isNumber(t[0], 4, 4) && isMark(t[1], '-') && isNumber(t[2], 2, 2)) {
-        if (t[2].value >= 1 && t[2].value <= 12)
-            ++m_tally[IsoMonth].count;
-    } else if (n == 5 && isNumber(t[0], 1, 2) && isNumber(t[2], 1, 2) && isNumber(t[4], 4, 4)
-               && ((isMark(t[1], '.') && isMark(t[3], '.')) || (isMark(t[1], '/') && isMark(t[3], '/')))) {
-        const int a = t[0].value, b = t[2].value, y = t[4].value;
-        if (isMark(t[1], '.')) {
-            if (!QDate(y, b, a).isValid())
-                return;
-            Tally &tally = m_tally[Dotted];
-            ++tally.count;
-            padding(tally, t[0]);
-            padding(tally, t[2]);
-        } else {
-            const bool asDayFirst = QDate(y, b, a).isValid(), asMonthFirst = QDate(y, a, b).isValid();
-            if (!asDayFirst && !asMonthFirst)
-                return;
-            Tally &tally = m_tally[Slashed];
-            ++tally.count;
-            padding(tally, t[0]);
-            padding(tally, t[2]);
-            if (asDayFirst && !asMonthFirst)
-                ++tally.dayFirst;
-            else if (asMonthFirst && !asDayFirst)
-                ++tally.monthFirst;
-        }
-    } else if ((n == 3 || n == 4) && isNumber(t[0], 1, 2) && t[n - 2].kind == Token::Word && isNumber(t[n - 1], 4, 4)
-               && (n == 3 || isMark(t[1], '.'))) {
-        named(DayMonthName, t[n - 2].text, t[0].value, t[n - 1].value, n == 4);
-    } else if ((n == 3 || n == 4) && t[0].kind == Token::Word && isNumber(t[1], 1, 2) && isNumber(t[n - 1], 4, 4)
-               && (n == 3 || isMark(t[2], ','))) {
-        named(MonthNameDay, t[0].text, t[1].value, t[n - 1].value, false);
-    } else if (n == 2 && t[0].kind == Token::Word && isNumber(t[1], 4, 4)) {
-        named(MonthNameYear, t[0].text, 1, t[1].value, false);
-    } else if (n == 1 && isNumber(t[0], 4, 4)) {
-        if (t[0].value >= 1800 && t[0].value <= 2200)
-            ++m_tally[Year].count;
+        r.family = Iso;
+        r.date = QDate(t[0].value, t[2].value, t[4].value);
+        return r.date.isValid();
     }
+    if (n == 3 && isNumber(t[0], 4, 4) && isMark(t[1], '-') && isNumber(t[2], 2, 2)) {
+        r.family = IsoMonth;
+        r.date = QDate(t[0].value, t[2].value, 1);
+        return r.date.isValid();
+    }
+    if (n == 5 && isNumber(t[0], 1, 2) && isNumber(t[2], 1, 2) && isNumber(t[4], 4, 4)
+        && ((isMark(t[1], '.') && isMark(t[3], '.')) || (isMark(t[1], '/') && isMark(t[3], '/')))) {
+        const int a = t[0].value, b = t[2].value, y = t[4].value;
+        padding(t[0]);
+        padding(t[2]);
+        if (isMark(t[1], '.')) {
+            r.family = Dotted;
+            r.date = QDate(y, b, a);
+            return r.date.isValid();
+        }
+        r.family = Slashed;
+        r.date = QDate(y, b, a);
+        r.monthFirstDate = QDate(y, a, b);
+        return r.date.isValid() || r.monthFirstDate.isValid();
+    }
+    if ((n == 3 || n == 4) && isNumber(t[0], 1, 2) && t[n - 2].kind == Token::Word && isNumber(t[n - 1], 4, 4)
+        && (n == 3 || isMark(t[1], '.')))
+        return named(DayMonthName, t[n - 2].text, t[0].value, t[n - 1].value, n == 4);
+    if ((n == 3 || n == 4) && t[0].kind == Token::Word && isNumber(t[1], 1, 2) && isNumber(t[n - 1], 4, 4)
+        && (n == 3 || isMark(t[2], ',')))
+        return named(MonthNameDay, t[0].text, t[1].value, t[n - 1].value, false);
+    if (n == 2 && t[0].kind == Token::Word && isNumber(t[1], 4, 4))
+        return named(MonthNameYear, t[0].text, 1, t[1].value, false);
+    if (n == 1 && isNumber(t[0], 4, 4) && t[0].value >= 1800 && t[0].value <= 2200) {
+        r.family = Year;
+        r.date = QDate(t[0].value, 1, 1);
+        return true;
+    }
+    return false;
+}
+
+void DateFormCounter::add(QStringView date)
+{
+    Reading r;
+    if (!recognize(date, r))
+        return;
+    Tally &tally = m_tally[r.family];
+    ++tally.count;
+    tally.padded += r.padded;
+    tally.unpadded += r.unpadded;
+    if (r.family == Slashed) {
+        if (r.date.isValid() && !r.monthFirstDate.isValid())
+            ++tally.dayFirst;
+        else if (r.monthFirstDate.isValid() && !r.date.isValid())
+            ++tally.monthFirst;
+    }
+    if (r.family == DayMonthName || r.family == MonthNameDay || r.family == MonthNameYear) {
+        ++(r.english ? tally.english : tally.local);
+        tally.abbreviated += r.abbreviated;
+        tally.dotAfterDay += r.dotAfterDay;
+    }
+}
+
+DateReading DateForm::read(QStringView text, const DateForm &hint)
+{
+    static const DateFormCounter names;
+    DateFormCounter counter(names);
+    DateFormCounter::Reading r;
+    if (!counter.recognize(text, r))
+        return {};
+    counter.add(text);
+    DateReading out;
+    out.form = counter.best();
+    out.date = r.date;
+    if (r.family == DateFormCounter::Slashed) {
+        // Read both ways: the gallery's own order decides, else the written one.
+        const bool hintDayFirst = hint.pattern().startsWith(QLatin1Char('d')) && hint.pattern().contains(QLatin1Char('/'));
+        const bool hintMonthFirst = hint.pattern().startsWith(QLatin1Char('M')) && hint.pattern().contains(QLatin1Char('/'));
+        bool dayFirst = r.date.isValid() && (!r.monthFirstDate.isValid() || hintDayFirst
+                                             || (!hintMonthFirst && out.form.pattern().startsWith(QLatin1Char('d'))));
+        out.date = dayFirst ? r.date : r.monthFirstDate;
+        const QString d = out.form.pattern().contains(QStringLiteral("dd")) ? QStringLiteral("dd") : QStringLiteral("d");
+        const QString m = out.form.pattern().contains(QStringLiteral("MM")) ? QStringLiteral("MM") : QStringLiteral("M");
+        out.form = DateForm(dayFirst ? d + '/' + m + QStringLiteral("/yyyy") : m + '/' + d + QStringLiteral("/yyyy"),
+                            QLocale::c());
+    }
+    return out;
 }
 
 DateForm DateFormCounter::best() const

@@ -32,9 +32,22 @@ public:
 
     bool operator==(const DateForm &o) const { return m_pattern == o.m_pattern && m_locale == o.m_locale; }
 
+    // A date written in one of the recognised forms. `hint`, the gallery's
+    // form, settles dates like 03/04/2008 that read both ways.
+    static struct DateReading read(QStringView text, const DateForm &hint);
+
 private:
     QString m_pattern = QStringLiteral("yyyy-MM-dd");
     QLocale m_locale = QLocale::c();
+};
+
+// The day a date names (the first of the month or year for the shorter
+// forms) and its own form, so that a changed date is written back the same way.
+struct DateReading
+{
+    QDate date;
+    DateForm form;
+    bool isValid() const { return date.isValid(); }
 };
 
 // Counts the forms of dates one at a time (a gallery has many).
@@ -46,7 +59,18 @@ public:
     DateForm best() const;
 
 private:
+    friend class DateForm;
     enum Family { Iso, IsoMonth, Dotted, Slashed, DayMonthName, MonthNameDay, MonthNameYear, Year, FamilyCount };
+    // One date taken apart; a slashed date may read both ways.
+    struct Reading
+    {
+        Family family = Iso;
+        QDate date; // day first where that matters
+        QDate monthFirstDate;
+        int padded = 0, unpadded = 0;
+        bool dotAfterDay = false, abbreviated = false, english = false;
+    };
+    bool recognize(QStringView date, Reading &r) const;
     struct Tally
     {
         int count = 0;

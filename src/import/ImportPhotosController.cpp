@@ -183,7 +183,8 @@ ImportPhotosController::ImportPhotosController(Preferences *prefs, ImportingPhot
         connect(f, &QLineEdit::textChanged, this, &ImportPhotosController::updateImportButton);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(tr("Pictures to import:")));
+    m_lblFiles = new QLabel(tr("Pictures to import:"));
+    layout->addWidget(m_lblFiles);
     layout->addWidget(m_tvFiles, 1);
     layout->addWidget(sizes);
     layout->addWidget(copyright);
@@ -193,6 +194,19 @@ ImportPhotosController::ImportPhotosController(Preferences *prefs, ImportingPhot
 
     // Cancel and Escape alike let go of the files.
     connect(this, &QDialog::rejected, this, [this] { setFiles({}); });
+    connect(this, &QDialog::finished, this, [this] {
+        if (!m_use)
+            return;
+        m_use = nullptr;
+        // Later: the button's use may still read it.
+        if (m_extra)
+            m_extra->deleteLater();
+        m_tvFiles->show();
+        setWindowTitle(tr("Import Photos"));
+        m_btnImport->setText(tr("Import"));
+        m_lblFiles->setText(tr("Pictures to import:"));
+        m_chkCameraDates->show();
+    });
     awakeFromNib();
 }
 
@@ -217,6 +231,23 @@ void ImportPhotosController::awakeFromNib()
     m_chkCameraDates->setChecked(m_prefs->importPhotosCameraDates());
     setCopyrightFont(defaultCopyrightFont());
     setCopyrightColor(m_color);
+}
+
+void ImportPhotosController::openFor(const QString &title, const QString &button, const QString &heading,
+                                     const QStringList &listed, Use use, QWidget *extra)
+{
+    m_use = std::move(use);
+    setWindowTitle(title);
+    m_btnImport->setText(button);
+    m_lblFiles->setText(heading);
+    m_chkCameraDates->hide();
+    m_extra = extra;
+    if (extra)
+        static_cast<QVBoxLayout *>(layout())->insertWidget(2, extra);
+    setFiles(listed);
+    m_fileNames->setStringList(listed);
+    m_tvFiles->setVisible(!listed.isEmpty());
+    open();
 }
 
 void ImportPhotosController::setFiles(const QStringList &files)
@@ -248,7 +279,7 @@ void ImportPhotosController::setCopyrightColor(const QColor &color)
 void ImportPhotosController::updateImportButton()
 {
     // A box of no size gives no picture worth having.
-    bool ok = !m_files.isEmpty();
+    bool ok = !m_files.isEmpty() || m_use;
     QList<QLineEdit *> needed{m_txtSmallWidth, m_txtSmallHeight, m_txtWidth, m_txtHeight};
     if (m_chkCreateLarge->isChecked())
         needed << m_txtLargeWidth << m_txtLargeHeight;
@@ -307,17 +338,22 @@ PhotoImportRequest ImportPhotosController::request() const
 
 void ImportPhotosController::clickedImport()
 {
-    if (!m_btnImport->isEnabled() || !m_album)
+    if (!m_btnImport->isEnabled() || (!m_album && !m_use))
         return;
     const PhotoImportRequest r = request();
+    const Use use = m_use;
     accept();
     m_prefs->setImportPhotosWidth(r.width, r.height);
     m_prefs->setImportPhotosSmallWidth(r.smallWidth, r.smallHeight);
     m_prefs->setImportPhotosLargeWidth(r.largeWidth, r.largeHeight);
     m_prefs->setImportPhotosQuality(r.quality);
     m_prefs->setImportPhotosCreateLarge(r.createLarge);
-    m_prefs->setImportPhotosCameraDates(r.cameraDates);
     setFiles({});
+    if (use) {
+        use(r);
+        return;
+    }
+    m_prefs->setImportPhotosCameraDates(r.cameraDates);
     m_ctlImportingPhotos->start(r);
 }
 

@@ -3,7 +3,10 @@
 #include <QColor>
 #include <QDialog>
 #include <QFont>
+#include <QPointer>
 #include <QStringList>
+
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -57,6 +60,15 @@ public:
     void setCopyrightColor(const QColor &color);
     PhotoImportRequest request() const;
 
+    // The sheet for another use of its settings than an import (making a
+    // photo's sizes again, replacing its picture): the title, the button,
+    // the heading over the list and what is listed, and what the button
+    // does with the settings. `extra` (owned from now) shows above the
+    // sizes. The sheet is the import's again once closed.
+    using Use = std::function<void(const PhotoImportRequest &)>;
+    void openFor(const QString &title, const QString &button, const QString &heading, const QStringList &listed, Use use,
+                 QWidget *extra = nullptr);
+
     QLineEdit *txtSmallWidth() const { return m_txtSmallWidth; }
     QLineEdit *txtSmallHeight() const { return m_txtSmallHeight; }
     QLineEdit *txtWidth() const { return m_txtWidth; }
@@ -106,6 +118,9 @@ private:
     QLabel *m_lblCopyrightText;
     QCheckBox *m_chkCameraDates;
     QPushButton *m_btnImport;
+    QLabel *m_lblFiles;
+    Use m_use;
+    QPointer<QWidget> m_extra;
 };
 
 } // namespace qm

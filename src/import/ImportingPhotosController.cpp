@@ -1,5 +1,7 @@
 #include "import/ImportingPhotosController.h"
 
+#include "imaging/ExifDate.h"
+#include "imaging/ImageProc.h"
 #include "import/DateForm.h"
 #include "import/ImportPhotosController.h"
 #include "model/Album.h"
@@ -29,10 +31,8 @@ bool ImportingPhotosController::isRunning() const
     return m_job && !m_job->isFinished();
 }
 
-void ImportingPhotosController::start(const PhotoImportRequest &r)
+PhotoImportSettings importSettings(const PhotoImportRequest &r)
 {
-    if (isRunning() || !r.album)
-        return;
     PhotoImportSettings settings;
     settings.small = QSize(r.smallWidth, r.smallHeight);
     settings.normal = QSize(r.width, r.height);
@@ -44,9 +44,34 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     settings.copyrightFont = r.copyrightFont;
     settings.copyrightColor = r.copyrightColor;
     settings.cameraDates = r.cameraDates;
+    return settings;
+}
+
+QStringList inOrderTaken(const QStringList &files)
+{
+    QList<std::pair<QDateTime, QString>> taken;
+    for (const QString &f : files)
+        taken.append({ExifDate::dateTaken(f), f});
+    // Those without a date after the dated ones, in the order they came.
+    std::stable_sort(taken.begin(), taken.end(), [](const auto &a, const auto &b) {
+        return a.first.isValid() && (!b.first.isValid() || a.first < b.first);
+    });
+    QStringList out;
+    for (const auto &[when, file] : taken)
+        out << file;
+    return out;
+}
+
+void ImportingPhotosController::start(const PhotoImportRequest &r)
+{
+    if (isRunning() || !r.album)
+        return;
+    PhotoImportSettings settings = importSettings(r);
     // Dates are written the way the gallery already writes most of its own.
     if (r.cameraDates)
         settings.dateForm = DateForm::ofGallery(m_gallery->data());
+    // The album and collections above it, for those still on the picture they were made with.
+    const QList<std::pair<NodePtr, QString>> thumbnails = m_gallery->thumbnailChain(r.album);
 
     const std::shared_ptr<Gallery::Import> import = m_gallery->beginImport(r.album, tr("Photos"));
     auto failures = std::make_shared<QList<ImportFailure>>();
@@ -57,7 +82,9 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
     const QStringList files = r.files;
     const QString folder = m_gallery->prefs().imgFolder();
     auto *job = new Job(tr("Importing Photos"), [=, gallery = m_gallery](JobControl &control) {
-        PhotoImportWorker worker(files, folder, settings);
+        // With the camera's dates the photos come in the order they were taken.
+        PhotoImportWorker worker(settings.cameraDates ? inOrderTaken(files) : files, folder, settings);
+        bool first = true;
         // Every file the run may write is recorded first: after a crash the
         // next open finds the ones no save named.
         QStringList planned;
@@ -83,7 +110,16 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
                 worker.stop();
         }, Qt::DirectConnection);
         QObject::connect(&worker, &PhotoImportWorker::photoReady, &worker, [&, import](const ImportedPhoto &imported) {
-            control.post([import, imported, folder] {
+            QByteArray picture;
+            QList<NodePtr> placeholders;
+            if (std::exchange(first, false)) {
+                for (const auto &[node, path] : thumbnails)
+                    if (Gallery::isPlaceholderFile(path))
+                        placeholders << node;
+                if (!placeholders.isEmpty())
+                    picture = ImageProc::scaleToJPEG(folder + QLatin1Char('/') + imported.imageFile, 60, 40, 80.0f);
+            }
+            control.post([import, imported, folder, picture, placeholders] {
                 auto photo = std::make_shared<Photo>();
                 photo->setTitle(imported.title);
                 photo->setImageFile(imported.imageFile);
@@ -97,6 +133,7 @@ void ImportingPhotosController::start(const PhotoImportRequest &r)
                     written << folder + QLatin1Char('/') + imported.largeImageFile;
                 }
                 import->add(photo, written);
+                import->setFirstPicture(picture, placeholders);
             });
             control.setLabel(tr("Imported: %1").arg(imported.title));
         }, Qt::DirectConnection);

@@ -15,6 +15,11 @@ class Album;
 class Gallery;
 struct PhotoImportRequest;
 
+// The worker's settings for what the import sheet settled.
+PhotoImportSettings importSettings(const PhotoImportRequest &request);
+// The files in the order their cameras took them; those without a date last.
+QStringList inOrderTaken(const QStringList &files);
+
 // Runs a photo import as the application's background job behind the
 // progress sheet, and hands the finished photos to the gallery: they reach
 // the album on the GUI thread, in file order, once all their files are

@@ -31,6 +31,35 @@ QString importTitle(const QString &path)
     return dot > 0 ? name.left(dot) : name;
 }
 
+int writePhotoSizes(const Picture &picture, const PhotoImportSettings &settings, const QString &small,
+                    const QString &normal, const QString &large, QString *failure, const std::function<void()> &stepDone)
+{
+    const float q = float(settings.quality) / 100.0f;
+    QStringList written;
+    auto write = [&](const QString &path, QSize box, bool copyright) {
+        QString why;
+        const bool ok = copyright
+            ? ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path, settings.copyrightText,
+                                                 settings.copyrightFont, settings.copyrightColor, &why)
+            : ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path, &why);
+        if (stepDone)
+            stepDone();
+        if (ok)
+            written << path;
+        else
+            *failure = QObject::tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), why);
+        return ok;
+    };
+    const bool ok = write(small, settings.small, false) && write(normal, settings.normal, settings.renderCopyright)
+        && (large.isEmpty() || write(large, settings.large, settings.renderCopyright));
+    if (ok)
+        return int(written.size());
+    // No photo with missing files: take back what was written.
+    for (const QString &path : std::as_const(written))
+        QFile::remove(path);
+    return int(written.size());
+}
+
 PhotoImportWorker::PhotoImportWorker(QStringList files, QString imgFolder, PhotoImportSettings settings,
                                      QObject *parent)
     : QObject(parent)
@@ -41,21 +70,7 @@ PhotoImportWorker::PhotoImportWorker(QStringList files, QString imgFolder, Photo
     qRegisterMetaType<ImportedPhoto>();
     qRegisterMetaType<QList<ImportFailure>>();
     m_jobs = std::clamp(QThread::idealThreadCount(), 1, 4);
-    m_key = chooseKey();
-}
-
-quint64 PhotoImportWorker::chooseKey() const
-{
-    // Photos already in the gallery are never overwritten: a run in the same
-    // hundredth as an earlier one, or after the clock was set back, moves on
-    // to the next key whose names are all free.
-    quint64 key = qm::timeKey();
-    const QDir dir(m_imgFolder);
-    while (!dir.entryList({QStringLiteral("img_%1_*").arg(timeKeyString(key))}, QDir::Files | QDir::Dirs | QDir::System
-                                                                                     | QDir::Hidden)
-                .isEmpty())
-        ++key;
-    return key;
+    m_key = freePhotoKey(m_imgFolder);
 }
 
 void PhotoImportWorker::run()
@@ -93,31 +108,14 @@ void PhotoImportWorker::run()
             step(s);
             return out;
         }
-        const float q = float(settings.quality) / 100.0f;
-        QStringList written;
-        auto write = [&](const QString &name, QSize box, bool copyright) {
-            const QString path = folder + QLatin1Char('/') + name;
-            QString why;
-            const bool ok = copyright
-                ? ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path,
-                                                     settings.copyrightText, settings.copyrightFont,
-                                                     settings.copyrightColor, &why)
-                : ImageProc::scaleImageAndSaveAsJPEG(picture, box.width(), box.height(), q, path, &why);
-            step(1);
-            if (ok)
-                written << path;
-            else
-                out.failure = QObject::tr("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), why);
-            return ok;
-        };
-        bool ok = write(photo.smallImageFile, settings.small, false)
-            && write(photo.imageFile, settings.normal, settings.renderCopyright)
-            && (!settings.createLarge || write(photo.largeImageFile, settings.large, settings.renderCopyright));
-        if (!ok) {
-            // No photo with missing files: take back what was written.
-            for (const QString &path : written)
-                QFile::remove(path);
-            step(s - int(written.size()) - 1);
+        QString failure;
+        const int written = writePhotoSizes(picture, settings, folder + QLatin1Char('/') + photo.smallImageFile,
+                                            folder + QLatin1Char('/') + photo.imageFile,
+                                            settings.createLarge ? folder + QLatin1Char('/') + photo.largeImageFile : QString(),
+                                            &failure, [&] { step(1); });
+        if (!failure.isEmpty()) {
+            out.failure = failure;
+            step(s - written - 1);
         }
         return out;
     };

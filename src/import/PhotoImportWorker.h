@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/ImageProc.h"
 #include "import/DateForm.h"
 
 #include <QColor>
@@ -11,6 +12,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 namespace qm {
 
@@ -77,8 +79,6 @@ signals:
     void finished(const QList<qm::ImportFailure> &failures, bool stopped);
 
 private:
-    quint64 chooseKey() const;
-
     QStringList m_files;
     QString m_imgFolder;
     PhotoImportSettings m_settings;
@@ -86,6 +86,15 @@ private:
     int m_jobs = 1;
     std::atomic_bool m_done{false};
 };
+
+// Writes the small, normal and (with a path) large JPEG of a decoded
+// picture by the settings' boxes, quality and copyright line; `stepDone`
+// after each. On a failure (its reason in `failure`) the files already
+// written are taken back. Returns how many were written (or attempted
+// before the failure).
+int writePhotoSizes(const Picture &picture, const PhotoImportSettings &settings, const QString &small,
+                    const QString &normal, const QString &large, QString *failure,
+                    const std::function<void()> &stepDone = nullptr);
 
 // The title a source file gives its photo: the name without its last extension.
 QString importTitle(const QString &path);

@@ -6,6 +6,7 @@
 #include "mainwindow/ThumbnailCache.h"
 #include "model/Photo.h"
 #include "model/Video.h"
+#include "storage/GalleryTrash.h"
 #include "storage/Preferences.h"
 #include "storage/Resources.h"
 
@@ -54,7 +55,38 @@ void AlbumTreeModel::connectGallery()
         const QModelIndex first = indexForNode(node, 0);
         if (first.isValid())
             emit dataChanged(first, first.siblingAtColumn(ColumnCount - 1));
+        // The collections above count the items too.
+        for (const TreeNode *up = node->parentCollection(); up; up = up->parentCollection()) {
+            const QModelIndex count = indexForNode(up, NumberColumn);
+            emit dataChanged(count, count, {Qt::DisplayRole, Qt::ToolTipRole});
+        }
     });
+    // A node that comes or goes changes the counts above it.
+    auto countsAbove = [this](const TreeNode *node) {
+        for (const TreeNode *up = node; up; up = up->parentCollection()) {
+            const QModelIndex count = indexForNode(up, NumberColumn);
+            emit dataChanged(count, count, {Qt::DisplayRole, Qt::ToolTipRole});
+        }
+    };
+    connect(g, &Gallery::nodeInserted, this, [countsAbove](TreeNode *node) { countsAbove(node->parentCollection()); });
+    connect(g, &Gallery::nodeMoved, this, [countsAbove](TreeNode *node) { countsAbove(node->parentCollection()); });
+    connect(g, &Gallery::nodeRemoved, this, [countsAbove](AlbumCollection *parent) { countsAbove(parent); });
+}
+
+AlbumTreeModel::Counts AlbumTreeModel::countsOf(const TreeNode &node)
+{
+    Counts c;
+    if (node.isAlbum()) {
+        c.items = int(static_cast<const Album &>(node).items().size());
+        c.albums = 1;
+        return c;
+    }
+    for (const NodePtr &child : static_cast<const AlbumCollection &>(node).items()) {
+        const Counts below = countsOf(*child);
+        c.items += below.items;
+        c.albums += below.albums;
+    }
+    return c;
 }
 
 const QList<NodePtr> &AlbumTreeModel::childrenOf(const TreeNode *node) const
@@ -153,7 +185,7 @@ QVariant AlbumTreeModel::data(const QModelIndex &index, int role) const
         case NumberColumn:
             if (node->isAlbum())
                 return QString::number(static_cast<const Album *>(node)->items().size());
-            return QString();
+            return QString::number(countsOf(*node).items);
         case XMLFileColumn:
             // Shown only while editing; the file name is a detail most never need.
             if (role == Qt::EditRole && node->isAlbum())
@@ -174,6 +206,10 @@ QVariant AlbumTreeModel::data(const QModelIndex &index, int role) const
     }
     if (role == Qt::TextAlignmentRole && index.column() == NumberColumn)
         return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::ToolTipRole && index.column() == NumberColumn && node->isCollection()) {
+        const Counts c = countsOf(*node);
+        return tr("%1 in %2").arg(counted(c.items, "item", "items"), counted(c.albums, "album", "albums"));
+    }
     if (role == Qt::ToolTipRole && node->isAlbum() && index.column() == XMLFileColumn)
         return static_cast<const Album *>(node)->XMLFile();
     return {};

@@ -50,6 +50,14 @@ public:
     // Node thumbnails in the title column; a node without one shows its kind.
     void setThumbnails(ThumbnailCache *thumbnails);
 
+    // What a node holds: its items, and the albums they are in.
+    struct Counts
+    {
+        int items = 0;
+        int albums = 0;
+    };
+    static Counts countsOf(const TreeNode &node);
+
     TreeNode *nodeForIndex(const QModelIndex &index) const;
     NodePtr nodePtrForIndex(const QModelIndex &index) const;
     QModelIndex indexForNode(const TreeNode *node, int column = 0) const;

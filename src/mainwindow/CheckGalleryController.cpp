@@ -180,6 +180,12 @@ CheckGalleryController::CheckGalleryController(QWidget *parent)
     m_tvMissing->setColumnWidth(1, 60);
     m_tvOrphans->setColumnWidth(1, 60);
     m_tvOrphans->setColumnWidth(2, 90);
+    // A missing file leads to what names it.
+    m_tvMissing->setToolTip(tr("Double-click a file, or press Return, to go to what names it"));
+    connect(m_tvMissing, &QAbstractItemView::activated, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            emit missingFileChosen(m_missing->file(index.row()).name);
+    });
     m_tabs = new QTabWidget;
     m_tabs->setObjectName(QStringLiteral("tabs"));
     m_tabs->addTab(m_tvMissing, QString());

@@ -67,6 +67,8 @@ public slots:
 
 signals:
     void checkFinished();
+    // A missing file was double-clicked: the main window shows what names it.
+    void missingFileChosen(const QString &name);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,6 +1,9 @@
 #include "mainwindow/DropViews.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QToolTip>
 #include <QMimeData>
 
 namespace qm {
@@ -10,6 +13,9 @@ void commitOpenEditors(QAbstractItemView *view)
     // Editors live on the viewport; anything else there is not one, and the
     // view ignores it. The slots are protected, but every view has them.
     for (QWidget *editor : view->viewport()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        // One closed already is hidden until it goes.
+        if (editor->isHidden())
+            continue;
         QMetaObject::invokeMethod(view, "commitData", Q_ARG(QWidget *, editor));
         QMetaObject::invokeMethod(view, "closeEditor", Q_ARG(QWidget *, editor),
                                   Q_ARG(QAbstractItemDelegate::EndEditHint, QAbstractItemDelegate::NoHint));
@@ -21,6 +27,31 @@ void TypingDelegate::setEditorData(QWidget *editor, const QModelIndex &index) co
     if (const auto *line = qobject_cast<QLineEdit *>(editor); line && line->isModified())
         return;
     QStyledItemDelegate::setEditorData(editor, index);
+}
+
+QRect TypingDelegate::textRect(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget *view = opt.widget;
+    return (view ? view->style() : QApplication::style())->subElementRect(QStyle::SE_ItemViewItemText, &opt, view);
+}
+
+bool TypingDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                               const QModelIndex &index)
+{
+    if (event->type() != QEvent::ToolTip || !index.data(Qt::ToolTipRole).isNull())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    // A little room for the style's own margins inside the text's rectangle.
+    const QRect room = textRect(option, index);
+    if (!text.isEmpty() && option.fontMetrics.horizontalAdvance(text) > room.width() - 4) {
+        QToolTip::showText(event->globalPos(), text, view->viewport());
+        return true;
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
 }
 
 Qt::DropAction AlbumTreeView::decide(const QDropEvent *event) const

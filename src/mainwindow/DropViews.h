@@ -22,6 +22,11 @@ class TypingDelegate : public QStyledItemDelegate
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+    // A text cut short shows whole in its tooltip.
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+    // Where the cell's text is drawn.
+    virtual QRect textRect(const QStyleOptionViewItem &option, const QModelIndex &index) const;
 };
 
 // A tree view that tells the drag's source the action its model decided,

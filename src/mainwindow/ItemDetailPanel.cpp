@@ -9,6 +9,7 @@
 #include "storage/Preferences.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -39,6 +40,17 @@ QSize pictureSize(const QString &path)
 QString sizeText(const QSize &size)
 {
     return QStringLiteral("%1 x %2").arg(qMax(0, size.width())).arg(qMax(0, size.height()));
+}
+
+// The size of a file that is there, or why there is none; nothing for no file.
+QString sizeOrWhy(const QString &path)
+{
+    if (path.isEmpty())
+        return QString();
+    const QSize size = pictureSize(path);
+    if (size.width() > 0)
+        return sizeText(size);
+    return QFileInfo::exists(path) ? ItemDetailPanel::tr("cannot be read") : ItemDetailPanel::tr("missing");
 }
 
 } // namespace
@@ -148,9 +160,9 @@ void ItemDetailPanel::fill()
     }
     m_ivPhoto->setImageFromFileLater(files.first());
     m_sizes.setFuture(QtConcurrent::run([files] {
-        QList<QSize> sizes;
+        QStringList sizes;
         for (const QString &f : files)
-            sizes << pictureSize(f);
+            sizes << sizeOrWhy(f);
         return sizes;
     }));
     setDescription(m_item->description(), true);
@@ -162,16 +174,11 @@ void ItemDetailPanel::showSizes()
 {
     if (m_sizes.isCanceled() || !m_item)
         return;
-    const QList<QSize> sizes = m_sizes.result();
-    m_lblSmallImageSize->setText(sizeText(sizes.value(0)));
-    if (m_item->isPhoto())
-        m_lblImageSize->setText(sizeText(sizes.value(1)));
-    else
-        m_lblImageSize->clear();
-    if (sizes.value(2).width() > 0)
-        m_lblLargeImageSize->setText(sizeText(sizes.value(2)));
-    else
-        m_lblLargeImageSize->clear();
+    // A photo without a large size shows nothing; one whose large file is gone says so.
+    const QStringList sizes = m_sizes.result();
+    m_lblSmallImageSize->setText(sizes.value(0));
+    m_lblImageSize->setText(sizes.value(1));
+    m_lblLargeImageSize->setText(sizes.value(2));
 }
 
 void ItemDetailPanel::textDidChange()

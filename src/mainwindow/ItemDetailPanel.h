@@ -48,7 +48,7 @@ private:
 
     Gallery *m_gallery;
     Item *m_item = nullptr;
-    QFutureWatcher<QList<QSize>> m_sizes; // small, normal and large, being read
+    QFutureWatcher<QStringList> m_sizes; // small, normal and large, being read
     MyImageView *m_ivPhoto;
     MyImageView *m_ivTrash;
     QLabel *m_lblSmallImageSize;

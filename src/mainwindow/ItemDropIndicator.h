@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QItemSelectionModel>
 #include <QPainter>
 
 #include <functional>
@@ -83,6 +84,26 @@ public:
     void setDropRule(DropRule rule) { m_indicator.setRule(std::move(rule)); }
     const ItemDropIndicator::Target &dropTarget() const { return m_indicator.target(); }
     virtual QRect rowRect(int row) const = 0;
+
+    // Rows a search hides are not chosen with the rest.
+    void selectAll() override
+    {
+        QAbstractItemModel *m = Base::model();
+        if (!m || !Base::selectionModel() || Base::selectionMode() != QAbstractItemView::ExtendedSelection)
+            return Base::selectAll();
+        QItemSelection visible;
+        const int rows = m->rowCount(Base::rootIndex()), last = m->columnCount(Base::rootIndex()) - 1;
+        for (int r = 0; r < rows;) {
+            while (r < rows && Base::isRowHidden(r))
+                ++r;
+            const int first = r;
+            while (r < rows && !Base::isRowHidden(r))
+                ++r;
+            if (r > first)
+                visible.select(m->index(first, 0, Base::rootIndex()), m->index(r - 1, last, Base::rootIndex()));
+        }
+        Base::selectionModel()->select(visible, QItemSelectionModel::ClearAndSelect);
+    }
 
 protected:
     void paintEvent(QPaintEvent *event) override

@@ -2,6 +2,7 @@
 
 #include "mainwindow/DropViews.h"
 
+#include "mainwindow/ItemListModel.h"
 #include "mainwindow/ThumbnailCache.h"
 
 #include <QApplication>
@@ -22,16 +23,22 @@ class GridDelegate : public TypingDelegate
 public:
     using TypingDelegate::TypingDelegate;
 
-    static QRect pictureRect(const QRect &cell)
+    QSize thumbnailSize = kGridThumbnailSize;
+
+    QRect pictureRect(const QRect &cell) const
     {
-        QRect r(QPoint(0, 0), kGridThumbnailSize);
-        r.moveCenter(QPoint(cell.center().x(), cell.top() + kPadding + kGridThumbnailSize.height() / 2));
+        QRect r(QPoint(0, 0), thumbnailSize);
+        r.moveCenter(QPoint(cell.center().x(), cell.top() + kPadding + thumbnailSize.height() / 2));
         return r;
     }
-    static QRect textRect(const QRect &cell)
+    QRect textRect(const QRect &cell) const
     {
-        return QRect(cell.left() + kPadding / 2, cell.top() + 2 * kPadding + kGridThumbnailSize.height(),
-                     cell.width() - kPadding, cell.bottom() - cell.top() - 2 * kPadding - kGridThumbnailSize.height());
+        return QRect(cell.left() + kPadding / 2, cell.top() + 2 * kPadding + thumbnailSize.height(),
+                     cell.width() - kPadding, cell.bottom() - cell.top() - 2 * kPadding - thumbnailSize.height());
+    }
+    QRect textRect(const QStyleOptionViewItem &option, const QModelIndex &) const override
+    {
+        return textRect(option.rect);
     }
 
     void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
@@ -49,15 +56,27 @@ public:
         QPixmap picture = index.data(GridThumbnailRole).value<QPixmap>();
         if (picture.isNull()) {
             const QVariant d = index.data(Qt::DecorationRole);
-            picture = d.canConvert<QPixmap>() ? d.value<QPixmap>() : d.value<QIcon>().pixmap(kGridThumbnailSize);
+            picture = d.canConvert<QPixmap>() ? d.value<QPixmap>() : d.value<QIcon>().pixmap(thumbnailSize);
         }
         if (!picture.isNull()) {
             QSize size = picture.deviceIndependentSize().toSize();
-            if (size.width() > kGridThumbnailSize.width() || size.height() > kGridThumbnailSize.height())
-                size.scale(kGridThumbnailSize, Qt::KeepAspectRatio);
+            if (size.width() > thumbnailSize.width() || size.height() > thumbnailSize.height())
+                size.scale(thumbnailSize, Qt::KeepAspectRatio);
             QRect target(QPoint(0, 0), size);
             target.moveCenter(pictureRect(option.rect).center());
+            p->save();
+            p->setRenderHint(QPainter::SmoothPixmapTransform);
             p->drawPixmap(target, picture);
+            p->restore();
+        }
+        // Files of the item are missing: a mark in the picture's corner.
+        if (index.data(MissingFilesRole).isValid()) {
+            const int side = std::clamp(thumbnailSize.width() / 6, 14, 28);
+            const QRect picture = pictureRect(option.rect);
+            index.siblingAtColumn(ItemListModel::KindColumn)
+                .data(Qt::DecorationRole)
+                .value<QIcon>()
+                .paint(p, QRect(picture.right() - side, picture.top(), side, side));
         }
 
         const QString title = index.data(Qt::DisplayRole).toString();
@@ -74,8 +93,8 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
     {
-        return QSize(kGridThumbnailSize.width() + 3 * kPadding,
-                     kGridThumbnailSize.height() + 3 * kPadding + option.fontMetrics.height() + 4);
+        return QSize(thumbnailSize.width() + 3 * kPadding,
+                     thumbnailSize.height() + 3 * kPadding + option.fontMetrics.height() + 4);
     }
 
     void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const override
@@ -98,9 +117,7 @@ ItemGridView::ItemGridView(QWidget *parent)
     setMovement(QListView::Static);
     setUniformItemSizes(true);
     setItemDelegate(new GridDelegate(this));
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    setGridSize(itemDelegate()->sizeHint(option, QModelIndex()));
+    setThumbnailSize(kGridThumbnailSize);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
@@ -110,6 +127,46 @@ ItemGridView::ItemGridView(QWidget *parent)
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+void ItemGridView::setThumbnailSize(QSize size)
+{
+    static_cast<GridDelegate *>(itemDelegate())->thumbnailSize = size;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    setGridSize(itemDelegate()->sizeHint(option, QModelIndex()));
+    if (currentIndex().isValid())
+        scrollTo(currentIndex());
+}
+
+QSize ItemGridView::thumbnailSize() const
+{
+    return static_cast<const GridDelegate *>(itemDelegate())->thumbnailSize;
+}
+
+QModelIndex ItemGridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // A page is as many rows of cells as the view shows whole.
+    const QModelIndex current = currentIndex();
+    if ((action != MovePageDown && action != MovePageUp) || !current.isValid() || !model() || gridSize().isEmpty())
+        return ItemDropView::moveCursor(action, modifiers);
+    const int perRow = std::max(1, viewport()->width() / gridSize().width());
+    const int rows = std::max(1, viewport()->height() / gridSize().height());
+    const int count = model()->rowCount(rootIndex());
+    int row = current.row();
+    const int step = action == MovePageDown ? 1 : -1;
+    // Hidden rows (a search) are passed over, as the arrows pass them.
+    for (int moved = 0; moved < perRow * rows;) {
+        const int next = row + step;
+        if (next < 0 || next >= count)
+            break;
+        row = next;
+        if (!isRowHidden(row))
+            ++moved;
+    }
+    while (row >= 0 && row < count && isRowHidden(row))
+        row -= step;
+    return model()->index(std::clamp(row, 0, count - 1), modelColumn(), rootIndex());
 }
 
 QRect ItemGridView::cellRect(int row) const

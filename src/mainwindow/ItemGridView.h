@@ -20,6 +20,13 @@ public:
     // The rectangle a picture and its title are drawn in.
     QRect cellRect(int row) const;
     QRect rowRect(int row) const override { return cellRect(row); }
+
+    // The size pictures are drawn at; the cells follow.
+    void setThumbnailSize(QSize size);
+    QSize thumbnailSize() const;
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 };
 
 } // namespace qm

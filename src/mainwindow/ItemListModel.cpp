@@ -1,6 +1,7 @@
 #include "mainwindow/ItemListModel.h"
 
 #include "mainwindow/DropHandler.h"
+#include "mainwindow/FileChecks.h"
 #include "mainwindow/Pasteboard.h"
 #include "mainwindow/ThumbnailCache.h"
 #include "model/Photo.h"
@@ -11,11 +12,42 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QGuiApplication>
 #include <QIcon>
+#include <QPainter>
 #include <QMimeData>
 #include <QSet>
 
+#include <cmath>
+
 namespace qm {
+
+namespace {
+
+// A red disc with an exclamation mark: something of this item is missing.
+QIcon missingMark()
+{
+    static const QIcon icon = [] {
+        QIcon out;
+        for (int side : {16, 32, 64}) {
+            QPixmap pixmap(side, side);
+            pixmap.fill(Qt::transparent);
+            QPainter p(&pixmap);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(QColor(0xc8, 0x32, 0x32));
+            p.drawEllipse(QRectF(0.5, 0.5, side - 1, side - 1));
+            p.setPen(QPen(Qt::white, side / 8.0, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(side / 2.0, side * 0.22), QPointF(side / 2.0, side * 0.58));
+            p.drawPoint(QPointF(side / 2.0, side * 0.76));
+            out.addPixmap(pixmap);
+        }
+        return out;
+    }();
+    return icon;
+}
+
+} // namespace
 
 ItemListModel::ItemListModel(Gallery *gallery, QObject *parent)
     : QAbstractTableModel(parent)
@@ -90,6 +122,88 @@ void ItemListModel::setThumbnails(ThumbnailCache *thumbnails)
     });
 }
 
+void ItemListModel::setGridThumbnailSize(QSize size)
+{
+    if (size == m_gridSize)
+        return;
+    if (m_thumbnails)
+        m_thumbnails->cancelPending({m_gridSize});
+    m_gridSize = size;
+    if (rowCount() > 0)
+        emit dataChanged(index(0, TitleColumn), index(rowCount() - 1, TitleColumn), {GridThumbnailRole});
+}
+
+void ItemListModel::setFileChecks(FileChecks *checks)
+{
+    m_checks = checks;
+    connect(checks, &FileChecks::checked, this, [this] {
+        if (rowCount() > 0)
+            emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
+                             {Qt::ForegroundRole, Qt::ToolTipRole, Qt::DecorationRole, MissingFilesRole});
+    });
+}
+
+QStringList ItemListModel::missingFiles(const Item &item) const
+{
+    QStringList missing;
+    if (!m_checks)
+        return missing;
+    const Preferences &prefs = m_gallery->prefs();
+    auto check = [&](const QString &name, const QString &what) {
+        if (!name.isNull() && m_checks->state(prefs.imgPath(name)) == FileChecks::State::Missing)
+            missing << tr("%1 (%2)").arg(name.isEmpty() ? tr("no file") : name, what);
+    };
+    if (item.isPhoto()) {
+        const auto &photo = static_cast<const Photo &>(item);
+        check(photo.imageFile().isNull() ? QStringLiteral("") : photo.imageFile(), tr("normal size"));
+        check(photo.smallImageFile().isNull() ? QStringLiteral("") : photo.smallImageFile(), tr("small size"));
+        check(photo.largeImageFile(), tr("large size"));
+    } else {
+        const auto &video = static_cast<const Video &>(item);
+        check(video.thumbFile(), tr("thumbnail"));
+        for (const StreamPtr &stream : video.streams())
+            check(stream->file(), tr("%1 kbps stream").arg(stream->bitrate()));
+    }
+    return missing;
+}
+
+QColor ItemListModel::indexColor(const QPalette &palette)
+{
+    // Half way from the text towards the background, as far as a contrast
+    // of 4.5 to 1 allows.
+    auto luminance = [](const QColor &c) {
+        auto channel = [](qreal v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const QColor text = palette.color(QPalette::Text), base = palette.color(QPalette::Base);
+    const qreal lb = luminance(base);
+    for (qreal t = 0.5; t > 0; t -= 0.05) {
+        const QColor c = QColor::fromRgbF(text.redF() + (base.redF() - text.redF()) * t,
+                                          text.greenF() + (base.greenF() - text.greenF()) * t,
+                                          text.blueF() + (base.blueF() - text.blueF()) * t);
+        const qreal lc = luminance(c);
+        if ((std::max(lc, lb) + 0.05) / (std::min(lc, lb) + 0.05) >= 4.5)
+            return c;
+    }
+    return text;
+}
+
+QPixmap ItemListModel::gridPicture(const Item &item) const
+{
+    const QString small = picturePath(item);
+    const QPixmap picture = m_thumbnails->thumbnail(small, m_gridSize);
+    if (!item.isPhoto() || m_thumbnails->status(small, m_gridSize) != ThumbnailCache::Status::Ready)
+        return picture;
+    // A small file smaller than the cell: the normal one, once it is read.
+    const QSize source = m_thumbnails->sourceSize(small, m_gridSize);
+    const QSizeF wanted = QSizeF(m_gridSize) * m_thumbnails->devicePixelRatio();
+    if (source.width() >= wanted.width() || source.height() >= wanted.height())
+        return picture;
+    const QString normal = m_gallery->prefs().imgPath(static_cast<const Photo &>(item).imageFile());
+    const QPixmap larger = m_thumbnails->thumbnail(normal, m_gridSize);
+    return m_thumbnails->status(normal, m_gridSize) == ThumbnailCache::Status::Ready ? larger : picture;
+}
+
 QString ItemListModel::picturePath(const Item &item) const
 {
     const QString name = item.isPhoto() ? static_cast<const Photo &>(item).smallImageFile()
@@ -146,8 +260,25 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
             return QString();
         }
     }
-    if (m_thumbnails && column == TitleColumn && (role == Qt::DecorationRole || role == GridThumbnailRole))
-        return m_thumbnails->thumbnail(picturePath(*item), role == GridThumbnailRole ? kGridThumbnailSize : kListThumbnailSize);
+    if (m_thumbnails && column == TitleColumn && role == GridThumbnailRole)
+        return gridPicture(*item);
+    if (m_thumbnails && column == TitleColumn && role == Qt::DecorationRole)
+        return m_thumbnails->thumbnail(picturePath(*item), kListThumbnailSize);
+    if (role == MissingFilesRole || ((role == Qt::ToolTipRole || role == Qt::ForegroundRole) && column == TitleColumn)
+        || ((role == Qt::ToolTipRole || role == Qt::DecorationRole) && column == KindColumn)) {
+        const QStringList missing = missingFiles(*item);
+        if (role == MissingFilesRole)
+            return missing.isEmpty() ? QVariant() : QVariant(missing);
+        if (!missing.isEmpty()) {
+            if (role == Qt::ForegroundRole)
+                return QBrush(QColor(0xb0, 0x20, 0x20));
+            if (role == Qt::DecorationRole)
+                return missingMark();
+            return tr("Missing: %1").arg(missing.join(tr(", ")));
+        }
+        if (role == Qt::ForegroundRole)
+            return {};
+    }
     if (role == Qt::DecorationRole && column == KindColumn) {
         static const QIcon photo(resourcePath(QStringLiteral("photokind.png")));
         static const QIcon video(resourcePath(QStringLiteral("videokind.png")));
@@ -156,7 +287,7 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
     if (role == Qt::ToolTipRole && column == KindColumn)
         return item->isPhoto() ? tr("Photo") : tr("Video");
     if (role == Qt::ForegroundRole && column == IndexColumn)
-        return QBrush(QColor(Qt::lightGray));
+        return QBrush(indexColor(QGuiApplication::palette()));
     if (role == Qt::TextAlignmentRole && column == IndexColumn)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};
@@ -221,7 +352,7 @@ void ItemListModel::setAlbum(Album *album)
     // The rows of the album shown before are no longer wanted; the album
     // tree's pictures, from the same cache, still are.
     if (m_thumbnails)
-        m_thumbnails->cancelPending({kListThumbnailSize, kGridThumbnailSize});
+        m_thumbnails->cancelPending({kListThumbnailSize, m_gridSize});
     beginResetModel();
     m_album = album;
     endResetModel();
@@ -234,7 +365,9 @@ Qt::DropActions ItemListModel::supportedDropActions() const
 
 Qt::DropActions ItemListModel::supportedDragActions() const
 {
-    return Qt::MoveAction;
+    // Copy too: a photo dropped on a thumbnail well or a collection gives
+    // its picture and stays where it is.
+    return Qt::MoveAction | Qt::CopyAction;
 }
 
 QStringList ItemListModel::mimeTypes() const
@@ -345,7 +478,6 @@ bool ItemListModel::acceptDrop(const QMimeData *mime, int row, bool on)
     if (items.isEmpty())
         return false;
     m_gallery->reorderItems(m_album, items, row < 0 ? rowCount() : row);
-    emit itemsReordered();
     return true;
 }
 

@@ -2,16 +2,23 @@
 
 #include "mainwindow/DropHandler.h"
 #include "mainwindow/Pasteboard.h"
+#include "mainwindow/ThumbnailCache.h"
 #include "model/Album.h"
 #include "storage/Gallery.h"
 
 #include <QAbstractTableModel>
+#include <QPalette>
 
 namespace qm {
 
 // The items of the album selected in the tree, straight over the model.
 // Changes go to the gallery document; its signals come back as row signals.
+class FileChecks;
 class ThumbnailCache;
+
+// The files of an item that are not there ("img_1_sm.jpg (small)"), for the
+// grid's mark; empty when all are, or not known yet.
+inline constexpr int MissingFilesRole = Qt::UserRole + 41;
 
 class ItemListModel : public QAbstractTableModel, public DropDecision
 {
@@ -46,6 +53,15 @@ public:
     void setDropHandler(DropHandler *handler) { m_dropHandler = handler; }
     // Pictures for the title column (the list's and the grid's sizes).
     void setThumbnails(ThumbnailCache *thumbnails);
+    // The grid's picture size. Where a photo's small file is smaller than
+    // that, the grid shows its normal file.
+    void setGridThumbnailSize(QSize size);
+    QSize gridThumbnailSize() const { return m_gridSize; }
+    // Which files are there: items whose files are missing are marked.
+    void setFileChecks(FileChecks *checks);
+    QStringList missingFiles(const Item &item) const;
+    // The index column's colour: quieter than the text, still easy to read.
+    static QColor indexColor(const QPalette &palette);
 
     // Shows another album (or none); the views reset.
     void setAlbum(Album *album);
@@ -53,19 +69,18 @@ public:
     Item *itemAt(int row) const;
     ItemPtr itemPtrAt(int row) const;
 
-signals:
-    // The rows were rearranged by a drop; no row stays selected.
-    void itemsReordered();
-
 private:
     void connectGallery();
     void rowsChanged(int first, int last);
 
     QString picturePath(const Item &item) const;
+    QPixmap gridPicture(const Item &item) const;
 
     Gallery *m_gallery;
     DropHandler *m_dropHandler = nullptr;
     ThumbnailCache *m_thumbnails = nullptr;
+    FileChecks *m_checks = nullptr;
+    QSize m_gridSize = kGridThumbnailSize;
     Pasteboard::ImageFilesCheck m_imageFiles;
     Album *m_album = nullptr;
     // Items under persistent indexes while the album is put in another order.

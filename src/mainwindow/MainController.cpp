@@ -1,6 +1,9 @@
 #include "mainwindow/MainController.h"
 
 #include "mainwindow/AlbumTreeModel.h"
+#include "mainwindow/BatchEditController.h"
+#include "mainwindow/FileChecks.h"
+#include "mainwindow/FindController.h"
 #include "import/ImportPhotosController.h"
 #include "import/ImportingPhotosController.h"
 #include "mainwindow/ChangeAlbumThumbController.h"
@@ -44,6 +47,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -51,6 +55,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QUndoStack>
 #include <QSplitter>
 #include <QStatusBar>
@@ -110,9 +115,12 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     m_thumbnails = new ThumbnailCache(this);
     m_treeModel->setThumbnails(m_thumbnails);
     m_itemModel->setThumbnails(m_thumbnails);
+    m_fileChecks = new FileChecks(this);
+    m_itemModel->setFileChecks(m_fileChecks);
     // A picture written again under its name, or back from the trash, is read again.
     connect(&m_gallery, &Gallery::filesChanged, m_thumbnails,
             qOverload<const QStringList &>(&ThumbnailCache::invalidate));
+    connect(&m_gallery, &Gallery::filesChanged, m_fileChecks, &FileChecks::invalidate);
     m_ctlNewOrvaneFolder = new NewOrvaneFolderController(this);
     m_ctlFirstRun = new FirstRunController(m_ctlNewOrvaneFolder, this);
     m_ctlPreferences = new PreferencesController(&m_prefs, this);
@@ -126,12 +134,20 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     });
 
     buildWindow();
+    m_find = new FindController(&m_gallery, m_treeModel, m_ovAlbums, m_itemModel, m_itemViews, this);
+    connect(m_find, &FindController::status, this, [this](const QString &text) { statusBar()->showMessage(text); });
+    m_batch = new BatchEditController(&m_gallery, this);
+    connect(m_batch, &BatchEditController::status, this, [this](const QString &text) { statusBar()->showMessage(text, 8000); });
     m_deletion = new DeletionController(&m_gallery, this, m_ovAlbums, m_treeModel, m_itemViews, m_itemModel);
     m_wells = new ImageWells(&m_gallery, m_deletion, m_ivAlbumThumb, m_itemDetails->ivTrash(), this);
     connect(m_wells, &ImageWells::status, this, [this](const QString &text) { statusBar()->showMessage(text, 8000); });
     buildMenus();
     m_ctlChangeAlbumThumb = new ChangeAlbumThumbController(&m_gallery, m_thumbnails, this);
     m_ctlPhotoWindow = new PhotoWindowController(&m_prefs, this);
+    connect(m_ctlPhotoWindow, &PhotoWindowController::stepRequested, this, &MainController::showNextPhoto);
+    connect(m_ctlPhotoWindow, &PhotoWindowController::cannotShow, this, [this](const QString &path, const QString &why) {
+        showError(tr("The photo cannot be shown."), QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), why));
+    });
     m_ctlImportingPhotos = new ImportingPhotosController(&m_gallery, this);
     m_ctlImportPhotos = new ImportPhotosController(&m_prefs, m_ctlImportingPhotos, this);
     connect(m_ctlImportingPhotos, &ImportingPhotosController::importFinished, this,
@@ -167,9 +183,17 @@ MainController::MainController(QSettings *settings, QWidget *parent)
     connect(m_btnChangeAlbumThumb, &QPushButton::clicked, this, &MainController::clickedChangeAlbumThumb);
     setupDragAndDrop();
     wireGallery();
+    buildContextMenus();
+    connect(m_ctlCheckGallery, &CheckGalleryController::missingFileChosen, this, [this](const QString &name) {
+        if (showItemNaming(name)) {
+            activateWindow();
+            raise();
+        }
+    });
 
     // Start-up state: nothing loaded until the window first becomes active.
     setAlbumDescription(QString(), false);
+    restoreWindowState();
     updateCommands();
 }
 
@@ -240,6 +264,11 @@ void MainController::wireGallery()
     });
     QUndoStack *stack = m_gallery.undoStack();
     connect(stack, &QUndoStack::indexChanged, this, &MainController::updateUndoActions);
+    // What an undo or redo did replaces what the step itself reported.
+    connect(stack, &QUndoStack::indexChanged, this, [this] {
+        if (!m_afterStep.isEmpty())
+            statusBar()->showMessage(std::exchange(m_afterStep, QString()), 8000);
+    });
     connect(stack, &QUndoStack::cleanChanged, this, &MainController::updateUndoActions);
     connect(&m_gallery, &Gallery::undoAvailabilityChanged, this, &MainController::updateUndoActions);
     // The album description follows an undo of its typing.
@@ -346,10 +375,17 @@ void MainController::buildWindow()
             m_miShowVideo->setEnabled(on);
     });
 
+    // The list over the item's details; the user decides how much each gets.
+    m_itemSplitter = new QSplitter(Qt::Vertical);
+    m_itemSplitter->setObjectName(QStringLiteral("itemSplitView"));
+    m_itemSplitter->setChildrenCollapsible(false);
+    m_itemSplitter->addWidget(m_itemViews);
+    m_itemSplitter->addWidget(m_itemDetails);
+    m_itemSplitter->setStretchFactor(0, 1);
+    m_itemSplitter->setStretchFactor(1, 0);
     auto *rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
-    rightLayout->addWidget(m_itemViews, 1);
-    rightLayout->addWidget(m_itemDetails);
+    rightLayout->addWidget(m_itemSplitter);
 
     m_splitter = new QSplitter(Qt::Horizontal);
     m_splitter->setObjectName(QStringLiteral("splitView"));
@@ -364,15 +400,27 @@ void MainController::buildWindow()
     outer->setContentsMargins(8, 8, 8, 8);
     outer->addWidget(m_splitter);
     setCentralWidget(central);
-    statusBar();
 
-    m_itemViews->setGridShown(m_settings->value("ItemListGrid").toBool());
+    // The grid's picture size, at the foot of the window.
+    m_sliderThumbnailSize = new QSlider(Qt::Horizontal);
+    m_sliderThumbnailSize->setObjectName(QStringLiteral("sliderThumbnailSize"));
+    m_sliderThumbnailSize->setAccessibleName(tr("Thumbnail size"));
+    m_sliderThumbnailSize->setToolTip(tr("Size of the pictures in the grid"));
+    m_sliderThumbnailSize->setRange(64, 384);
+    m_sliderThumbnailSize->setSingleStep(16);
+    m_sliderThumbnailSize->setPageStep(64);
+    m_sliderThumbnailSize->setValue(kGridThumbnailSize.width());
+    m_sliderThumbnailSize->setMaximumWidth(160);
+    connect(m_sliderThumbnailSize, &QSlider::valueChanged, this, [this](int side) {
+        m_itemModel->setGridThumbnailSize(QSize(side, side));
+        m_itemViews->grid()->setThumbnailSize(QSize(side, side));
+    });
+    statusBar()->addPermanentWidget(m_sliderThumbnailSize);
     // Tab moves between the fields, not between the cells of the list.
     m_tvPhotos->setTabKeyNavigation(false);
     setTabOrder(m_ovAlbums, m_txtAlbumDesc);
     setTabOrder(m_txtAlbumDesc, m_tvPhotos);
     setTabOrder(m_tvPhotos, m_itemDetails->txtPhotoDesc());
-    resize(1040, 680);
 }
 
 void MainController::buildMenus()
@@ -407,17 +455,32 @@ void MainController::buildMenus()
     m_miRedo = add(edit, QStringLiteral("miRedo"), tr("&Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
                    &MainController::clickedRedo);
     edit->addSeparator();
+    // Text fields take these keys themselves while they have the focus.
+    add(edit, QStringLiteral("miCut"), tr("&Cut"), QKeySequence(Qt::CTRL | Qt::Key_X), &MainController::clickedCut);
+    add(edit, QStringLiteral("miPaste"), tr("Pa&ste"), QKeySequence(Qt::CTRL | Qt::Key_V), &MainController::clickedPaste);
+    edit->addSeparator();
     m_miApplyTitleToRest = add(edit, QStringLiteral("miApplyTitleToRest"), tr("Apply &Title to Rest"),
                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), &MainController::clickedApplyTitleToRest);
     m_miApplyDateToRest = add(edit, QStringLiteral("miApplyDateToRest"), tr("Apply D&ate to Rest"),
                               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D), &MainController::clickedApplyDateToRest);
     m_miApplyLocationToRest = add(edit, QStringLiteral("miApplyLocationToRest"), tr("Apply &Location to Rest"),
                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), &MainController::clickedApplyLocationToRest);
+    add(edit, QStringLiteral("miChangeItems"), tr("Chan&ge Items..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+        &MainController::clickedChangeItems);
+    add(edit, QStringLiteral("miShiftDates"), tr("S&hift Dates..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H),
+        &MainController::clickedShiftDates);
+    add(edit, QStringLiteral("miNumberTitles"), tr("&Number Titles..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J),
+        &MainController::clickedNumberTitles);
     edit->addSeparator();
     add(edit, QStringLiteral("miRename"), tr("Rena&me"), QKeySequence(Qt::Key_F2), &MainController::clickedRename)
         ->setShortcutContext(Qt::WindowShortcut);
     auto *del = add(edit, QStringLiteral("miDelete"), tr("&Delete..."), QKeySequence(Qt::Key_Delete), &MainController::clickedDelete);
     del->setShortcutContext(Qt::WindowShortcut);
+    edit->addSeparator();
+    add(edit, QStringLiteral("miFind"), tr("&Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), &MainController::clickedFind);
+    add(edit, QStringLiteral("miFindNext"), tr("Find Ne&xt"), QKeySequence(Qt::Key_F3), [this] { m_find->findNext(); });
+    add(edit, QStringLiteral("miFindPrevious"), tr("Find Pre&vious"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
+        [this] { m_find->findPrevious(); });
     edit->addSeparator();
     // Spelled out: the platform's standard keys are empty on some desktops.
     auto *prefs = add(edit, QStringLiteral("miPreferences"), tr("&Preferences..."), QKeySequence(Qt::CTRL | Qt::Key_Comma),
@@ -432,6 +495,11 @@ void MainController::buildMenus()
                      });
     grid->setCheckable(true);
     connect(m_itemViews, &ItemListView::gridShownChanged, grid, &QAction::setChecked);
+    auto *larger = add(view, QStringLiteral("miLargerThumbnails"), tr("&Larger Pictures"), QKeySequence(Qt::CTRL | Qt::Key_Plus),
+                       [this] { m_sliderThumbnailSize->triggerAction(QSlider::SliderPageStepAdd); });
+    larger->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    add(view, QStringLiteral("miSmallerThumbnails"), tr("&Smaller Pictures"), QKeySequence(Qt::CTRL | Qt::Key_Minus),
+        [this] { m_sliderThumbnailSize->triggerAction(QSlider::SliderPageStepSub); });
 
     QMenu *gallery = menuBar()->addMenu(tr("&Gallery"));
     auto *newAlbum = add(gallery, QStringLiteral("miNewAlbum"), tr("New &Album"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
@@ -443,6 +511,14 @@ void MainController::buildMenus()
         &MainController::clickedImportPhotos);
     add(gallery, QStringLiteral("miImportVideo"), tr("Import &Video..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
         &MainController::clickedImportVideo);
+    QMenu *sort = gallery->addMenu(tr("S&ort Album By"));
+    sort->setObjectName(QStringLiteral("miSortAlbum"));
+    for (const auto &[key, name] : {std::pair{SortKey::DateTaken, QStringLiteral("miSortByDate")},
+                                    {SortKey::Title, QStringLiteral("miSortByTitle")},
+                                    {SortKey::FileName, QStringLiteral("miSortByFileName")}}) {
+        QAction *by = sort->addAction(QLatin1Char('&') + sortKeyName(key), this, [this, key = key] { clickedSortBy(key); });
+        by->setObjectName(name);
+    }
     gallery->addSeparator();
     add(gallery, QStringLiteral("miChangeAlbumThumb"), tr("Choose &Thumbnail..."), QKeySequence(Qt::CTRL | Qt::Key_T),
         &MainController::clickedChangeAlbumThumb);
@@ -463,6 +539,21 @@ void MainController::buildMenus()
                           &MainController::clickedShowVideo);
     m_miShowVideo = showVideo;
 
+    QMenu *photo = menuBar()->addMenu(tr("&Photo"));
+    photo->setObjectName(QStringLiteral("menuPhoto"));
+    add(photo, QStringLiteral("miRotateLeft"), tr("Rotate &Left"), QKeySequence(Qt::CTRL | Qt::Key_L),
+        [this] { clickedRotate(-1); });
+    add(photo, QStringLiteral("miRotateRight"), tr("Rotate &Right"), QKeySequence(Qt::CTRL | Qt::Key_R),
+        [this] { clickedRotate(1); });
+    photo->addSeparator();
+    add(photo, QStringLiteral("miUseAsAlbumThumb"), tr("&Use as Album Thumbnail"), QKeySequence(Qt::CTRL | Qt::Key_U),
+        &MainController::clickedUseAsAlbumThumb);
+    photo->addSeparator();
+    add(photo, QStringLiteral("miReplacePicture"), tr("Re&place Picture..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+        &MainController::clickedReplacePicture);
+    add(photo, QStringLiteral("miMakeSizesAgain"), tr("&Make Sizes Again..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M),
+        &MainController::clickedMakeSizesAgain);
+
     QMenu *help = menuBar()->addMenu(tr("&Help"));
     add(help, QStringLiteral("miHelp"), tr("Quillmere &Help"), QKeySequence(Qt::Key_F1), [this] { showGalleryHelp(this); });
 
@@ -474,6 +565,11 @@ void MainController::buildMenus()
     tools->addAction(newCollection);
     tools->addSeparator();
     tools->addAction(action(QStringLiteral("miSave")));
+    // The find field at the toolbar's far end.
+    auto *gap = new QWidget;
+    gap->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    tools->addWidget(gap);
+    tools->addWidget(m_find->field());
 }
 
 void MainController::fillRecentMenu()
@@ -481,7 +577,10 @@ void MainController::fillRecentMenu()
     m_miOpenRecent->clear();
     const QStringList galleries = m_recent.galleries();
     for (const QString &path : galleries) {
-        QAction *open = m_miOpenRecent->addAction(QDir::toNativeSeparators(path), this, [this, path] { openGallery(path); });
+        // An "&" in a folder's name is a letter, not a mnemonic.
+        QString text = QDir::toNativeSeparators(path);
+        text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction *open = m_miOpenRecent->addAction(text, this, [this, path] { openGallery(path); });
         // A gallery moved or on a disk not attached cannot be opened now.
         open->setEnabled(QFileInfo(path).isDir() && path != m_prefs.orvaneFolder());
     }
@@ -672,6 +771,27 @@ void MainController::loadData()
     auto open = [&](bool readOnly) {
         const BusyCursor busy;
         m_thumbnails->clear();
+        m_fileChecks->clear();
+        m_ctlCheckGallery->close();
+        m_find->clear();
+        m_cut.clear();
+        report = m_gallery.open(readOnly);
+        deselectAllAlbums();
+        m_ovAlbums->expandAll();
+        restoreSelection();
+    };
+    open(false);
+    if (report.lock == GalleryLock::State::HeldElsewhere || report.lock == GalleryLock::State::Failed) {
+        updateCommands();
+        if (!offerReadOnly(folder)) {
+            setWindowTitle(QStringLiteral("Quillmere"));
+            m_ctlFirstRun->exec();
+            return;
+        }
+        open(true);
+        const BusyCursor busy;
+        m_thumbnails->clear();
+        m_fileChecks->clear();
         m_ctlCheckGallery->close();
         report = m_gallery.open(readOnly);
         deselectAllAlbums();
@@ -686,9 +806,11 @@ void MainController::loadData()
             return;
         }
         open(true);
+    updateEditCommands();
     }
+    // "[*]" marks unsaved changes in the title.
     setWindowTitle(m_gallery.isReadOnly() ? tr("Quillmere - %1 (read-only)").arg(folder)
-                                          : QStringLiteral("Quillmere - %1").arg(folder));
+                                          : QStringLiteral("Quillmere - %1[*]").arg(folder));
     m_recent.add(folder);
     if (m_preview && m_preview->isServing())
         m_preview->serve(m_prefs, viewerSourceFolder());
@@ -803,17 +925,27 @@ void MainController::clickedSave()
 void MainController::clickedUndo()
 {
     commitEditors();
-    m_gallery.undo();
+    const QString text = m_gallery.undoStack()->undoText();
+    // What the step reported (files moved to the trash) is no longer so.
+    statusBar()->clearMessage();
+    m_afterStep = tr("Undone: %1").arg(text);
+    if (!m_gallery.undo())
+        m_afterStep.clear();
 }
 
 void MainController::clickedRedo()
 {
     commitEditors();
-    m_gallery.redo();
+    const QString text = m_gallery.undoStack()->redoText();
+    statusBar()->clearMessage();
+    m_afterStep = tr("Redone: %1").arg(text);
+    if (!m_gallery.redo())
+        m_afterStep.clear();
 }
 
 void MainController::updateUndoActions()
 {
+    setWindowModified(m_gallery.needsToSaveChanges());
     const QUndoStack *stack = m_gallery.undoStack();
     m_miUndo->setEnabled(m_gallery.canUndo());
     m_miRedo->setEnabled(m_gallery.canRedo());
@@ -846,6 +978,7 @@ void MainController::updateCommands()
     action(QStringLiteral("miDelete"))->setEnabled(open && (node || !m_tvPhotos->selectionModel()->selectedRows().isEmpty()));
     for (QAction *a : {m_miApplyTitleToRest, m_miApplyDateToRest, m_miApplyLocationToRest})
         a->setEnabled(open && item);
+    updateEditCommands();
     updateUndoActions();
 }
 
@@ -872,6 +1005,7 @@ bool MainController::openGallery(const QString &path)
         if (box.clickedButton() != open)
             return false;
     }
+    saveWindowState(); // the album selected in the gallery left
     m_prefs.setOrvaneFolder(path);
     m_settings->sync();
     loadData();
@@ -880,7 +1014,7 @@ bool MainController::openGallery(const QString &path)
 
 void MainController::clickedFileNew()
 {
-    const QString location = FolderChooser::chooseFolder(this, tr("Select location for orvane folder"));
+    const QString location = FolderChooser::chooseFolder(this, tr("Choose Where the New Gallery Goes"));
     if (location.isEmpty())
         return;
     m_ctlNewOrvaneFolder->setParentFolder(location);
@@ -895,7 +1029,7 @@ void MainController::clickedFileNew()
 
 void MainController::clickedFileOpen()
 {
-    const QString path = FolderChooser::chooseFolder(this, tr("Select orvane folder"));
+    const QString path = FolderChooser::chooseFolder(this, tr("Open a Gallery Folder"));
     if (!path.isEmpty())
         openGallery(path);
 }
@@ -908,24 +1042,35 @@ TreeNode *MainController::selectedNode() const
 
 void MainController::clickedNewAlbum()
 {
+    m_find->clear();
     QString why;
     const NodePtr node = m_gallery.newAlbum(selectedNode(), &why);
-    const QModelIndex index = m_treeModel->indexForNode(node.get());
-    m_ovAlbums->expand(index.parent());
-    m_ovAlbums->scrollTo(index);
     if (!why.isEmpty())
         showError(node ? tr("The new album has no thumbnail picture.") : tr("No album could be made."), why);
+    showNewNode(node.get());
 }
 
 void MainController::clickedNewCollection()
 {
+    m_find->clear();
     QString why;
     const NodePtr node = m_gallery.newCollection(selectedNode(), &why);
-    const QModelIndex index = m_treeModel->indexForNode(node.get());
-    m_ovAlbums->expand(index.parent());
-    m_ovAlbums->scrollTo(index);
     if (!why.isEmpty())
         showError(node ? tr("The new collection has no thumbnail picture.") : tr("No collection could be made."), why);
+    showNewNode(node.get());
+}
+
+void MainController::showNewNode(TreeNode *node)
+{
+    const QModelIndex index = m_treeModel->indexForNode(node);
+    if (!index.isValid())
+        return;
+    // Selected, with its title open for the name it is to have.
+    m_ovAlbums->expand(index.parent());
+    m_ovAlbums->scrollTo(index);
+    m_ovAlbums->setCurrentIndex(index);
+    m_ovAlbums->setFocus();
+    m_ovAlbums->edit(index);
 }
 
 void MainController::clickedPreferences()
@@ -1060,6 +1205,8 @@ void MainController::closeEvent(QCloseEvent *event)
         job->waitForFinished();
     }
     if (m_terminating || applicationShouldTerminate()) {
+        if (!m_terminating)
+            saveWindowState();
         m_terminating = true;
         m_ctlPreferences->close();
         m_ctlPhotoWindow->close();

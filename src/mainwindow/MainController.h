@@ -1,5 +1,6 @@
 #pragma once
 
+#include "edit/ItemOrder.h"
 #include "mainwindow/DropHandler.h"
 #include "mainwindow/DropViews.h"
 #include "mainwindow/MyImageView.h"
@@ -16,6 +17,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSettings;
+class QSlider;
 class QSplitter;
 class QTableView;
 class QTreeView;
@@ -23,10 +25,13 @@ class QTreeView;
 namespace qm {
 
 class AlbumTreeModel;
+class BatchEditController;
 class ChangeAlbumThumbController;
 class CheckGalleryController;
 class CreateVideoThumbController;
 class DeletionController;
+class FileChecks;
+class FindController;
 class FirstRunController;
 class ImageWells;
 class ImportPhotosController;
@@ -66,6 +71,12 @@ public:
     ThumbnailCache *thumbnails() const { return m_thumbnails; }
     CheckGalleryController *checkGalleryController() const { return m_ctlCheckGallery; }
     PublishController *publishController() const { return m_ctlPublish; }
+    FindController *findController() const { return m_find; }
+    BatchEditController *batchEditController() const { return m_batch; }
+    QSplitter *splitView() const { return m_splitter; }
+    QSplitter *itemSplitView() const { return m_itemSplitter; }
+    QSlider *sliderThumbnailSize() const { return m_sliderThumbnailSize; }
+    FileChecks *fileChecks() const { return m_fileChecks; }
     PreviewServer *previewServer() const { return m_preview; }
     ItemDetailPanel *itemDetails() const { return m_itemDetails; }
     ImageWells *wells() const { return m_wells; }
@@ -135,6 +146,23 @@ public slots:
     void clickedAddWebViewer();
     void doubleClickedPhoto(Qt::KeyboardModifiers modifiers);
 
+    // The daily work on many items (MainControllerEdits.cpp).
+    void clickedCut();
+    void clickedPaste();
+    void clickedChangeItems();
+    void clickedShiftDates();
+    void clickedNumberTitles();
+    void clickedFind();
+    void clickedSortBy(qm::SortKey key);
+    void clickedRotate(int quarterTurns);
+    void clickedUseAsAlbumThumb();
+    void clickedReplacePicture();
+    void clickedMakeSizesAgain();
+    // The photo before or after the selected one (videos passed over), in the viewer.
+    void showNextPhoto(int step);
+    // The item that names a file, selected in the tree and the list.
+    bool showItemNaming(const QString &fileName);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -164,6 +192,22 @@ private:
     void showProblems(const QString &message, const QList<FileProblem> &problems);
     void showError(const QString &message, const QString &details = QString());
     void setupDragAndDrop();
+    void showNewNode(TreeNode *node);
+    // The context menus of the tree, the list, the grid and the wells.
+    void buildContextMenus();
+    void updateEditCommands();
+    // The selected items of the list in album order, hidden rows left out.
+    QList<ItemPtr> selectedItems() const;
+    QList<ItemPtr> selectedPhotos() const;
+    void selectItems(const QList<ItemPtr> &items);
+    // What a change of pictures did; `notes` (with %1 for their number) puts
+    // the notes in the status bar rather than in a window.
+    void picturesChanged(const Gallery::PictureReport &report, const QString &what, const QString &notes = QString());
+    // Window size and place, the splitters, list or grid, the thumbnail
+    // size, and per gallery the album selected.
+    void restoreWindowState();
+    void saveWindowState();
+    void restoreSelection();
     void webViewerPlanned(const QString &gallery, const ViewerPlan &plan);
     // The conversion into an H.264 stream for a video that browsers cannot play.
     void addBrowserStream(quint64 videoId);
@@ -182,6 +226,16 @@ private:
     ThumbnailCache *m_thumbnails = nullptr;
 
     QSplitter *m_splitter = nullptr;
+    QSplitter *m_itemSplitter = nullptr;
+    QSlider *m_sliderThumbnailSize = nullptr;
+    FindController *m_find = nullptr;
+    BatchEditController *m_batch = nullptr;
+    FileChecks *m_fileChecks = nullptr;
+    // Items cut, to be pasted into another album; gone ones are left out.
+    QList<std::weak_ptr<Item>> m_cut;
+    std::weak_ptr<TreeNode> m_cutFrom;
+    // What the status bar says once an undo or redo has been done.
+    QString m_afterStep;
     QWidget *m_subvAlbums = nullptr;
     AlbumTreeView *m_ovAlbums = nullptr;
     ItemListView *m_itemViews = nullptr;

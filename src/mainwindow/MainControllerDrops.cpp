@@ -19,6 +19,7 @@
 #include "storage/FolderChooser.h"
 #include "video/ImportVideoController.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTableView>
@@ -37,9 +38,15 @@ void MainController::setupDragAndDrop()
     m_ovAlbums->setDragDropMode(QAbstractItemView::DragDrop);
     m_ovAlbums->setDefaultDropAction(Qt::MoveAction);
     connect(m_itemDetails->ivPhoto(), &MyImageView::doubleClicked, this, &MainController::doubleClickedPhoto);
-    connect(m_treeModel, &AlbumTreeModel::nodeDropped, this, [this] { deselectAllAlbums(); });
+    // What was moved stays selected where it went; items moved to another
+    // album have left the list.
+    connect(m_treeModel, &AlbumTreeModel::nodeDropped, this, [this](TreeNode *node) {
+        const QModelIndex index = m_treeModel->indexForNode(node);
+        m_ovAlbums->expand(index.parent());
+        m_ovAlbums->setCurrentIndex(index);
+        m_ovAlbums->scrollTo(index);
+    });
     connect(m_treeModel, &AlbumTreeModel::itemsMoved, this, [this] { deselectAllItems(); });
-    connect(m_itemModel, &ItemListModel::itemsReordered, this, [this] { deselectAllItems(); });
 }
 
 void MainController::clickedDelete()
@@ -51,7 +58,11 @@ void MainController::clickedRename()
 {
     // The list's title when it has the focus and a row, else the tree's node.
     QAbstractItemView *list = m_itemViews->currentView();
-    if (list->hasFocus() && selectedItemRow() >= 0) {
+    // With a title being edited in the list the focus is in its editor.
+    const bool inList = list->hasFocus() || list->isAncestorOf(QApplication::focusWidget());
+    if (inList && !list->hasFocus())
+        return; // its title is open already
+    if (inList && selectedItemRow() >= 0) {
         const QModelIndex title = m_itemModel->index(selectedItemRow(), ItemListModel::TitleColumn);
         list->setCurrentIndex(title);
         list->edit(title);

@@ -23,7 +23,7 @@ MyImageView::MyImageView(QWidget *parent)
 QSize MyImageView::sizeHint() const
 {
     if (m_actualSize && !m_image.isNull())
-        return m_image.size() / m_image.devicePixelRatio();
+        return (QSizeF(m_image.size()) * m_zoom / m_image.devicePixelRatio()).toSize().expandedTo(QSize(1, 1));
     return QSize(96, 72);
 }
 
@@ -34,6 +34,13 @@ void MyImageView::setActualSize(bool on)
         setFrameStyle(QFrame::NoFrame);
         setMinimumSize(0, 0);
     }
+    updateGeometry();
+    update();
+}
+
+void MyImageView::setZoom(qreal zoom)
+{
+    m_zoom = zoom;
     updateGeometry();
     update();
 }
@@ -90,12 +97,18 @@ void MyImageView::paintEvent(QPaintEvent *event)
         return;
     QPainter p(this);
     if (m_actualSize) {
-        // Pixel for pixel: a photo is never resampled on its way to the screen.
-        const QSize size = m_image.size() / m_image.devicePixelRatio();
+        // At its own size pixel for pixel: a photo is not resampled on its
+        // way to the screen unless it is zoomed.
+        const QSize size = sizeHint();
         const QRect area = contentsRect();
-        p.drawImage(QPoint(area.left() + std::max(0, (area.width() - size.width()) / 2),
-                           area.top() + std::max(0, (area.height() - size.height()) / 2)),
-                    m_image);
+        const QPoint at(area.left() + std::max(0, (area.width() - size.width()) / 2),
+                        area.top() + std::max(0, (area.height() - size.height()) / 2));
+        if (m_zoom == 1) {
+            p.drawImage(at, m_image);
+        } else {
+            p.setRenderHint(QPainter::SmoothPixmapTransform, m_zoom < 4);
+            p.drawImage(QRect(at, size), m_image);
+        }
         return;
     }
     p.setRenderHint(QPainter::SmoothPixmapTransform);

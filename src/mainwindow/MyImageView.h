@@ -44,6 +44,9 @@ public:
     // inset, and the view asks for exactly the picture's size (the viewer).
     void setActualSize(bool on);
     bool actualSize() const { return m_actualSize; }
+    // At the picture's own size times this (1: each picture pixel one device pixel).
+    void setZoom(qreal zoom);
+    qreal zoom() const { return m_zoom; }
 
     // Accepting drops is asked of the data source; this only switches it on.
     void setAcceptsDrops(bool on) { setAcceptDrops(on); }
@@ -74,6 +77,7 @@ private:
     quint64 m_asked = 0; // the latest picture asked for
     Qt::DropAction m_entryAnswer = Qt::IgnoreAction;
     bool m_actualSize = false;
+    qreal m_zoom = 1;
 };
 
 } // namespace qm

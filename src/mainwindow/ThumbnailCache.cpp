@@ -3,6 +3,7 @@
 #include "imaging/ImageProc.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPainter>
@@ -26,6 +27,8 @@ ThumbnailCache::ThumbnailCache(QObject *parent)
     m_pool.setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 1, 4));
     m_pool.setObjectName(QStringLiteral("thumbnails"));
     m_clock.start();
+    if (qGuiApp)
+        m_dpr = qGuiApp->devicePixelRatio();
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -77,6 +80,21 @@ QPixmap ThumbnailCache::thumbnail(const QString &path, QSize size)
     return placeholderPixmap(size, Status::Loading);
 }
 
+void ThumbnailCache::setDevicePixelRatio(qreal ratio)
+{
+    if (ratio <= 0 || ratio == m_dpr)
+        return;
+    m_dpr = ratio;
+    clear();
+    m_placeholders.clear();
+}
+
+QSize ThumbnailCache::sourceSize(const QString &path, QSize size) const
+{
+    const auto it = m_entries.constFind(Key{path, size});
+    return it == m_entries.constEnd() ? QSize() : it->source;
+}
+
 ThumbnailCache::Status ThumbnailCache::status(const QString &path, QSize size) const
 {
     if (path.isEmpty())
@@ -114,24 +132,29 @@ void ThumbnailCache::startQueued()
         m_queue.pop_front();
         m_queued.remove(key);
         m_running.insert(key);
-        m_pool.start([this, key] {
+        const QSize pixels = (QSizeF(key.size) * m_dpr).toSize();
+        m_pool.start([this, key, pixels] {
             Status status;
-            const QImage image = load(key.path, key.size, &status);
+            QSize source;
+            const QImage image = load(key.path, pixels, &status, &source);
             QMetaObject::invokeMethod(
-                this, [this, key, image, status] { delivered(key, image, status); }, Qt::QueuedConnection);
+                this, [this, key, image, status, source] { delivered(key, image, status, source); },
+                Qt::QueuedConnection);
         });
     }
 }
 
-void ThumbnailCache::delivered(const Key &key, const QImage &image, Status status)
+void ThumbnailCache::delivered(const Key &key, const QImage &image, Status status, QSize source)
 {
     m_running.remove(key);
     // A file replaced while it was read is read again on the next ask.
     if (!m_stale.remove(key)) {
         Entry entry;
         entry.status = status;
+        entry.source = source;
         if (status == Status::Ready) {
             entry.pixmap = QPixmap::fromImage(image);
+            entry.pixmap.setDevicePixelRatio(m_dpr);
             entry.cost = image.sizeInBytes();
         }
         entry.cost += kEntryOverhead;
@@ -237,7 +260,7 @@ bool ThumbnailCache::waitForIdle(int timeoutMs)
     return true;
 }
 
-QImage ThumbnailCache::load(const QString &path, QSize size, Status *status)
+QImage ThumbnailCache::load(const QString &path, QSize size, Status *status, QSize *source)
 {
     // Decoded as the import decodes (upright, sRGB, a JPEG shrunk while it
     // decodes), so a file the import would refuse, one cut short above all,
@@ -247,6 +270,8 @@ QImage ThumbnailCache::load(const QString &path, QSize size, Status *status)
         *status = QFileInfo::exists(path) ? Status::Broken : Status::Missing;
         return placeholder(size, *status);
     }
+    if (source)
+        *source = picture.size;
     QSize fitted = picture.size;
     if (fitted.width() > size.width() || fitted.height() > size.height())
         fitted = picture.size.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
@@ -309,8 +334,11 @@ QPixmap ThumbnailCache::placeholderPixmap(QSize size, Status status)
 {
     const quint64 key = quint64(size.width()) << 40 | quint64(size.height()) << 8 | quint64(status);
     auto it = m_placeholders.find(key);
-    if (it == m_placeholders.end())
-        it = m_placeholders.insert(key, QPixmap::fromImage(placeholder(size, status)));
+    if (it == m_placeholders.end()) {
+        QPixmap pixmap = QPixmap::fromImage(placeholder((QSizeF(size) * m_dpr).toSize(), status));
+        pixmap.setDevicePixelRatio(m_dpr);
+        it = m_placeholders.insert(key, pixmap);
+    }
     return *it;
 }
 

@@ -35,7 +35,9 @@ inline constexpr int GridThumbnailRole = Qt::UserRole + 40;
 // the least recently shown going first.
 //
 // Every picture is a canvas of exactly the size asked for, the picture
-// fitted and centred on it (never enlarged), so rows line up. A file that
+// fitted and centred on it (never enlarged), so rows line up. Sizes are
+// the views' own; the pictures are read for the screen's pixels (twice as
+// many on a screen of scale 2), so they are sharp at any scale. A file that
 // was missing or broken is looked at again when asked for a few seconds
 // later (it may have come back); a file replaced under its name needs
 // invalidate().
@@ -51,6 +53,11 @@ public:
     // Never blocks. A null or empty path answers with the missing-file placeholder.
     QPixmap thumbnail(const QString &path, QSize size);
     Status status(const QString &path, QSize size) const;
+    // The pixel size of the file a ready picture was read from.
+    QSize sourceSize(const QString &path, QSize size) const;
+    // Screen pixels per view pixel; set from the application at first.
+    void setDevicePixelRatio(qreal ratio);
+    qreal devicePixelRatio() const { return m_dpr; }
 
     // The files were replaced: their pictures are read again when next asked
     // for. Reads of other files carry on.
@@ -80,7 +87,7 @@ public:
 
     // The reading itself, on any thread: the picture as the import decodes
     // it, fitted and centred on the canvas.
-    static QImage load(const QString &path, QSize size, Status *status);
+    static QImage load(const QString &path, QSize size, Status *status, QSize *source = nullptr);
     // What a picture that cannot be shown looks like (Missing, Broken), and
     // the faint frame shown while it is read (Loading).
     static QImage placeholder(QSize size, Status status);
@@ -104,13 +111,14 @@ private:
         Status status = Status::Loading;
         qint64 cost = 0;
         qint64 readAt = 0; // m_clock milliseconds
+        QSize source;
         std::list<Key>::iterator use;
     };
 
     QPixmap placeholderPixmap(QSize size, Status status);
     void enqueue(const Key &key);
     void startQueued();
-    void delivered(const Key &key, const QImage &image, Status status);
+    void delivered(const Key &key, const QImage &image, Status status, QSize source);
     void insert(const Key &key, Entry entry);
     void erase(QHash<Key, Entry>::iterator it);
     void trim();
@@ -130,6 +138,7 @@ private:
     QStringList m_ready;
     bool m_readySignalPending = false;
     QHash<quint64, QPixmap> m_placeholders;
+    qreal m_dpr = 1;
     QElapsedTimer m_clock;
     QThreadPool m_pool;
 };

@@ -1,6 +1,7 @@
 #include "storage/Common.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 
 #include <atomic>
@@ -98,6 +99,18 @@ void AlbumCounter::resetForTesting()
 QString albumFileName(quint64 key, int counterDigit)
 {
     return QStringLiteral("album_%1%2.xml").arg(timeKeyString(key)).arg(counterDigit);
+}
+
+quint64 freePhotoKey(const QString &imgFolder)
+{
+    // A run in the same hundredth as an earlier one, or after the clock was
+    // set back, moves on to the next key whose names are all free.
+    quint64 key = timeKey();
+    const QDir dir(imgFolder);
+    const auto all = QDir::Files | QDir::Dirs | QDir::System | QDir::Hidden;
+    while (!dir.entryList({QStringLiteral("img_%1_*").arg(timeKeyString(key))}, all).isEmpty())
+        ++key;
+    return key;
 }
 
 QString photoBaseName(quint64 key, qint32 position)

@@ -39,6 +39,10 @@ public:
     static void resetForTesting();
 };
 
+// The first time key from now for which no photo file "img_<key>_*" is in
+// the img folder: a run's names never overwrite a photo of an earlier run.
+quint64 freePhotoKey(const QString &imgFolder);
+
 // Generated file names.
 QString albumFileName(quint64 key, int counterDigit);        // album_%qx%d.xml
 QString photoBaseName(quint64 key, qint32 position);          // %qx_%@ with 4-digit position

@@ -69,7 +69,7 @@ FirstRunController::FirstRunController(NewOrvaneFolderController *ctlNewOrvaneFo
 
 void FirstRunController::clickedCreateNew()
 {
-    const QString location = FolderChooser::chooseFolder(this, tr("Select location for orvane folder"));
+    const QString location = FolderChooser::chooseFolder(this, tr("Choose Where the New Gallery Goes"));
     if (location.isEmpty())
         return;
     // A cancelled naming panel leaves the first-run panel where it was.
@@ -84,7 +84,7 @@ void FirstRunController::clickedCreateNew()
 
 void FirstRunController::clickedOpen()
 {
-    const QString path = FolderChooser::chooseFolder(this, tr("Select orvane folder"));
+    const QString path = FolderChooser::chooseFolder(this, tr("Open a Gallery Folder"));
     if (path.isEmpty())
         return;
     accept();

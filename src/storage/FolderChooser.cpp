@@ -64,8 +64,10 @@ void showGalleryHelp(QWidget *parent)
         "with the index \"albums.xml\" and one file per album.\n\n"
         "Create a new gallery to start from an empty folder, or open a folder that already holds a "
         "gallery. Quillmere remembers the gallery for the next start.\n\n"
-        "Drop pictures or FLV videos onto an album to import them, drag albums and items to move them, "
-        "and drop them on the trash to delete them with their files. Save writes the XML files; quitting "
+        "Drop pictures or movies (FLV as they are; MP4, MOV and other camera and phone movies are converted) "
+        "onto an album to import them, drag albums and items to move them, and drop them on the trash to "
+        "delete them with their files. Find (Ctrl+F) looks through the whole gallery; the Photo menu turns "
+        "photos and makes their sizes again. Every change can be undone. Save writes the XML files; quitting "
         "saves unsaved changes without asking."));
     box.exec();
 }

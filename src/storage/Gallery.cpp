@@ -23,18 +23,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("Gallery", text);
 }
 
-// "Move 300 Photos", "Delete Video", "Move 2 Items".
-QString itemsText(const char *verb, const QList<ItemPtr> &items)
-{
-    const bool photos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isPhoto(); });
-    const bool videos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isVideo(); });
-    const char *one = photos ? "Photo" : videos ? "Video" : "Item";
-    const char *many = photos ? "Photos" : videos ? "Videos" : "Items";
-    if (items.size() == 1)
-        return QStringLiteral("%1 %2").arg(tr(verb), tr(one));
-    return QStringLiteral("%1 %2 %3").arg(tr(verb)).arg(items.size()).arg(tr(many));
-}
-
 QString nodeKind(const TreeNode &node)
 {
     return node.isAlbum() ? tr("Album") : tr("Collection");
@@ -79,6 +67,17 @@ QString deletionText(const TrashedFiles &files, int kept)
 }
 
 } // namespace
+
+QString itemsText(const char *verb, const QList<ItemPtr> &items)
+{
+    const bool photos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isPhoto(); });
+    const bool videos = std::all_of(items.begin(), items.end(), [](const ItemPtr &i) { return i->isVideo(); });
+    const char *one = photos ? "Photo" : videos ? "Video" : "Item";
+    const char *many = photos ? "Photos" : videos ? "Videos" : "Items";
+    if (items.size() == 1)
+        return QStringLiteral("%1 %2").arg(tr(verb), tr(one));
+    return QStringLiteral("%1 %2 %3").arg(tr(verb)).arg(items.size()).arg(tr(many));
+}
 
 Gallery::Gallery(Preferences &prefs, QObject *parent)
     : QObject(parent)
@@ -638,7 +637,7 @@ void Gallery::applyToRest(Album *album, int row, ItemField field)
                              [set] { set([](const QString &before) { return before; }); }));
 }
 
-void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to)
+void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to, int row)
 {
     if (!from || !to || from == to || items.isEmpty())
         return;
@@ -648,10 +647,10 @@ void Gallery::moveItems(Album *from, const QList<ItemPtr> &items, Album *to)
     const QList<std::pair<int, ItemPtr>> places = GalleryOps::placesOf(from, items);
     push(new FunctionCommand(
         *this, itemsText("Move", items),
-        [this, from, to, items, fromHeld, toHeld] {
+        [this, from, to, items, row, fromHeld, toHeld] {
             GalleryOps ops(*this);
             ops.removeItems(from, items);
-            ops.insertItems(to, int(to->items().size()), items);
+            ops.insertItems(to, row < 0 ? int(to->items().size()) : row, items);
         },
         [this, from, to, items, places, fromHeld, toHeld] {
             GalleryOps ops(*this);
@@ -740,13 +739,13 @@ void Gallery::endImport(const std::shared_ptr<Import> &import)
         const int row = std::max(0, album->indexOfItem(items.first().get()));
         auto applied = std::make_shared<bool>(true);
         // The items are in the album already; the first redo is the import itself.
-        push(new TrashingCommand(
+        push(withFirstPicture(new TrashingCommand(
             *this, text, import->m_files, false, Removal::TrashOrForGood,
             [this, album, row, items, applied] {
                 if (!std::exchange(*applied, false))
                     GalleryOps(*this).insertItems(album.get(), row, items);
             },
-            [this, album, items] { GalleryOps(*this).removeItems(album.get(), items); }));
+            [this, album, items] { GalleryOps(*this).removeItems(album.get(), items); }), *import));
     }
     updateDirty();
 }

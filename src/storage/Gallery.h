@@ -23,6 +23,9 @@ class Preferences;
 
 enum class ItemField { Title, Date, Location, Description };
 
+// The name of a step on items: "Move 300 Photos", "Delete Video", "Move 2 Items".
+QString itemsText(const char *verb, const QList<ItemPtr> &items);
+
 // A whole file as a step changes it: a null `before` means the step makes
 // the file, a null `after` that it removes it.
 struct FileChange
@@ -129,8 +132,9 @@ public:
     // --- items
     void setItemField(Item *item, ItemField field, const QString &value);
     void applyToRest(Album *album, int row, ItemField field);
-    // Items of `from` are appended to `to`, in the given order.
-    void moveItems(Album *from, const QList<ItemPtr> &items, Album *to);
+    // Items of `from` go to `to` in the given order, at `row` of `to`
+    // (counted before the move), or at its end.
+    void moveItems(Album *from, const QList<ItemPtr> &items, Album *to, int row = -1);
     // The items go to `row` (a position between rows before the move).
     void reorderItems(Album *album, const QList<ItemPtr> &items, int row);
     // New items whose files are written already, appended to the album;
@@ -152,6 +156,10 @@ public:
     {
     public:
         void add(const ItemPtr &item, const QStringList &files);
+        // The first photo's picture (a thumbnail JPEG) for `nodes`, the
+        // album and collections above it that still show the picture they
+        // were made with; they take it in the import's step.
+        void setFirstPicture(const QByteArray &jpeg, const QList<NodePtr> &nodes);
         int count() const { return int(m_items.size()); }
         Album *album() const { return m_album.get(); }
 
@@ -162,6 +170,8 @@ public:
         QList<ItemPtr> m_items;
         QStringList m_files;
         QString m_kind;
+        QByteArray m_firstPicture;
+        QList<NodePtr> m_placeholders;
     };
     std::shared_ptr<Import> beginImport(Album *album, const QString &kind);
     void endImport(const std::shared_ptr<Import> &import);
@@ -183,6 +193,54 @@ public:
     bool filesWillBeWritten(const QStringList &paths, QString *reason = nullptr);
     MoveJournal &journal() { return m_journal; }
     QReadWriteLock &treeLock() const { return m_treeLock; }
+
+    // --- many items at once (GalleryEdits.cpp)
+    // The album's own items in another order, one step; false, and no
+    // step, when that is the order they are in.
+    bool setItemOrder(Album *album, const QList<ItemPtr> &order, const QString &text);
+    struct FieldChange
+    {
+        ItemPtr item;
+        ItemField field;
+        QString value;
+    };
+    // All of them in one step, leaving out what would change nothing;
+    // returns how many fields changed.
+    int setItemFields(const QList<FieldChange> &changes, const QString &text);
+
+    // New pictures for photos (turned, replaced, made in other sizes). On a
+    // job's thread `make` is given each photo's current files and the paths
+    // its new ones are to have, writes them and says which it wrote. The
+    // photos take the new names and their old files go to the trash, in
+    // one step: Undo brings the old files back and sends the new ones
+    // away. Stop keeps the photos done so far.
+    struct PictureFiles
+    {
+        QString normal, small, large; // large empty when there is none
+    };
+    struct MadePicture
+    {
+        PictureFiles written; // full paths of what was written; empty when nothing
+        QString problem;      // why nothing was made
+        QString note;         // made, with something to tell
+    };
+    using PictureMaker = std::function<MadePicture(const PictureFiles &current, const PictureFiles &target, JobControl &)>;
+    struct PictureReport
+    {
+        int changed = 0;
+        bool stopped = false;
+        QList<FileProblem> problems;
+        QList<FileProblem> notes;
+    };
+    void changePictures(const QList<ItemPtr> &photos, const QString &text, PictureMaker make,
+                        std::function<void(const PictureReport &)> done);
+
+    // The album and the collections above it that still show the picture
+    // they were made with (or none), each with its thumbnail's path.
+    QList<std::pair<NodePtr, QString>> thumbnailChain(const Album *album) const;
+    // Whether a thumbnail file holds one of the pictures new nodes are given
+    // (or is missing); safe on any thread.
+    static bool isPlaceholderFile(const QString &path);
 
     // Below this many files, file work runs at once on the GUI thread.
     static constexpr int kFilesInBackground = 300;
@@ -246,6 +304,8 @@ private:
     // Whether a new picture may replace the file `name` of `owner`.
     bool mayOverwrite(const QString &name, const void *owner) const;
     NodePtr insertNewNode(const NodePtr &node, TreeNode *selected, const QString &thumbResource, QString *why);
+    // The import's step, with the thumbnails its first picture gives.
+    GalleryCommand *withFirstPicture(GalleryCommand *import, const Import &from);
 
     Preferences &m_prefs;
     Data m_data;

@@ -5,6 +5,8 @@
 #include "common/GalleryFixture.h"
 #include "imaging/ExifDate.h"
 #include "imaging/ImageProc.h"
+#include "imaging/JpegTransform.h"
+#include "mainwindow/NodeThumbnail.h"
 #include "storage/Common.h"
 
 #include <QColorSpace>
@@ -103,6 +105,7 @@ private slots:
     void copyrightPlacement();
     void sourcesComeOutUpright();
     void cameraDates();
+    void losslessTurns();
 
 private:
     QTemporaryDir m_dir;
@@ -438,6 +441,68 @@ void TestImageProc::cameraDates()
         const QDateTime d = ExifDate::fromFileBytes(b);
         QVERIFY(!d.isValid() || d.date().year() >= 1800);
     }
+}
+
+void TestImageProc::losslessTurns()
+{
+    auto decoded = [](const QByteArray &jpeg) { return QImage::fromData(jpeg, "JPG").convertToFormat(QImage::Format_RGB32); };
+    auto largestDifference = [](const QImage &a, const QImage &b) {
+        int worst = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))});
+            }
+        return worst;
+    };
+    // ImageMagick's JPEG of whole blocks, four corners of their own colour.
+    const QString source = m_dir.filePath("turn.jpg");
+    QVERIFY(convert({"-size", "640x480", "-seed", "5", "plasma:fractal", "-fill", "white", "-draw", "rectangle 0,0 80,60",
+                     "-quality", "88", source}));
+    const QByteArray original = readBytes(source);
+
+    const JpegTransform::Result right = JpegTransform::turn(original, 1);
+    QVERIFY2(right.ok(), qPrintable(right.error));
+    QCOMPARE(right.trimmed, 0);
+    const QImage turned = decoded(right.jpeg);
+    QCOMPARE(turned.size(), QSize(480, 640));
+    // The white corner went from the top left to the top right.
+    QVERIFY(qGray(turned.pixel(470, 10)) > 240 && qGray(turned.pixel(10, 10)) < 240);
+    QVERIFY(largestDifference(turned, decoded(original).transformed(QTransform().rotate(90))) <= 8);
+    // Four turns give back the very coefficients: no generation of loss.
+    QByteArray round = original;
+    for (int i = 0; i < 4; ++i)
+        round = JpegTransform::turn(round, i % 2 ? -1 : 1).jpeg;
+    QCOMPARE(largestDifference(decoded(round), decoded(original)), 0);
+    QCOMPARE(decoded(JpegTransform::turn(original, -1).jpeg).size(), QSize(480, 640));
+
+    // Sides that are not whole blocks: the edge that cannot move is left out, and said.
+    const QString odd = m_dir.filePath("odd.jpg");
+    QVERIFY(convert({"-size", "650x426", "xc:gray", "-sampling-factor", "2x2", odd}));
+    const JpegTransform::Result trimmed = JpegTransform::turn(readBytes(odd), 1);
+    QVERIFY(trimmed.ok());
+    QVERIFY(trimmed.trimmed > 0 && trimmed.trimmed < 16);
+    QCOMPARE(decoded(trimmed.jpeg).size(), QSize(426 - trimmed.trimmed, 650));
+
+    // A camera's orientation tag is applied in the same turn and set upright.
+    const QString tagged = m_dir.filePath("tagged.jpg");
+    QVERIFY(QFile::copy(source, tagged));
+    QCOMPARE(QProcess::execute("exiftool", {"-q", "-overwrite_original", "-Orientation#=6", tagged}), 0);
+    const JpegTransform::Result fromTagged = JpegTransform::turn(readBytes(tagged), 1);
+    QVERIFY(fromTagged.ok());
+    const QString out = m_dir.filePath("tagged-turned.jpg");
+    QVERIFY(writeBytes(out, fromTagged.jpeg));
+    QProcess exif;
+    exif.start("exiftool", {"-s3", "-n", "-Orientation", out});
+    QVERIFY(exif.waitForFinished());
+    QCOMPARE(exif.readAllStandardOutput().trimmed(), QByteArray("1"));
+    // Shown as it was shown, turned right once more: upside down from the stored pixels.
+    QCOMPARE(decoded(fromTagged.jpeg).size(), QSize(640, 480));
+    QVERIFY(qGray(decoded(fromTagged.jpeg).pixel(630, 470)) > 240);
+
+    const JpegTransform::Result refused = JpegTransform::turn("not a picture", 1);
+    QVERIFY(!refused.ok() && !refused.error.isEmpty());
 }
 
 QTEST_MAIN(TestImageProc)

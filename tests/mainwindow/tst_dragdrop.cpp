@@ -281,7 +281,6 @@ void TestDragDrop::reorderingTheItemList()
         f.photo(*album, QString(c));
     f.ready();
     f.select(album.get());
-    QSignalSpy reordered(&f.list, &ItemListModel::itemsReordered);
     QModelIndexList indexes;
     for (int r : dragged)
         indexes << f.list.index(r, 1);
@@ -292,7 +291,6 @@ void TestDragDrop::reorderingTheItemList()
     QCOMPARE(titles(*album).join(QString()), expected);
     QCOMPARE(f.list.rowCount(), items.size());
     QVERIFY(f.data.needsToSaveChanges());
-    QCOMPARE(reordered.size(), 1);
 }
 
 void TestDragDrop::filesOntoTheItemList()
