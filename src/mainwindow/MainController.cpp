@@ -789,24 +789,6 @@ void MainController::loadData()
             return;
         }
         open(true);
-        const BusyCursor busy;
-        m_thumbnails->clear();
-        m_fileChecks->clear();
-        m_ctlCheckGallery->close();
-        report = m_gallery.open(readOnly);
-        deselectAllAlbums();
-        m_ovAlbums->expandAll();
-    };
-    open(false);
-    if (report.lock == GalleryLock::State::HeldElsewhere || report.lock == GalleryLock::State::Failed) {
-        updateCommands();
-        if (!offerReadOnly(folder)) {
-            setWindowTitle(QStringLiteral("Quillmere"));
-            m_ctlFirstRun->exec();
-            return;
-        }
-        open(true);
-    updateEditCommands();
     }
     // "[*]" marks unsaved changes in the title.
     setWindowTitle(m_gallery.isReadOnly() ? tr("Quillmere - %1 (read-only)").arg(folder)

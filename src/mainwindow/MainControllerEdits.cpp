@@ -274,13 +274,19 @@ void MainController::clickedUseAsAlbumThumb()
     const Item &item = *items.first();
     const QString source = m_prefs.imgPath(item.isPhoto() ? static_cast<const Photo &>(item).imageFile()
                                                           : static_cast<const Video &>(item).thumbFile());
-    const WriteResult made = source.isNull() ? WriteResult{QString(), tr("it has no picture")}
-                                             : makeNodeThumbnail(m_gallery, *album, source);
-    if (made)
-        statusBar()->showMessage(tr("\u201c%1\u201d is the thumbnail of \u201c%2\u201d now.").arg(item.title(), album->title()), 8000);
+    const QString title = item.title();
+    auto told = [this, title, album = album->shared_from_this()](const WriteResult &made) {
+        if (made)
+            statusBar()->showMessage(tr("\u201c%1\u201d is the thumbnail of \u201c%2\u201d now.").arg(title, album->title()), 8000);
+        else
+            showError(tr("No thumbnail could be made from \u201c%1\u201d.").arg(title),
+                      QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(made.path), made.reason));
+    };
+    // The picture is read off the GUI thread.
+    if (source.isNull())
+        told(WriteResult{QString(), tr("it has no picture")});
     else
-        showError(tr("No thumbnail could be made from \u201c%1\u201d.").arg(item.title()),
-                  QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(made.path), made.reason));
+        makeNodeThumbnail(m_gallery, album->shared_from_this(), source, this, told);
 }
 
 void MainController::clickedReplacePicture()
