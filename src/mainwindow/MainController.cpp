@@ -549,7 +549,7 @@ void MainController::buildMenus()
     add(photo, QStringLiteral("miUseAsAlbumThumb"), tr("&Use as Album Thumbnail"), QKeySequence(Qt::CTRL | Qt::Key_U),
         &MainController::clickedUseAsAlbumThumb);
     photo->addSeparator();
-    add(photo, QStringLiteral("miReplacePicture"), tr("Re&place Picture..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+    add(photo, QStringLiteral("miReplacePicture"), tr("Re&place Picture..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
         &MainController::clickedReplacePicture);
     add(photo, QStringLiteral("miMakeSizesAgain"), tr("&Make Sizes Again..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M),
         &MainController::clickedMakeSizesAgain);

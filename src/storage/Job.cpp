@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QThread>
 
+#include <atomic>
+
 namespace qm {
 
 namespace {
@@ -11,6 +13,8 @@ namespace {
 // Progress reaches the GUI at most this often: enough for a smooth bar,
 // few enough events for a run of 100,000 small steps.
 constexpr qint64 kReportEveryMs = 40;
+
+std::atomic_int stepDelay{0};
 
 } // namespace
 
@@ -28,8 +32,15 @@ void JobControl::setTotal(qint64 total)
     m_job->reportProgress(true);
 }
 
+void JobControl::setStepDelayForTesting(int microseconds)
+{
+    stepDelay = microseconds;
+}
+
 void JobControl::advance(qint64 steps)
 {
+    if (const int delay = stepDelay.load())
+        QThread::usleep(ulong(delay));
     m_job->m_done += steps;
     m_job->reportProgress(false);
 }

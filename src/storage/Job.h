@@ -32,6 +32,10 @@ public:
     // job's finished(): how a job hands results to the gallery as it goes.
     void post(std::function<void()> call);
 
+    // Each step of every job takes at least this long: tests that stop a job
+    // part way are then not outrun by a fast disk.
+    static void setStepDelayForTesting(int microseconds);
+
 private:
     friend class Job;
     explicit JobControl(Job *job) : m_job(job) {}

@@ -212,10 +212,10 @@ void TestDailyWork::menusTitlesAndTheStatusBar()
     // The status bar speaks of the undo, not of the deletion it took back.
     w->ovAlbums()->setCurrentIndex(w->treeModel()->indexForNode(porto));
     w->gallery().removeItems(porto, {porto->items().first()});
-    QVERIFY2(w->statusBar()->currentMessage().contains("trash"), qPrintable(w->statusBar()->currentMessage()));
+    QTRY_VERIFY2(w->statusBar()->currentMessage().contains("trash"), qPrintable(w->statusBar()->currentMessage()));
     w->action("miUndo")->trigger();
-    QCOMPARE(porto->items().size(), 2);
-    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Undone: Delete Photo"));
+    QTRY_COMPARE(porto->items().size(), 2);
+    QTRY_COMPARE(w->statusBar()->currentMessage(), QStringLiteral("Undone: Delete Photo"));
 
     // Help speaks of movies, not only of FLV.
     auto help = answerMessageBox();
@@ -274,7 +274,7 @@ void TestDailyWork::collectionsCountTitlesShowWhole()
     QCOMPARE(count.data(Qt::ToolTipRole).toString(), QStringLiteral("3 items in 2 albums"));
     QSignalSpy changed(w->treeModel(), &QAbstractItemModel::dataChanged);
     w->gallery().removeItems(porto, {porto->items().first()});
-    QCOMPARE(count.data().toString(), QStringLiteral("2"));
+    QTRY_COMPARE(count.data().toString(), QStringLiteral("2"));
     QVERIFY(std::any_of(changed.begin(), changed.end(), [&](const QList<QVariant> &args) {
         return args[0].toModelIndex() == count;
     }));
@@ -596,8 +596,8 @@ void TestDailyWork::importGivesTheAlbumItsFirstPicture()
     w->ovAlbums()->setCurrentIndex(w->treeModel()->indexForNode(porto));
     w->tvPhotos()->selectRow(0);
     w->action("miUseAsAlbumThumb")->trigger();
-    QCOMPARE(QImageReader(img(porto->thumbFile())).size(), QSize(53, 40));
-    QCOMPARE(w->ivAlbumThumb()->image().size(), QSize(53, 40));
+    QTRY_COMPARE(QImageReader(img(porto->thumbFile())).size(), QSize(53, 40));
+    QTRY_COMPARE(w->ivAlbumThumb()->image().size(), QSize(53, 40));
 }
 
 void TestDailyWork::viewerKeysAndGridKeys()

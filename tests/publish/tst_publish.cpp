@@ -254,6 +254,7 @@ void TestPublish::publishesOnlyWhatChanged()
     imported->setSmallImageFile("img_new_sm.jpg");
     f.gallery.addItems(f.hills.get(), {imported}, {f.file("img_new.jpg"), f.file("img_new_sm.jpg")}, "Import");
     f.gallery.removeItems(f.hills.get(), {f.hills->items().first()});
+    QTRY_VERIFY_WITH_TIMEOUT(!f.gallery.isBusy(), 60000); // a deletion is a job
     writeBytes(f.img("img_p0.jpg"), "a brighter picture");
     f.save();
 
@@ -358,6 +359,7 @@ void TestPublish::finishesWhatWasStoppedOrCut()
 
     // A visitor watching a publish that renames and removes sees no gap either.
     f.gallery.removeItems(f.hills.get(), f.hills->items().mid(0, 5));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.gallery.isBusy(), 60000); // a deletion is a job
     QVERIFY(f.gallery.setAlbumFile(f.harbour.get(), "album_moved.xml").isEmpty());
     f.save();
     runJob([](Job &) {});

@@ -36,7 +36,7 @@ void TestPublishWindow::publishesFromTheWindow()
     settings.setValue("OrvaneFolder", gallery);
     MainController w(&settings);
     w.show();
-    QTRY_COMPARE(w.windowTitle(), "Quillmere - " + gallery);
+    QTRY_COMPARE(w.windowTitle(), "Quillmere - " + gallery + "[*]");
     w.action("miNewAlbum")->trigger();
     QVERIFY(w.gallery().needsToSaveChanges());
 

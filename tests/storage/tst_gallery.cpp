@@ -291,6 +291,8 @@ void TestGallery::largeDeletionsRunAsAStoppableJob()
     auto inTrash = [&](const char *sub) { return QDir(trash + "/" + sub).entryList({"img_b*"}, QDir::Files).size(); };
 
     // Stopped part way: what went to the trash comes back, records and all.
+    JobControl::setStepDelayForTesting(1000);
+    const auto fast = qScopeGuard([] { JobControl::setStepDelayForTesting(0); });
     Job *job = nullptr;
     connect(&f.gallery, &Gallery::jobStarted, this, [&](Job *j) {
         job = j;
