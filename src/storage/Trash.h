@@ -24,7 +24,7 @@ struct FileIdentity
 };
 
 // The trash that takes files from a folder, after the freedesktop.org Trash
-// specification: the home trash for files on its volume; on another volume
+// rules: the home trash for files on its volume; on another volume
 // the volume's own, "$top/.Trash/$uid" where the volume offers a shared
 // ".Trash" (sticky, not a link), else "$top/.Trash-$uid". Volumes of the
 // system (the root folder of another volume than home, memory file systems)

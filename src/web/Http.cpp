@@ -149,14 +149,14 @@ Range parseRange(const QByteArray &header, qint64 size)
     const QByteArray h = header.trimmed();
     if (!h.startsWith("bytes="))
         return whole;
-    const QByteArray spec = h.mid(6).trimmed();
-    if (spec.contains(','))
+    const QByteArray asked = h.mid(6).trimmed();
+    if (asked.contains(','))
         return whole;
-    const qsizetype dash = spec.indexOf('-');
+    const qsizetype dash = asked.indexOf('-');
     if (dash < 0)
         return whole;
-    const QByteArray from = spec.left(dash).trimmed();
-    const QByteArray to = spec.mid(dash + 1).trimmed();
+    const QByteArray from = asked.left(dash).trimmed();
+    const QByteArray to = asked.mid(dash + 1).trimmed();
     if (from.isEmpty()) {
         // The last n bytes.
         const std::optional<qint64> n = number(to);
