@@ -131,12 +131,12 @@ QList<QByteArray> smallJpegs()
 int editSteps(MainController &w)
 {
     Gallery &g = w.gallery();
-    // The 5,000 items, wherever the move and its Redo left them.
+    // The 5,000 items, wherever the move and its Redo left them: the largest album.
     Album *big = nullptr;
     g.data().forEachNode([&](const NodePtr &n) {
-        if (n->isAlbum() && static_cast<Album &>(*n).items().size() == kBigAlbum)
+        if (n->isAlbum() && (!big || static_cast<Album &>(*n).items().size() > big->items().size()))
             big = static_cast<Album *>(n.get());
-        return !big;
+        return true;
     });
     w.ovAlbums()->setCurrentIndex(w.treeModel()->indexForNode(big));
     QApplication::processEvents();
@@ -364,8 +364,14 @@ int windowSteps()
 
     // Deleting one photo of the 100,000 (its two files go to the trash): the
     // longest the window does not answer, and the time until it is gone.
-    w.ovAlbums()->setCurrentIndex(target);
-    auto *holder = static_cast<Album *>(w.treeModel()->nodeForIndex(target));
+    // One of the albums of 100, so that the 5,000 stay whole for what follows.
+    Album *holder = nullptr;
+    w.gallery().data().forEachNode([&](const NodePtr &n) {
+        if (n->isAlbum() && static_cast<Album &>(*n).items().size() == bench::kItemsPerAlbum)
+            holder = static_cast<Album *>(n.get());
+        return !holder;
+    });
+    w.ovAlbums()->setCurrentIndex(w.treeModel()->indexForNode(holder));
     const ItemPtr doomed = holder->items().first();
     QFile(prefs.imgPath(static_cast<Photo &>(*doomed).imageFile())).open(QIODevice::WriteOnly);
     const int rowsBefore = w.itemModel()->rowCount();
