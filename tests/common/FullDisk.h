@@ -5,8 +5,11 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QThreadPool>
 
 #include <cerrno>
@@ -21,6 +24,30 @@
 
 namespace testing {
 
+// Threads do not survive fork(), and one that was ending when the child was
+// made may have held a lock of the C library or glib (its thread-local
+// clean-up runs after QThread lets it go): the child would wait on that lock
+// for ever. So the pools are emptied and their threads waited for until
+// they are wholly gone.
+inline void settleThreadsBeforeFork()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 10000) {
+        bool pooled = false;
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("Thread (pooled)"))
+                pooled = true;
+        }
+        if (!pooled)
+            return;
+        QThread::yieldCurrentThread();
+    }
+}
+
 // What a forked child said on its way out, and how it ended.
 struct ChildEnd
 {
@@ -34,8 +61,7 @@ struct ChildEnd
 // minutes is killed.
 inline ChildEnd inChild(const std::function<QString()> &work, const std::function<void()> &setup = {})
 {
-    // Threads do not survive fork(); with none left in the pool, the child starts its own.
-    QThreadPool::globalInstance()->waitForDone();
+    settleThreadsBeforeFork();
     ChildEnd end;
     int fds[2];
     if (::pipe(fds) != 0)
@@ -90,7 +116,7 @@ class ChildStaying
 public:
     explicit ChildStaying(const std::function<bool()> &start, const std::function<void()> &stop = {})
     {
-        QThreadPool::globalInstance()->waitForDone();
+        settleThreadsBeforeFork();
         int ready[2], go[2];
         if (::pipe(ready) != 0 || ::pipe(go) != 0)
             return;
