@@ -7,6 +7,7 @@ namespace qm {
 namespace {
 
 const char kHeader[] = "quillmere-publish-record 1";
+const char kNamesHeader[] = "quillmere-published-names 1";
 
 // The next tab-separated field of `line`, from `at` on.
 QByteArrayView field(QByteArrayView line, qsizetype &at)
@@ -114,6 +115,72 @@ WriteResult PublishRecord::saveUnfinished(const QString &recordPath, const QStri
         return {path, QString()};
     }
     return FileWriter::writeFile(path, names.join(QLatin1Char('\n')).toUtf8() + '\n');
+}
+
+QString PublishedNames::path(const QString &galleryFolder)
+{
+    return galleryFolder + QStringLiteral("/.quillmere/publish-names.txt");
+}
+
+PublishedNames PublishedNames::load(const QString &path)
+{
+    PublishedNames out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    const QByteArray bytes = file.readAll();
+    QByteArrayView rest(bytes);
+    // The last line ends the file: one cut short is not whole.
+    if (!rest.startsWith(kNamesHeader) || !rest.endsWith("\nend\n"))
+        return out;
+    rest.chop(4);
+    out.names.reserve(bytes.count('\n'));
+    for (qsizetype start = rest.indexOf('\n') + 1; start > 0 && start < rest.size();) {
+        const qsizetype end = rest.indexOf('\n', start);
+        const QByteArrayView line = rest.sliced(start, end - start);
+        start = end + 1;
+        qsizetype at = 0;
+        const QByteArrayView kind = field(line, at);
+        if (kind == "x") {
+            Source s;
+            bool ok[2] = {false, false};
+            s.size = field(line, at).toLongLong(&ok[0]);
+            s.mtimeNs = field(line, at).toLongLong(&ok[1]);
+            if (!ok[0] || !ok[1] || at > line.size())
+                return {};
+            out.names << QString::fromUtf8(line.sliced(at));
+            out.sources.insert(out.names.last(), s);
+        } else if (kind == "n" && at < line.size()) {
+            out.names << QString::fromUtf8(line.sliced(at));
+        } else {
+            return {};
+        }
+    }
+    return out;
+}
+
+WriteResult PublishedNames::save(const QString &path) const
+{
+    QByteArray out;
+    out.reserve(64 + names.size() * 32);
+    out += kNamesHeader;
+    out += '\n';
+    for (const QString &name : names) {
+        const auto s = sources.constFind(name);
+        if (s == sources.cend()) {
+            out += "n\t";
+        } else {
+            out += "x\t";
+            out += QByteArray::number(s->size);
+            out += '\t';
+            out += QByteArray::number(s->mtimeNs);
+            out += '\t';
+        }
+        out += name.toUtf8();
+        out += '\n';
+    }
+    out += "end\n";
+    return FileWriter::writeFile(path, out);
 }
 
 } // namespace qm
