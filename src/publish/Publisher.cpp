@@ -449,15 +449,18 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
     }
 
     // The destination is reached, and the record read, while the gallery is
-    // read: each takes a while for a large gallery, and they do not meet.
+    // read: each takes a while for a large gallery (or a slow server), and
+    // they do not meet.
     const QString recordFile = recordPath(m_gallery, m_destination);
     const std::unique_ptr<PublishTarget> target = targetFor(m_destination, m_options.sshDir);
     PublishRecord record;
     QByteArray marker;
     std::optional<RemoteFile> remoteIndex;
-    auto farSide = std::async(std::launch::async, [&]() -> QString {
+    auto recordRead = std::async(std::launch::async, [&] {
         QString recordError; // a damaged record is no record: the destination is compared instead
         record = PublishRecord::load(recordFile, &recordError);
+    });
+    auto farSide = std::async(std::launch::async, [&]() -> QString {
         QString error = target->connect(prompts);
         if (error.isEmpty())
             error = target->read(markerName(), marker);
@@ -468,6 +471,7 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
     label(tr("Reading the saved gallery and connecting to %1...").arg(m_destination.displayName()));
     SavedGallery local;
     const bool readable = readSavedGallery(m_gallery, local, report);
+    recordRead.get();
     const QString unreachable = farSide.get();
     if (!readable)
         return report;
