@@ -2,11 +2,14 @@
 
 #include <QFile>
 
+#include <charconv>
+
 namespace qm {
 
 namespace {
 
 const char kHeader[] = "quillmere-publish-record 1";
+const char kNamesHeader[] = "quillmere-published-names 1";
 
 // The next tab-separated field of `line`, from `at` on.
 QByteArrayView field(QByteArrayView line, qsizetype &at)
@@ -70,22 +73,29 @@ PublishRecord PublishRecord::load(const QString &path, QString *error)
 
 WriteResult PublishRecord::save(const QString &path) const
 {
+    // Written whole after every publish: a few hundred thousand lines, made without a copy each.
     QByteArray out;
-    out.reserve(64 + files.size() * 96);
+    out.reserve(64 + files.size() * 128);
     out += kHeader;
     out += '\n';
     if (!publishId.isEmpty())
         out += "id\t" + publishId.toUtf8() + '\n';
+    char line[192]; // three numbers and a hash of at most 32 bytes
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        out += "f\t";
-        out += QByteArray::number(it->size);
-        out += '\t';
-        out += QByteArray::number(it->localMtime);
-        out += '\t';
-        out += QByteArray::number(it->remoteMtime);
-        out += '\t';
-        out += it->hash.toHex();
-        out += '\t';
+        char *p = line, *end = line + sizeof line;
+        *p++ = 'f';
+        for (const qint64 n : {it->size, it->localMtime, it->remoteMtime}) {
+            *p++ = '\t';
+            p = std::to_chars(p, end, n).ptr;
+        }
+        *p++ = '\t';
+        static const char digits[] = "0123456789abcdef";
+        for (const char byte : it->hash.first(std::min<qsizetype>(it->hash.size(), 32))) {
+            *p++ = digits[uchar(byte) >> 4];
+            *p++ = digits[uchar(byte) & 15];
+        }
+        *p++ = '\t';
+        out.append(line, p - line);
         out += it.key().toUtf8();
         out += '\n';
     }
@@ -114,6 +124,72 @@ WriteResult PublishRecord::saveUnfinished(const QString &recordPath, const QStri
         return {path, QString()};
     }
     return FileWriter::writeFile(path, names.join(QLatin1Char('\n')).toUtf8() + '\n');
+}
+
+QString PublishedNames::path(const QString &galleryFolder)
+{
+    return galleryFolder + QStringLiteral("/.quillmere/publish-names.txt");
+}
+
+PublishedNames PublishedNames::load(const QString &path)
+{
+    PublishedNames out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    const QByteArray bytes = file.readAll();
+    QByteArrayView rest(bytes);
+    // The last line ends the file: one cut short is not whole.
+    if (!rest.startsWith(kNamesHeader) || !rest.endsWith("\nend\n"))
+        return out;
+    rest.chop(4);
+    out.names.reserve(bytes.count('\n'));
+    for (qsizetype start = rest.indexOf('\n') + 1; start > 0 && start < rest.size();) {
+        const qsizetype end = rest.indexOf('\n', start);
+        const QByteArrayView line = rest.sliced(start, end - start);
+        start = end + 1;
+        qsizetype at = 0;
+        const QByteArrayView kind = field(line, at);
+        if (kind == "x") {
+            Source s;
+            bool ok[2] = {false, false};
+            s.size = field(line, at).toLongLong(&ok[0]);
+            s.mtimeNs = field(line, at).toLongLong(&ok[1]);
+            if (!ok[0] || !ok[1] || at > line.size())
+                return {};
+            out.names << QString::fromUtf8(line.sliced(at));
+            out.sources.insert(out.names.last(), s);
+        } else if (kind == "n" && at < line.size()) {
+            out.names << QString::fromUtf8(line.sliced(at));
+        } else {
+            return {};
+        }
+    }
+    return out;
+}
+
+WriteResult PublishedNames::save(const QString &path) const
+{
+    QByteArray out;
+    out.reserve(64 + names.size() * 32);
+    out += kNamesHeader;
+    out += '\n';
+    for (const QString &name : names) {
+        const auto s = sources.constFind(name);
+        if (s == sources.cend()) {
+            out += "n\t";
+        } else {
+            out += "x\t";
+            out += QByteArray::number(s->size);
+            out += '\t';
+            out += QByteArray::number(s->mtimeNs);
+            out += '\t';
+        }
+        out += name.toUtf8();
+        out += '\n';
+    }
+    out += "end\n";
+    return FileWriter::writeFile(path, out);
 }
 
 } // namespace qm

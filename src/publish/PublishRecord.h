@@ -36,4 +36,24 @@ struct PublishRecord
     static WriteResult saveUnfinished(const QString &recordPath, const QStringList &names);
 };
 
+// The names a saved gallery gives its files, as read from its index and
+// album files, kept with the size and time each of those had when read:
+// while none of them changed, a publish need not read the whole gallery
+// again to know what it names. Only a cache: anything amiss and it is not used.
+struct PublishedNames
+{
+    struct Source
+    {
+        qint64 size = 0;
+        qint64 mtimeNs = 0;
+    };
+    QStringList names;            // relative to the gallery ("img/a.jpg"), in the gallery's order
+    QHash<QString, Source> sources; // the xml files among them
+
+    static QString path(const QString &galleryFolder);
+    // Empty when missing or not whole.
+    static PublishedNames load(const QString &path);
+    WriteResult save(const QString &path) const;
+};
+
 } // namespace qm

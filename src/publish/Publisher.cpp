@@ -58,7 +58,15 @@ struct LocalFile
 struct SavedGallery
 {
     QList<LocalFile> files;
-    QSet<QString> named; // every name the gallery owns, there or not
+    QSet<QString> named; // every name the gallery owns, there or not,
+    QStringList unsorted; // but these, kept apart until asked for: often nobody asks
+    bool owns(const QString &name)
+    {
+        for (const QString &n : std::as_const(unsorted))
+            named.insert(n);
+        unsorted.clear();
+        return named.contains(name);
+    }
     QStringList folders; // on the destination
     int viewerFiles = 0;
 };
@@ -82,6 +90,29 @@ QString look(int dir, const QString &path, Upload &upload, qint64 &mtimeNs)
     upload.size = st.st_size;
     upload.mtime = st.st_mtim.tv_sec;
     mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return QString();
+}
+
+// An index or album file is sent as read once, and as it was looked at,
+// so that it agrees with the names taken from it.
+QString readWhole(LocalFile &f)
+{
+    if (f.upload.size > kXmlLimit)
+        return tr("it is too large for a file of the gallery's index");
+    UploadSource source(f.upload);
+    QString error = source.open();
+    QByteArray piece;
+    QByteArray bytes("");
+    while (error.isEmpty() && source.next(1 << 20, piece, &error) && !piece.isEmpty())
+        bytes += piece;
+    Upload now;
+    qint64 mtimeNs = 0;
+    if (error.isEmpty() && look(AT_FDCWD, f.upload.localPath, now, mtimeNs).isEmpty() && mtimeNs != f.mtimeNs)
+        error = tr("it changed while it was being published");
+    if (!error.isEmpty())
+        return error;
+    f.upload.bytes = bytes;
+    f.upload.localPath.clear();
     return QString();
 }
 
@@ -126,35 +157,34 @@ void addViewer(const QString &path, const QString &rel, int depth, SavedGallery 
     }
 }
 
+// The size and time of every entry of a folder, before its files are read.
+QHash<QString, PublishedNames::Source> stampsOf(int dir)
+{
+    QHash<QString, PublishedNames::Source> out;
+    const int copy = dir < 0 ? -1 : ::dup(dir);
+    DIR *d = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!d) {
+        if (copy >= 0)
+            ::close(copy);
+        return out;
+    }
+    ::rewinddir(d);
+    while (dirent *e = ::readdir(d)) {
+        struct stat st;
+        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            out.insert(QFile::decodeName(e->d_name), {st.st_size, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+    }
+    ::closedir(d);
+    return out;
+}
+
 // Reads the saved index and album files as the application would; false
 // (with the failure) when the gallery cannot be read wholly, since then
-// files the server still needs would look unnamed.
-bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &report)
+// files the server still needs would look unnamed. What they named is taken
+// from the last reading while none of them changed since.
+bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &report, bool useKnownNames = true)
 {
-    QTemporaryDir scratch;
-    QSettings settings(scratch.filePath(QStringLiteral("gallery.ini")), QSettings::IniFormat);
-    Preferences prefs(&settings);
-    prefs.setOrvaneFolder(folder);
-    Data data;
-    GalleryFile file(prefs);
-    const LoadReport load = file.loadData(data);
-    if (!load.ok()) {
-        QStringList lines;
-        for (const FileProblem &p : load.unreadable)
-            lines << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(p.path), p.reason);
-        report.failure = tr("The saved gallery could not be read wholly, so publishing it could take files off the "
-                            "server that it still needs. Nothing was published.\n%1").arg(lines.join(QLatin1Char('\n')));
-        return false;
-    }
-    out.folders = {QStringLiteral("img"), QStringLiteral("xml")};
-    const GalleryNames names = GalleryNames::of(data);
-    // Looked up beside an open folder: a hundred thousand names cost little.
     const QString prefixes[2] = {QStringLiteral("img/"), QStringLiteral("xml/")};
-    int folderFd[2];
-    for (int x = 0; x < 2; ++x)
-        folderFd[x] = ::open(QFile::encodeName(folder + QLatin1Char('/') + prefixes[x].chopped(1)).constData(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    out.named.reserve(names.names.size() + 16);
     struct Candidate
     {
         LocalFile file;
@@ -163,30 +193,112 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
         QString why;
     };
     QList<Candidate> candidates;
-    candidates.reserve(names.names.size());
-    for (const GalleryNames::Name &n : names.names) {
-        const int x = n.xml ? 1 : 0;
-        const QString rel = prefixes[x] + n.name;
-        const qsizetype before = out.named.size();
-        out.named.insert(rel);
-        if (out.named.size() == before)
-            continue;
-        if (!isBareFileName(n.name) || hasControl(n.name)) {
-            out.named.remove(rel);
-            report.refused.append({n.name, tr("named by %1, but not a file name inside the %2 folder")
-                                               .arg(GalleryCheck::describe(names.owners.value(n.owner)), prefixes[x].chopped(1))});
-            continue;
-        }
+    auto candidate = [&](const QString &rel, int x, QString bare) {
         Candidate &c = candidates.emplace_back();
         c.file.upload.name = rel;
-        c.file.phase = !n.xml ? Media : n.name == QLatin1String("albums.xml") ? Index : Albums;
-        c.bare = n.name;
+        c.file.phase = x == 0 ? Media : bare == QLatin1String("albums.xml") ? Index : Albums;
+        c.bare = std::move(bare);
         c.folder = x;
+    };
+    // Looked up beside an open folder: a hundred thousand names cost little.
+    struct Folders
+    {
+        int fd[2] = {-1, -1};
+        ~Folders()
+        {
+            for (int f : fd) {
+                if (f >= 0)
+                    ::close(f);
+            }
+        }
+    } dirs;
+    for (int x = 0; x < 2; ++x)
+        dirs.fd[x] = ::open(QFile::encodeName(folder + QLatin1Char('/') + prefixes[x].chopped(1)).constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const QString namesPath = PublishedNames::path(folder);
+    const PublishedNames known = useKnownNames ? PublishedNames::load(namesPath) : PublishedNames();
+    bool trusted = !known.sources.isEmpty();
+    for (auto it = known.sources.cbegin(); trusted && it != known.sources.cend(); ++it) {
+        struct stat st;
+        trusted = ::fstatat(dirs.fd[1], QFile::encodeName(it.key().mid(4)).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                  && st.st_size == it->size && qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == it->mtimeNs;
+    }
+    QHash<QString, PublishedNames::Source> before; // the xml files as they were when read
+    bool wholeNames = true;                         // every name the gallery gives is a file name in its folder
+    if (trusted) {
+        candidates.reserve(known.names.size());
+        for (const QString &rel : known.names) {
+            const int x = rel.startsWith(prefixes[1]) ? 1 : 0;
+            const QString bare = rel.mid(4);
+            if (!rel.startsWith(prefixes[x]) || !isBareFileName(bare) || hasControl(bare))
+                return readSavedGallery(folder, out = SavedGallery(), report, false);
+            candidate(rel, x, bare);
+        }
+        out.unsorted = known.names;
+    } else {
+        before = stampsOf(dirs.fd[1]);
+        QTemporaryDir scratch;
+        QSettings settings(scratch.filePath(QStringLiteral("gallery.ini")), QSettings::IniFormat);
+        Preferences prefs(&settings);
+        prefs.setOrvaneFolder(folder);
+        Data data;
+        GalleryFile file(prefs);
+        const LoadReport load = file.loadData(data);
+        if (!load.ok()) {
+            QStringList lines;
+            for (const FileProblem &p : load.unreadable)
+                lines << QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(p.path), p.reason);
+            report.failure = tr("The saved gallery could not be read wholly, so publishing it could take files off the "
+                                "server that it still needs. Nothing was published.\n%1").arg(lines.join(QLatin1Char('\n')));
+            return false;
+        }
+        const GalleryNames names = GalleryNames::of(data);
+        out.named.reserve(names.names.size() + 16);
+        candidates.reserve(names.names.size());
+        for (const GalleryNames::Name &n : names.names) {
+            const int x = n.xml ? 1 : 0;
+            const QString rel = prefixes[x] + n.name;
+            const qsizetype size = out.named.size();
+            out.named.insert(rel);
+            if (out.named.size() == size)
+                continue;
+            if (!isBareFileName(n.name) || hasControl(n.name)) {
+                out.named.remove(rel);
+                wholeNames = false;
+                report.refused.append({n.name, tr("named by %1, but not a file name inside the %2 folder")
+                                                   .arg(GalleryCheck::describe(names.owners.value(n.owner)), prefixes[x].chopped(1))});
+                continue;
+            }
+            candidate(rel, x, n.name);
+        }
     }
     // Both cores look: a hundred thousand files are a second's work for one.
-    QtConcurrent::blockingMap(candidates, [&folderFd](Candidate &c) {
-        c.why = look(folderFd[c.folder], c.bare, c.file.upload, c.file.mtimeNs);
+    QtConcurrent::blockingMap(candidates, [&dirs](Candidate &c) {
+        c.why = look(dirs.fd[c.folder], c.bare, c.file.upload, c.file.mtimeNs);
     });
+    PublishedNames learnt;
+    for (const Candidate &c : std::as_const(candidates)) {
+        if (c.folder != 1)
+            continue;
+        const PublishedNames::Source now{c.file.upload.size, c.file.mtimeNs};
+        const auto then = trusted ? known.sources.constFind(c.file.upload.name) : before.constFind(c.bare);
+        if (!c.why.isEmpty() || then == (trusted ? known.sources.cend() : before.cend()) || then->size != now.size
+            || then->mtimeNs != now.mtimeNs) {
+            // An index or album file changed while it was read or looked at.
+            if (trusted)
+                return readSavedGallery(folder, out = SavedGallery(), report, false);
+            wholeNames = false;
+            break;
+        }
+        learnt.sources.insert(c.file.upload.name, now);
+    }
+    if (!trusted && wholeNames && learnt.sources.contains(QStringLiteral("xml/albums.xml"))) {
+        for (const Candidate &c : std::as_const(candidates))
+            learnt.names << c.file.upload.name;
+        QDir(folder).mkpath(QStringLiteral(".quillmere"));
+        learnt.save(namesPath); // a cache: the next publish reads the gallery if this failed
+    }
+    out.folders = {QStringLiteral("img"), QStringLiteral("xml")};
     out.files.reserve(candidates.size() + 16);
     for (Candidate &c : candidates) {
         LocalFile &f = c.file;
@@ -195,32 +307,8 @@ bool readSavedGallery(const QString &folder, SavedGallery &out, PublishReport &r
             report.refused.append({rel, c.why});
             continue;
         }
-        if (c.folder == 1) {
-            // The index and album files are sent as read now, so that they
-            // agree with the names taken from them.
-            if (f.upload.size > kXmlLimit) {
-                report.refused.append({rel, tr("it is too large for a file of the gallery's index")});
-                continue;
-            }
-            f.upload.localPath = folder + QLatin1Char('/') + rel;
-            UploadSource source(f.upload);
-            QString error = source.open();
-            QByteArray piece;
-            QByteArray bytes("");
-            while (error.isEmpty() && source.next(1 << 20, piece, &error) && !piece.isEmpty())
-                bytes += piece;
-            if (!error.isEmpty()) {
-                report.refused.append({rel, error});
-                continue;
-            }
-            f.upload.bytes = bytes;
-            f.upload.localPath.clear();
-        }
+        f.upload.localPath = folder + QLatin1Char('/') + rel;
         out.files.append(std::move(f));
-    }
-    for (int fd : folderFd) {
-        if (fd >= 0)
-            ::close(fd);
     }
     addViewer(folder + QStringLiteral("/viewer"), QStringLiteral("viewer"), 0, out, report);
     return true;
@@ -361,15 +449,18 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
     }
 
     // The destination is reached, and the record read, while the gallery is
-    // read: each takes a while for a large gallery, and they do not meet.
+    // read: each takes a while for a large gallery (or a slow server), and
+    // they do not meet.
     const QString recordFile = recordPath(m_gallery, m_destination);
     const std::unique_ptr<PublishTarget> target = targetFor(m_destination, m_options.sshDir);
     PublishRecord record;
     QByteArray marker;
     std::optional<RemoteFile> remoteIndex;
-    auto farSide = std::async(std::launch::async, [&]() -> QString {
+    auto recordRead = std::async(std::launch::async, [&] {
         QString recordError; // a damaged record is no record: the destination is compared instead
         record = PublishRecord::load(recordFile, &recordError);
+    });
+    auto farSide = std::async(std::launch::async, [&]() -> QString {
         QString error = target->connect(prompts);
         if (error.isEmpty())
             error = target->read(markerName(), marker);
@@ -380,6 +471,7 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
     label(tr("Reading the saved gallery and connecting to %1...").arg(m_destination.displayName()));
     SavedGallery local;
     const bool readable = readSavedGallery(m_gallery, local, report);
+    recordRead.get();
     const QString unreachable = farSide.get();
     if (!readable)
         return report;
@@ -399,11 +491,7 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
                                      : remoteIndex && remoteIndex->size == indexRecord->size && remoteIndex->mtime == indexRecord->remoteMtime;
     const bool stale = m_options.checkServer || record.publishId.isEmpty() || record.files.isEmpty()
                        || QString::fromUtf8(marker.trimmed()) != record.publishId || !indexAsRecorded;
-    QSet<QString> removable;
-    for (auto it = record.files.cbegin(); it != record.files.cend(); ++it) {
-        if (!local.named.contains(it.key()))
-            removable.insert(it.key());
-    }
+    QSet<QString> removable; // from the record, unless the destination was compared
     if (stale) {
         report.comparedServer = true;
         QHash<QString, RemoteFile> remote;
@@ -445,7 +533,7 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
             return report;
         removable.clear();
         for (auto it = remote.cbegin(); it != remote.cend(); ++it) {
-            if (it->folder || local.named.contains(it.key()))
+            if (it->folder || local.owns(it.key()))
                 continue;
             const QString base = it.key().section(QLatin1Char('/'), -1);
             if (record.files.contains(it.key()) || ownedThere.contains(it.key()) || FileWriter::isTemporaryName(base))
@@ -465,13 +553,25 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
         if (u.bytes.isNull() && u.localPath.isEmpty())
             u.localPath = m_gallery + QLatin1Char('/') + u.name;
     };
+    // Recorded files the gallery no longer names go; when every recorded
+    // file is still named, none need looking for.
+    qsizetype recorded = 0; // names of the gallery in the record
+    for (const FileProblem &p : std::as_const(report.refused))
+        recorded += local.owns(p.path) && record.files.contains(p.path);
     for (LocalFile &f : local.files) {
         auto rec = record.files.find(f.upload.name);
+        recorded += rec != record.files.end();
         bool unchanged = false;
-        if (rec != record.files.end() && rec->size == f.upload.size) {
-            if (rec->localMtime == f.mtimeNs) {
-                unchanged = true;
-            } else if (!rec->hash.isEmpty()) {
+        if (rec != record.files.end() && rec->size == f.upload.size && rec->localMtime == f.mtimeNs) {
+            unchanged = true;
+        } else if (f.phase != Media) {
+            if (const QString why = readWhole(f); !why.isEmpty()) {
+                report.refused.append({f.upload.name, why});
+                continue;
+            }
+        }
+        if (!unchanged && rec != record.files.end() && rec->size == f.upload.size) {
+            if (!rec->hash.isEmpty()) {
                 place(f.upload);
                 QString error;
                 const QByteArray hash = f.upload.localPath.isEmpty() ? UploadSource::hashOf(f.upload.bytes)
@@ -492,6 +592,12 @@ PublishReport Publisher::run(JobControl *control, PublishPrompts *prompts)
         sendMtimes[f.phase].append(f.mtimeNs);
         totalBytes += f.upload.size;
         ++totalFiles;
+    }
+    if (!stale && recorded != record.files.size()) {
+        for (auto it = record.files.cbegin(); it != record.files.cend(); ++it) {
+            if (!local.owns(it.key()))
+                removable.insert(it.key());
+        }
     }
     QStringList removals(removable.cbegin(), removable.cend());
     removals.sort();

@@ -259,8 +259,8 @@ QString SftpTarget::send(const QList<Upload> &files, const TransferHooks &hooks)
         int index = 0;
         std::unique_ptr<UploadSource> source;
         QByteArray temp, real, handle;
-        int writes = 0;
-        bool closing = false, finished = false;
+        int inFlight = 0; // writes and the setting of its time, not yet answered
+        bool closing = false, closed = false, finished = false;
         QString reason;
     };
     std::list<Slot> active;
@@ -281,23 +281,35 @@ QString SftpTarget::send(const QList<Upload> &files, const TransferHooks &hooks)
     auto discard = [&](Slot &s) {
         m_sftp->remove(s.temp, [&s, finish](const SftpClient::Reply &) { finish(s); });
     };
-    auto closeFile = [&](Slot &s) {
-        s.closing = true;
-        if (s.reason.isEmpty())
-            m_sftp->setTimes(s.handle, files[s.index].mtime, [&s, setReason](const SftpClient::Reply &r) {
-                if (!r.ok())
-                    setReason(s, SftpClient::reason(r));
-            });
-        m_sftp->close(s.handle, [&, setReason](const SftpClient::Reply &r) {
+    // The close is asked for right behind the last write, but the file takes
+    // its real name only once every write and the close have been answered.
+    auto settle = [&](Slot &s) {
+        if (!s.closed || s.inFlight > 0)
+            return;
+        if (!s.reason.isEmpty())
+            return discard(s);
+        m_sftp->rename(s.temp, s.real, [&s, finish, setReason](const SftpClient::Reply &r) {
             if (!r.ok())
                 setReason(s, SftpClient::reason(r));
-            if (!s.reason.isEmpty())
-                return discard(s);
-            m_sftp->rename(s.temp, s.real, [&s, finish, setReason](const SftpClient::Reply &r) {
+            finish(s);
+        });
+    };
+    auto closeFile = [&](Slot &s) {
+        s.closing = true;
+        if (s.reason.isEmpty()) {
+            ++s.inFlight;
+            m_sftp->setTimes(s.handle, files[s.index].mtime, [&s, setReason, settle](const SftpClient::Reply &r) {
+                --s.inFlight;
                 if (!r.ok())
                     setReason(s, SftpClient::reason(r));
-                finish(s);
+                settle(s);
             });
+        }
+        m_sftp->close(s.handle, [&s, setReason, settle](const SftpClient::Reply &r) {
+            s.closed = true;
+            if (!r.ok())
+                setReason(s, SftpClient::reason(r));
+            settle(s);
         });
     };
     auto start = [&](int index) {
@@ -329,23 +341,25 @@ QString SftpTarget::send(const QList<Upload> &files, const TransferHooks &hooks)
                 break;
             }
             bytesInFlight += piece.size();
-            ++s.writes;
+            ++s.inFlight;
             const qint64 size = piece.size();
             m_sftp->write(s.handle, quint64(offset), piece, [&, size](const SftpClient::Reply &r) {
                 bytesInFlight -= size;
-                --s.writes;
+                --s.inFlight;
                 if (r.ok()) {
                     if (hooks.sentBytes)
                         hooks.sentBytes(size);
-                    return;
+                    return settle(s);
                 }
                 setReason(s, SftpClient::reason(r));
                 if (r.status == SftpClient::Failure && m_sftp->hasStatvfs()) {
+                    // Asked before the file is taken away, so answered before it is finished.
                     m_sftp->freeSpace(remotePath(folderOf(files[s.index].name)), [&s](const SftpClient::Reply &f) {
                         if (f.ok() && f.attrs.size >= 0 && f.attrs.size < kFullBelow)
                             s.reason = tr("the server's disk is full");
                     });
                 }
+                settle(s);
             });
         }
     };
@@ -362,7 +376,7 @@ QString SftpTarget::send(const QList<Upload> &files, const TransferHooks &hooks)
             if (stopped)
                 setReason(s, FileWriter::stoppedReason());
             feed(s);
-            if ((s.source->atEnd() || !s.reason.isEmpty()) && s.writes == 0)
+            if (s.source->atEnd() || !s.reason.isEmpty())
                 closeFile(s);
         }
         // A file whose open failed has no handle and nothing to close.

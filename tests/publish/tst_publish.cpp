@@ -1,6 +1,7 @@
 #include "common/GalleryFixture.h"
 #include "common/FullDisk.h"
 #include "common/SshServer.h"
+#include "publish/PublishRecord.h"
 #include "publish/Publisher.h"
 #include "publish/SftpClient.h"
 #include "publish/SftpTarget.h"
@@ -286,6 +287,17 @@ void TestPublish::publishesOnlyWhatChanged()
     QVERIFY2(r.ok(), qPrintable(r.failure));
     QCOMPARE(r.sent, QStringList());
     QCOMPARE(r.removed, QStringList());
+
+    // The names kept from the last reading of the gallery lead nowhere outside it.
+    const QString names = PublishedNames::path(f.folder);
+    QByteArray kept = readBytes(names);
+    QVERIFY(kept.contains("\nx\t") && kept.endsWith("\nend\n"));
+    writeBytes(names, kept.insert(kept.size() - 4, "n\timg/../../outside.jpg\n"));
+    writeBytes(f.folder + "/../outside.jpg", "not the gallery's");
+    r = publish(f, d);
+    QVERIFY2(r.ok(), qPrintable(r.failure));
+    QCOMPARE(r.sent, QStringList());
+    QVERIFY(!readBytes(names).contains("outside"));
 
     // Someone else took a picture off the server: only Check Server looks at every file.
     QVERIFY(QFile::remove(remote + "/img/img_p2.jpg"));
