@@ -63,6 +63,8 @@ inline QMimeData *filesMime(const QStringList &paths)
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace testing {
@@ -74,23 +76,28 @@ class Watchdog
 public:
     Watchdog(const char *what, int seconds = 60)
         : m_thread([this, what, seconds] {
-            for (int i = 0; i < seconds * 20 && !m_done; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (!m_done)
+            std::unique_lock lock(m_mutex);
+            if (!m_ended.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; }))
                 qFatal("hung: %s", what);
         })
     {
     }
     ~Watchdog()
     {
-        m_done = true;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_ended.notify_one();
         m_thread.join();
     }
     Watchdog(const Watchdog &) = delete;
     Watchdog &operator=(const Watchdog &) = delete;
 
 private:
-    std::atomic_bool m_done{false};
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_done = false;
     std::thread m_thread;
 };
 

@@ -138,18 +138,16 @@ public:
     }
     QString wait(const QString &title, bool shown, int timeoutMs) const
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
+        QString seen;
+        static_cast<void>(QTest::qWaitFor([&] {
             const QString ids = tool({"search", "--onlyvisible", "--name", title});
             if (shown && !ids.isEmpty())
-                return ids.split('\n').last();
-            if (!shown && ids.isEmpty())
-                return QStringLiteral("gone");
-            QCoreApplication::processEvents();
-            QThread::msleep(100);
-        }
-        return QString();
+                seen = ids.split('\n').last();
+            else if (!shown && ids.isEmpty())
+                seen = QStringLiteral("gone");
+            return !seen.isEmpty();
+        }, timeoutMs));
+        return seen;
     }
 
     // Picks files in the chooser titled `chooser` as a user types them: the

@@ -153,15 +153,10 @@ bool TestJourneys::save(App &app, const QString &gallery, std::unique_ptr<Loaded
                         const std::function<bool(const Loaded &)> &done)
 {
     app.key("ctrl+s");
-    QElapsedTimer t;
-    t.start();
-    do {
+    return QTest::qWaitFor([&] {
         disk = load(gallery);
-        if (done(*disk))
-            return true;
-        QThread::msleep(200);
-    } while (t.elapsed() < 240000);
-    return false;
+        return done(*disk);
+    }, 240000);
 }
 
 std::unique_ptr<App> TestJourneys::launch()
@@ -434,11 +429,7 @@ void TestJourneys::killedWhileSavingOrImporting()
             app->key("Return");
             *opened = *opened && !told.isEmpty() && app->gone("^Quillmere$");
         }
-        QElapsedTimer t;
-        t.start();
-        while (QFile::exists(moves) && t.elapsed() < 240000)
-            QThread::msleep(50);
-        *opened = *opened && !QFile::exists(moves);
+        *opened = *opened && QTest::qWaitFor([&] { return !QFile::exists(moves); }, 240000);
         if (!*opened)
             qWarning("the program said: %s", qPrintable(app->output().right(4000)));
         return std::make_pair(std::move(app), main);
@@ -472,10 +463,8 @@ void TestJourneys::killedWhileSavingOrImporting()
     CHECK(!sheet.isEmpty(), failed);
     app->focus(sheet);
     app->key("Return");
-    QElapsedTimer t;
-    t.start();
-    while (QDir(gallery + "/img").entryList({"img_*"}).size() < 4 && t.elapsed() < 240000)
-        QThread::msleep(20);
+    // Killed once some photos are in, or at the end of the wait all the same.
+    static_cast<void>(QTest::qWaitFor([&] { return QDir(gallery + "/img").entryList({"img_*"}).size() >= 4; }, 240000));
     app->kill();
     auto disk = load(gallery);
     CHECK(disk->report.ok(), "the gallery loads after the kill");

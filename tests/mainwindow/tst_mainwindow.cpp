@@ -33,6 +33,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
@@ -836,18 +837,15 @@ void TestMainWindow::inputWaitsForAJob()
     auto w = openWithTwoAlbums();
     auto *album = static_cast<Album *>(w->data().albums().at(0).get());
     auto run = [&](bool slow) {
-        auto go = std::make_shared<std::atomic_bool>(false);
-        auto *job = new Job("Work", [go](JobControl &) {
-            while (!*go)
-                QThread::msleep(5);
-        }, w.get());
+        auto go = std::make_shared<QSemaphore>();
+        auto *job = new Job("Work", [go](JobControl &) { go->acquire(); }, w.get());
         JobSheet *sheet = JobSheet::run(w.get(), job);
         const QString before = album->description();
         QTest::keyClicks(w->txtAlbumDesc(), slow ? "lost" : "kept");
         QCOMPARE(album->description(), before);
         if (slow)
             QTRY_VERIFY_WITH_TIMEOUT(sheet->isVisible(), testing::kPatience);
-        *go = true;
+        go->release();
         QTRY_VERIFY_WITH_TIMEOUT(job->isFinished(), testing::kPatience);
         delete job;
     };
