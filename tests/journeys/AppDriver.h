@@ -27,8 +27,11 @@ public:
     bool start()
     {
         // Xvfb takes a free display itself and says which: two tests starting
-        // at once never share one (and lose it when the other ends).
-        m_process.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
+        // at once never share one (and lose it when the other ends). Without
+        // -noreset it starts afresh whenever its last client (each xdotool
+        // call) leaves, and a program connecting meanwhile is turned away.
+        m_process.start(QStringLiteral("Xvfb"),
+                        {"-displayfd", "1", "-noreset", "-screen", "0", "1280x900x24", "-nolisten", "tcp"});
         if (!m_process.waitForStarted(5000))
             return false;
         QByteArray said;
